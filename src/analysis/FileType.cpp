@@ -1,0 +1,240 @@
+#include "analysis/FileType.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <string_view>
+
+#include "common/Bytes.h"
+#include "common/TextRoutines.h"
+
+namespace vantrel {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// Reads the fixed offsets of the signature tests. The first read that would
+// reach past the buffer is a fault; it sticks, and after it no comparison
+// matches. The caller gives up on a fault, so a short buffer is never taken
+// for a later test's type (not even "RIFF" when its subtype bytes are missing).
+class SignatureProbe {
+ public:
+  explicit SignatureProbe(ByteSpan data) : data_(data) {}
+
+  bool Is(std::size_t off, std::string_view signature) {
+    return Fits(off, signature.size()) &&
+           StartsWith(signature, data_.data() + off, data_.size() - off);
+  }
+  bool ByteIn(std::size_t off, std::initializer_list<std::uint8_t> values) {
+    return Fits(off, 1) && std::find(values.begin(), values.end(), data_[off]) != values.end();
+  }
+  bool WordIn(std::size_t off, std::initializer_list<std::uint16_t> values) {
+    return Fits(off, 2) && std::find(values.begin(), values.end(), Le16(data_, off)) != values.end();
+  }
+  bool LongIs(std::size_t off, std::uint32_t value) {
+    return Fits(off, 4) && Le32(data_, off) == value;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  bool Fits(std::size_t off, std::size_t count) {
+    if (!failed_ && (off > data_.size() || data_.size() - off < count)) failed_ = true;
+    return !failed_;
+  }
+
+  ByteSpan data_;
+  bool failed_ = false;
+};
+
+// Tests #1 to #18, in this order; the first that matches decides.
+const char* MatchSignature(SignatureProbe& in) {
+  if (in.Is(0, "\xFF\xD8"sv)) return "JPG";
+  // The identifier word of older word-processor files, or any compound document.
+  if (in.WordIn(0, {0xA5DC, 0xA5DB, 0xA5EC}) || in.Is(0, "\xD0\xCF\x11\xE0"sv)) return "DOC";
+  // A BIFF record BOF of the early spreadsheet versions.
+  if (in.ByteIn(0, {0x09}) && in.ByteIn(1, {0x04, 0x02, 0x00, 0x08})) return "XLS";
+  if (in.Is(0, "BM"sv)) return "BMP";
+  if (in.Is(0, "II"sv) || in.Is(0, "MM"sv)) return "TIF";
+  if (in.Is(0, "\x89PNG\r\n\x1A\n"sv)) return "PNG";
+  if (in.Is(0, "RIFF"sv)) {
+    if (in.Is(8, "CDR"sv)) return "CDR";
+    if (in.Is(8, "WAVE"sv)) return "WAV";
+    if (in.Is(8, "AVI "sv)) return "AVI";
+    return "RIFF";
+  }
+  if (in.Is(0, "MZ"sv)) return "EXE";
+  // A dBASE version byte is common at the start of anything; the reserved
+  // zeros of the table header make the match worth trusting.
+  if (in.ByteIn(0, {0x03, 0x83, 0xF5, 0x8B, 0x8E}) && in.ByteIn(12, {0x00}) &&
+      in.ByteIn(13, {0x00}) && in.ByteIn(30, {0x00}) && in.ByteIn(31, {0x00}))
+    return "DBF";
+  if (in.LongIs(0, 0x00035F3F)) return "HLP";
+  // The POSIX magic of a tar header; the old GNU header has "ustar " there
+  // and does not count.
+  if (in.Is(257, "ustar\0"sv)) return "TAR";
+  if (in.Is(2, "-lh"sv) || in.Is(2, "-lz"sv)) return "LZH";
+  if (in.Is(0, "PK\x03\x04"sv)) return "ZIP";
+  if (in.Is(0, "\x60\xEA"sv)) return "ARJ";
+  if (in.Is(0, "Rar!\x1A\x07\x00"sv)) return "RAR";
+  if (in.Is(0, "%PDF-1."sv) && in.ByteIn(7, {'0', '1', '2'})) return "PDF";
+  if (in.Is(0, "MThd"sv)) return "MID";
+  if (in.Is(4, "moov"sv)) return "MOV";
+  return nullptr;
+}
+
+// Test #19: "<HTML>" in upper case, starting before Size - 6. The bound keeps
+// the last byte out of the search, so a tag that ends the buffer is not seen.
+bool HasHtmlTag(ByteSpan data) {
+  constexpr auto kTag = "<HTML>"sv;
+  if (data.size() <= kTag.size()) return false;
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+  return text.find(kTag) != std::string_view::npos;
+}
+
+// Test #20 over the first 32 bytes: a DXF file starts with the group code 0,
+// "SECTION", the group code 2 and "HEADER" on four lines; an RTF file has
+// "{\rtf" on one of its first lines. A line with a "0" in it is only ever
+// taken for the start of a DXF header.
+const char* MatchTextLines(ByteSpan data) {
+  constexpr std::size_t kLineTestBytes = 32;
+  const std::uint8_t* pos = data.data();
+  const std::uint8_t* const end = pos + std::min(data.size(), kLineTestBytes);
+  std::string line;
+  do {
+    line = ReadTextLine(pos, end);
+    if (line.find('0') != std::string::npos) {
+      line = ReadTextLine(pos, end);
+      if (line != "SECTION") continue;
+      line = ReadTextLine(pos, end);
+      if (line.find('2') == std::string::npos) continue;
+      line = ReadTextLine(pos, end);
+      if (line == "HEADER") return "DXF";
+    } else if (line.find("{\\rtf") != std::string::npos) {
+      return "RTF";
+    }
+  } while (!line.empty());
+  return nullptr;
+}
+
+// Bitrates in kbit/s by bitrate index; the rows are Layer I, II and III of
+// MPEG-1, then Layer I, II and III of MPEG-2, whose rows MPEG-2.5 shares.
+constexpr std::uint16_t kBitrates[2][3][16] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+
+// Sample rates in Hz by version bits (0 MPEG-2.5, 1 reserved, 2 MPEG-2,
+// 3 MPEG-1) and sample-rate index.
+constexpr std::uint32_t kSampleRates[4][3] = {
+    {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+constexpr std::uint8_t kLayerI = 3;
+constexpr std::uint16_t kMinFrameLength = 32;
+
+// The length in bytes of the frame that the header bytes 1 to 3 describe, or
+// 0 when they are no valid header. An MPEG-1 Layer III frame at 128 kbit/s and
+// 44.1 kHz is 417 bytes long, 418 with padding.
+std::uint16_t FrameLength(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+  const unsigned version = (b1 >> 3) & 3;
+  const unsigned layer = (b1 >> 1) & 3;
+  const unsigned bitrateIndex = b2 >> 4;
+  const unsigned sampleRateIndex = (b2 >> 2) & 3;
+  const unsigned padding = (b2 >> 1) & 1;
+  const unsigned emphasis = b3 & 3;
+  if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 ||
+      sampleRateIndex == 3 || emphasis == 2)
+    return 0;
+
+  const std::uint32_t bitrate = kBitrates[version == 3 ? 0 : 1][3 - layer][bitrateIndex];
+  const std::uint32_t sampleRate = kSampleRates[version][sampleRateIndex];
+  const auto length = static_cast<std::uint16_t>(
+      layer == kLayerI ? (12000 * bitrate / sampleRate + padding) * 4
+                       : 144000 * bitrate / sampleRate + padding);
+  return length < kMinFrameLength ? 0 : length;
+}
+
+enum class FrameCheck { Good, Bad, Unreadable };
+
+// The check of a frame whose protection bit is set: the 16-bit value S after
+// the header must lie within 8 of the CRC over the rest of the frame, S
+// included; S = 0 passes unchecked. A frame that runs past the buffer
+// cannot be checked.
+FrameCheck CheckProtectedFrame(ByteSpan data, std::size_t p, std::size_t length) {
+  if (data.size() - p < 6) return FrameCheck::Unreadable;
+  const int stored = Le16(data, p + 4);
+  if (stored == 0) return FrameCheck::Good;
+  if (data.size() - p < length) return FrameCheck::Unreadable;
+  std::uint16_t crc = 0;
+  for (std::size_t i = p + 4; i < p + length; ++i) UpdateCRC16(data[i], 8, crc);
+  return crc >= stored - 8 && crc <= stored + 8 ? FrameCheck::Good : FrameCheck::Bad;
+}
+
+// Test #21: counts MPEG audio frames that follow one another from the first
+// frame sync on. A bad header or frame ends the count at 0. Returns false
+// when a frame to be checked runs past the buffer.
+bool CountAudioFrames(ByteSpan data, std::size_t& frames) {
+  frames = 0;
+  std::size_t p = 0;
+  while (p + 4 < data.size()) {
+    if (data[p] != 0xFF || (data[p + 1] & 0xE0) != 0xE0) {
+      ++p;
+      continue;
+    }
+    const std::uint16_t length = FrameLength(data[p + 1], data[p + 2], data[p + 3]);
+    if (length == 0) {
+      frames = 0;
+      return true;
+    }
+    if (data[p + 1] & 1) {
+      const FrameCheck check = CheckProtectedFrame(data, p, length);
+      if (check == FrameCheck::Unreadable) return false;
+      if (check == FrameCheck::Bad) {
+        frames = 0;
+        return true;
+      }
+    }
+    ++frames;
+    p += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+void UpdateCRC16(std::uint32_t value, int bitCount, std::uint16_t& crc) {
+  for (int bit = bitCount - 1; bit >= 0; --bit) {
+    const bool dataBit = bit < 32 && ((value >> bit) & 1) != 0;
+    const bool shiftedOut = (crc & 0x8000) != 0;
+    crc = static_cast<std::uint16_t>(crc << 1);
+    if (shiftedOut != dataBit) crc ^= 0x8005;
+  }
+}
+
+bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std::string& typeName) {
+  kind = 1;
+  const ByteSpan data(buffer, size);
+
+  SignatureProbe probe(data);
+  const char* name = MatchSignature(probe);
+  if (probe.Failed()) return false;
+  if (name == nullptr && HasHtmlTag(data)) name = "HTML";
+  if (name == nullptr) name = MatchTextLines(data);
+  if (name != nullptr) {
+    typeName = name;
+    return true;
+  }
+
+  std::size_t frames = 0;
+  if (!CountAudioFrames(data, frames)) return false;
+  // At least one frame per 512 bytes of the cluster, so that a few chance
+  // syncs in other data do not make a sound file.
+  if (frames < size / 512) return false;
+  kind = 2;
+  typeName = "MP3";
+  return true;
+}
+
+}  // namespace vantrel
