@@ -1,0 +1,209 @@
+#include "cli/CliApp.h"
+
+#include <iostream>
+#include <vector>
+
+#include "cli/Json.h"
+#include "common/HexDump.h"
+#include "devices/ReadAheadCache.h"
+#include "diskio/DiskPlatformLinux.h"
+
+namespace vantrel::cli {
+
+namespace {
+
+const char* kUsage =
+    "usage: vantrel-cli [--image FILE]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
+    "                   [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
+    "commands:\n"
+    "  devices                      list the disks and drives of the machine and the images\n"
+    "  read DEVICE FIRST COUNT      hex dump of COUNT raw sectors of a device from FIRST\n";
+
+const char* KindText(const TDevice& d) {
+  if (d.Kind == dkWindows) return "logical";
+  switch (d.MediaType) {
+    case 1: return "floppy";
+    case 2: return "removable";
+    case 3: return "fixed";
+    case 5: return "cdrom";
+    default: return "unknown";
+  }
+}
+
+}  // namespace
+
+CliApp::CliApp() {
+  Register("devices", [this](const auto& w) { CmdDevices(w); });
+  Register("read", [this](const auto& w) { CmdRead(w); });
+}
+
+CliApp::~CliApp() {
+  SetErrorPrompt(nullptr);
+  SetMessageBox(nullptr);
+  SetDebugSink(nullptr);
+}
+
+int CliApp::Main(int argc, char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  try {
+    // Global options may stand anywhere; the rest splits into commands at "then".
+    std::vector<std::vector<std::string>> commands(1);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const std::string& w = words[i];
+      auto value = [&](const std::string& name) {
+        if (i + 1 >= words.size()) throw UsageError(name + " needs a value");
+        return words[++i];
+      };
+      if (w == "--image") {
+        images_.push_back(value(w));
+      } else if (w == "--only-images") {
+        onlyImages_ = true;
+      } else if (w == "--json") {
+        json_ = true;
+      } else if (w == "--debug") {
+        debug_ = true;
+      } else if (w == "--on-error") {
+        const std::string v = value(w);
+        if (v == "ask") onError_ = OnError::Ask;
+        else if (v == "abort") onError_ = OnError::Abort;
+        else if (v == "retry") onError_ = OnError::Retry;
+        else if (v == "ignore") onError_ = OnError::Ignore;
+        else throw UsageError("--on-error takes ask, abort, retry or ignore");
+      } else if (w == "--help" || w == "-h") {
+        std::cout << kUsage;
+        return 0;
+      } else if (w == "then") {
+        commands.emplace_back();
+      } else {
+        commands.back().push_back(w);
+      }
+    }
+    for (const auto& c : commands)
+      if (c.empty()) throw UsageError("no command given (see --help)");
+
+    prompt_ = std::make_unique<TerminalPrompt>(onError_);
+    SetErrorPrompt(prompt_.get());
+    SetMessageBox(&messageBox_);
+    if (debug_) SetDebugSink(&debugSink_);
+    SetReadAheadCacheSwitch(true);
+
+    for (const auto& c : commands) RunCommand(c);
+    std::cout.flush();
+    return 0;
+  } catch (const CliError& e) {
+    std::cout.flush();
+    std::cerr << "vantrel-cli: " << e.what() << "\n";
+    return e.exitCode;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "vantrel-cli: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+void CliApp::RunCommand(const std::vector<std::string>& words) {
+  const auto it = commands_.find(words[0]);
+  if (it == commands_.end()) throw UsageError("unknown command: " + words[0] + " (see --help)");
+  it->second(std::vector<std::string>(words.begin() + 1, words.end()));
+}
+
+TDeviceList& CliApp::Devices() {
+  if (!detected_) {
+    detected_ = true;
+    LinuxDiskPlatform& platform = LinuxPlatform();
+    platform.ClearImageFiles();
+    for (const auto& image : images_) platform.AddImageFile(image);
+    platform.SetOnlyImages(onlyImages_);
+    CloseSectorHandles();
+    devices_.Clear();
+    devices_.Detect(nullptr);
+    // A named image that did not become a device is an error the user must see.
+    for (std::size_t i = 0; i < images_.size(); ++i) {
+      bool found = false;
+      for (int d = 0; d < devices_.Count(); ++d)
+        if (devices_.Items(d)->Kind == dkBIOS && devices_.Items(d)->Number == 0x80 + i) found = true;
+      if (!found) throw CliError(1, "cannot read image " + images_[i]);
+    }
+  }
+  return devices_;
+}
+
+TDevice& CliApp::DeviceArg(const std::string& text) {
+  const unsigned long long n = ParseNumber(text, "DEVICE");
+  TDeviceList& list = Devices();
+  if (n < 1 || n > static_cast<unsigned long long>(list.Count()))
+    throw CliError(1, "no device number " + text + " (see devices)");
+  return *list.Items(static_cast<int>(n - 1));
+}
+
+void CliApp::CmdDevices(const std::vector<std::string>& words) {
+  Args args("devices", words, {}, {});
+  args.Expect(0, 0, "devices");
+  TDeviceList& list = Devices();
+  if (json_) {
+    std::vector<JsonObject> items;
+    for (int i = 0; i < list.Count(); ++i) {
+      const TDevice& d = *list.Items(i);
+      JsonObject o;
+      o.Add("number", i + 1)
+          .Add("name", d.Name)
+          .Add("kind", KindText(d))
+          .Add("bios_number", static_cast<int>(d.Number))
+          .Add("total_sectors", d.TotalSectors)
+          .Add("bytes_per_sector", static_cast<int>(d.BytesPerSector))
+          .Add("partitioned", d.Partitioned != 0)
+          .Add("removable", (d.Flags & 1) != 0)
+          .Add("path", d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number)
+                                        : LinuxPlatform().LogicalDeviceName(d.Number));
+      items.push_back(o);
+    }
+    std::cout << JsonArray(items);
+    return;
+  }
+  std::cout << "No  Name                                   Kind       Sectors        Bytes/sector  Path\n";
+  for (int i = 0; i < list.Count(); ++i) {
+    const TDevice& d = *list.Items(i);
+    const std::string path = d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number)
+                                              : LinuxPlatform().LogicalDeviceName(d.Number);
+    char line[512];
+    std::snprintf(line, sizeof line, "%-3d %s", i + 1, d.Name.c_str());
+    std::string text = line;
+    // Pad by characters, not bytes, so that the Chinese names line up.
+    std::size_t width = 0;
+    for (unsigned char c : d.Name) width += (c & 0xC0) != 0x80 ? ((c >= 0xE0) ? 2 : 1) : 0;
+    text += std::string(width < 38 ? 38 - width : 1, ' ');
+    std::snprintf(line, sizeof line, " %-10s %-14u %-13u %s\n", KindText(d), d.TotalSectors,
+                  static_cast<unsigned>(d.BytesPerSector), path.c_str());
+    std::cout << text << line;
+  }
+}
+
+void CliApp::CmdRead(const std::vector<std::string>& words) {
+  Args args("read", words, {}, {});
+  args.Expect(3, 3, "read DEVICE FIRST COUNT");
+  TDevice& device = DeviceArg(args.Positional()[0]);
+  const unsigned long long first = ParseNumber(args.Positional()[1], "FIRST");
+  const unsigned long long count = ParseNumber(args.Positional()[2], "COUNT");
+  if (first > 0xFFFFFFFFull) throw UsageError("FIRST is beyond a 32-bit sector address");
+  if (count == 0) return;
+  if (first + count > device.TotalSectors)
+    throw CliError(1, "sectors " + std::to_string(first) + ".." + std::to_string(first + count - 1) +
+                          " lie beyond the end of the device (" + std::to_string(device.TotalSectors) +
+                          " sectors)");
+  const std::size_t sectorSize = device.BytesPerSector;
+  std::vector<std::uint8_t> buffer;
+  std::uint64_t done = 0;
+  while (done < count) {
+    const auto n = static_cast<std::uint16_t>(std::min<unsigned long long>(count - done, 128));
+    buffer.resize(n * sectorSize);
+    const auto sector = static_cast<std::uint32_t>(first + done);
+    if (!device.ReadSectors(sector, n, true, buffer.data()))
+      throw CliError(1, "cannot read sectors " + std::to_string(sector) + ".." + std::to_string(sector + n - 1));
+    const std::uint64_t base = (first + done) * sectorSize;
+    for (std::size_t off = 0; off < buffer.size(); off += 16)
+      std::cout << HexDumpLine(base + off, buffer.data() + off, std::min<std::size_t>(16, buffer.size() - off)) << "\n";
+    done += n;
+  }
+}
+
+}  // namespace vantrel::cli

@@ -1,0 +1,106 @@
+#include "cli/TerminalUi.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+namespace vantrel::cli {
+
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::string PlainText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += '\n';
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+TPromptAnswer TerminalPrompt::AskAbortRetryIgnore(const std::string& caption, const std::string& text) {
+  std::cerr << caption << ": " << PlainText(text) << "\n";
+  OnError mode = mode_;
+  if (mode == OnError::Ask && !StdinIsTerminal()) mode = OnError::Abort;
+  switch (mode) {
+    case OnError::Abort: return TPromptAnswer::Abort;
+    case OnError::Ignore: return TPromptAnswer::Ignore;
+    case OnError::Retry:
+      // A medium that keeps failing must not hold an unattended run forever.
+      if (text == lastText_) {
+        if (++retries_ > 3) {
+          retries_ = 0;
+          return TPromptAnswer::Abort;
+        }
+      } else {
+        lastText_ = text;
+        retries_ = 1;
+      }
+      return TPromptAnswer::Retry;
+    case OnError::Ask: break;
+  }
+  for (;;) {
+    std::cerr << "[a]bort, [r]etry or [i]gnore? " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return TPromptAnswer::Abort;
+    if (answer == "a" || answer == "A") return TPromptAnswer::Abort;
+    if (answer == "r" || answer == "R") return TPromptAnswer::Retry;
+    if (answer == "i" || answer == "I") return TPromptAnswer::Ignore;
+  }
+}
+
+TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& caption, TMsgType type,
+                                    TMsgButtons buttons) {
+  const std::string head = caption.empty() ? std::string() : caption + ": ";
+  std::cerr << head << PlainText(text) << "\n";
+  if (type == TMsgType::mtWarning || type == TMsgType::mtError) ++Warnings;
+  if (buttons == TMsgButtons::mbOK) return TMsgResult::mrOK;
+  if (!Interactive || !StdinIsTerminal()) {
+    const char* word = PresetAnswer == TMsgResult::mrYes ? "yes" : PresetAnswer == TMsgResult::mrAll ? "all" : "no";
+    std::cerr << "  -> " << word << "\n";
+    return PresetAnswer;
+  }
+  for (;;) {
+    std::cerr << (buttons == TMsgButtons::mbYesNoAll ? "[y]es, [n]o or [a]ll? " : "[y]es or [n]o? ") << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return TMsgResult::mrNo;
+    if (answer == "y" || answer == "Y") return TMsgResult::mrYes;
+    if (answer == "n" || answer == "N") return TMsgResult::mrNo;
+    if (buttons == TMsgButtons::mbYesNoAll && (answer == "a" || answer == "A")) return TMsgResult::mrAll;
+  }
+}
+
+void StderrDebugSink::Add(const std::string& text) {
+  std::cerr << "debug: " << text;
+  if (text.empty() || text.back() != '\n') std::cerr << "\n";
+}
+
+void TerminalStatusView::SetLine(int line, const std::string& text) {
+  if (line == 1) line1_ = text;
+}
+
+void TerminalStatusView::SetProgress(int percent) {
+  percent_ = percent;
+  Draw();
+}
+
+void TerminalStatusView::SetRemainingText(const std::string& text) { remaining_ = text; }
+
+void TerminalStatusView::Draw() {
+  if (!enabled_) return;
+  std::cerr << "\r\033[K" << caption_ << " " << percent_ << "%";
+  if (!remaining_.empty()) std::cerr << "  " << remaining_;
+  std::cerr << std::flush;
+  drawn_ = true;
+}
+
+void TerminalStatusView::HideWindow() {
+  if (enabled_ && drawn_) std::cerr << "\r\033[K" << std::flush;
+  drawn_ = false;
+}
+
+}  // namespace vantrel::cli

@@ -1,0 +1,72 @@
+#include "common/DebugLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace vantrel {
+namespace {
+IDebugSink* g_sink = nullptr;
+std::uint8_t g_level = 3;
+}  // namespace
+
+void SetDebugSink(IDebugSink* sink) { g_sink = sink; }
+IDebugSink* GetDebugSink() { return g_sink; }
+void SetDebugLevel(std::uint8_t level) { g_level = level; }
+std::uint8_t GetDebugLevel() { return g_level; }
+
+void DebugMessage(const std::string& text, std::uint8_t level) {
+  if (level <= g_level && g_sink) g_sink->Add(text);
+}
+
+std::string HexDumpRow(const std::uint8_t* buffer, std::size_t size, std::size_t row) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string line;
+  line.reserve(78);
+  const std::size_t base = row * 16;
+  const unsigned offset = static_cast<unsigned>(base & 0xFFFF);
+  for (int shift = 12; shift >= 0; shift -= 4) line += kHex[(offset >> shift) & 0xF];
+  line += "h : ";
+  for (std::size_t i = 0; i < 16; ++i) {
+    const std::uint8_t b = base + i < size ? buffer[base + i] : 0;
+    line += ' ';
+    line += kHex[b >> 4];
+    line += kHex[b & 0xF];
+  }
+  line += "  :  ";
+  for (std::size_t i = 0; i < 16; ++i) {
+    const std::uint8_t b = base + i < size ? buffer[base + i] : 0;
+    // Control bytes and bytes above ASCII would break the line (or the UTF-8
+    // of the window), so they show as dots like the low control bytes do.
+    line += (b <= 10 || b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
+  }
+  line += '\n';
+  return line;
+}
+
+void DebugHexDump(const std::uint8_t* buffer, std::size_t size) {
+  DebugMessage("十六进制: ", 3);
+  std::size_t row = 0;
+  do {
+    DebugMessage(HexDumpRow(buffer, size, row), 3);
+    ++row;
+  } while (16 * row < size);
+  DebugMessage("", 3);
+}
+
+std::string Format(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, pattern, copy);
+  va_end(copy);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n));
+    std::vsnprintf(out.data(), out.size() + 1, pattern, args);
+  }
+  va_end(args);
+  return out;
+}
+
+}  // namespace vantrel

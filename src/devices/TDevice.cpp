@@ -1,0 +1,136 @@
+#include "devices/TDevice.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/Clock.h"
+#include "common/DebugLog.h"
+#include "common/TStatusDialog.h"
+#include "common/UserInterface.h"
+#include "devices/ReadAheadCache.h"
+#include "diskio/DiskPlatform.h"
+#include "diskio/SectorAccess.h"
+
+namespace vantrel {
+
+TDevice::~TDevice() { ForgetCachedDevice(this); }
+
+bool TDevice::ReadSectorsDirect(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
+  if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, prompt, buffer);
+  return ReadLogicalSectors(Number, firstSector, count, buffer);
+}
+
+bool TDevice::ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
+  if (count == 0) return true;
+  if (ReadAheadCacheSwitch() && CacheEnabled && ReadAhead > 0 && firstSector < TotalSectors)
+    return CachedRead(*this, firstSector, count, prompt, static_cast<std::uint8_t*>(buffer));
+  return ReadSectorsDirect(firstSector, count, prompt, buffer);
+}
+
+void TDevice::MeasureReadAhead() {
+  ReadAhead = 0;
+  if (TotalSectors < 2048) return;
+  SetCacheEnabled(false);
+  std::vector<std::uint8_t> sector(BytesPerSector ? BytesPerSector : 512);
+  if (!ReadSectors(0, 1, false, sector.data())) return;
+
+  // Count single-sector reads for 100 ms. A fast medium may reach its end
+  // before the time is up; the count then goes on from sector 0 again
+  // instead of failing past the end.
+  const std::uint32_t start = GetTickCount();
+  std::uint32_t reads = 0;
+  std::uint32_t sectorNo = 0;
+  while (GetTickCount() - start < 100) {
+    if (!ReadSectors(sectorNo, 1, false, sector.data())) return;
+    ++reads;
+    if (++sectorNo >= TotalSectors) sectorNo = 0;
+  }
+  std::uint32_t readAhead = reads <= 1 ? 1 : reads * 10;
+  const std::uint32_t sectorSize = BytesPerSector ? BytesPerSector : 512;
+  if (static_cast<std::uint64_t>(readAhead) * sectorSize > kCacheEntryBytes)
+    readAhead = kCacheEntryBytes / sectorSize;
+  ReadAhead = readAhead;
+}
+
+int TDeviceList::IndexOf(const TDevice* device) const {
+  for (std::size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].get() == device) return static_cast<int>(i);
+  return -1;
+}
+
+TDevice* TDeviceList::Add(std::unique_ptr<TDevice> device) {
+  items_.push_back(std::move(device));
+  return items_.back().get();
+}
+
+void TDeviceList::Detect(TStatusDialog* dialog) {
+  DebugMessage("检测设备...", 1);
+  for (unsigned number = 0; number <= 255; ++number) {
+    if (dialog)
+      dialog->SetTexts("扫描驱动器", Format("检测 BIOS 驱动器 %d", number), "请稍后...", "", "");
+    ProcessMessages();
+    TDiskGeometry g;
+    if (!GetPhysicalGeometry(static_cast<std::uint8_t>(number), g)) continue;
+    auto device = std::make_unique<TDevice>();
+    device->Kind = dkBIOS;
+    device->Number = static_cast<std::uint8_t>(number);
+    device->TotalSectors = g.TotalSectors;
+    // Physical reads are always in 512-byte sectors, whatever the disk reports.
+    device->BytesPerSector = kPhysicalSectorSize;
+    device->Partitioned = (g.MediaKind == 1 || g.Unpartitioned) ? 0 : 1;
+    if (g.MediaKind <= 3) device->MediaType = static_cast<std::uint8_t>(g.MediaKind);
+    device->Flags = g.Removable & 1;
+    Add(std::move(device))->MeasureReadAhead();
+  }
+  for (unsigned number = 1; number <= 26; ++number) {
+    TDiskGeometry g;
+    if (!GetLogicalGeometry(static_cast<std::uint8_t>(number), g)) continue;
+    const std::string root = std::string(1, static_cast<char>('A' + number - 1)) + ":\\";
+    if (dialog) dialog->SetTexts("扫描驱动器", Format("检测Windows驱动器 %s", root.c_str()), "请稍后...", "", "");
+    ProcessMessages();
+    std::string label, fsName;
+    if (!DiskPlatform().GetVolumeInformation(static_cast<std::uint8_t>(number), label, fsName)) continue;
+    std::string upper = fsName;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (upper.find("FAT") == std::string::npos) continue;
+    auto device = std::make_unique<TDevice>();
+    device->Kind = dkWindows;
+    device->Number = static_cast<std::uint8_t>(number);
+    device->Partitioned = 0;
+    const TDriveType type = DiskPlatform().GetDriveType(static_cast<std::uint8_t>(number));
+    device->MediaType = (type >= dtRemovable && type <= dtRamDisk) ? static_cast<std::uint8_t>(type) : 0;
+    device->TotalSectors = g.TotalSectors;
+    device->BytesPerSector = static_cast<std::uint16_t>(g.BytesPerSector);
+    device->Flags = g.Removable & 1;
+    Add(std::move(device))->MeasureReadAhead();
+  }
+  for (int i = 0; i < Count(); ++i) Items(i)->Name = GetDeviceName(i, true);
+}
+
+std::string TDeviceList::GetDeviceName(int index, bool withSize) const {
+  const TDevice* d = Items(index);
+  std::string name;
+  if (d->Kind == dkBIOS) {
+    switch (d->MediaType) {
+      case 1: name = "软盘 #"; break;
+      case 2: name = "可移动磁盘 #"; break;
+      case 3: name = "固定磁盘 #"; break;
+      case 5: name = "光驱 #"; break;
+      default: name = "未知磁盘 #"; break;
+    }
+    name += std::to_string(index + 1);
+  } else {
+    name = std::string("Windows驱动器 ") + static_cast<char>('A' + d->Number - 1) + ":";
+  }
+  if (withSize) {
+    // Sizes count 512-byte sectors here, whatever the device's sector size.
+    const double mb = d->TotalSectors / 2048.0;
+    if (mb >= 1000)
+      name += "   (" + Format("%.2f GB)", mb / 1024);
+    else
+      name += "   (" + Format("%.2f MB)", mb);
+  }
+  return name;
+}
+
+}  // namespace vantrel

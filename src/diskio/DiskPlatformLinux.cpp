@@ -1,0 +1,285 @@
+#include "diskio/DiskPlatformLinux.h"
+
+#include <blkid/blkid.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "common/Bytes.h"
+
+namespace vantrel {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadSysValue(const fs::path& file) {
+  std::ifstream in(file);
+  std::string value;
+  std::getline(in, value);
+  return value;
+}
+
+bool IsPowerOfTwo(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// Whole-disk block devices worth offering; RAM disks and empty loop or
+// optical devices are left out.
+std::vector<std::string> FindWholeDisks() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/sys/block", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0 || name.rfind("fd", 0) == 0) continue;
+    if (ReadSysValue(entry.path() / "size") == "0") continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> devices;
+  for (const auto& n : names) devices.push_back("/dev/" + n);
+  return devices;
+}
+
+// Block devices of the machine, disks and partitions, that hold FAT.
+std::vector<std::string> FindBlockDevices() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/sys/class/block", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+    if (ReadSysValue(entry.path() / "size") == "0") continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> devices;
+  for (const auto& n : names) devices.push_back("/dev/" + n);
+  return devices;
+}
+
+bool ProbeFAT(const std::string& device, std::string& label, std::string& fsName) {
+  blkid_probe probe = blkid_new_probe_from_filename(device.c_str());
+  if (!probe) return false;
+  blkid_probe_enable_superblocks(probe, 1);
+  blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_VERSION);
+  bool fat = false;
+  if (blkid_do_safeprobe(probe) == 0) {
+    const char* type = nullptr;
+    if (blkid_probe_lookup_value(probe, "TYPE", &type, nullptr) == 0 && type &&
+        (std::string(type) == "vfat" || std::string(type) == "msdos")) {
+      fat = true;
+      const char* value = nullptr;
+      fsName = "FAT";
+      if (blkid_probe_lookup_value(probe, "VERSION", &value, nullptr) == 0 && value) fsName = value;
+      label.clear();
+      if (blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) label = value;
+    }
+  }
+  blkid_free_probe(probe);
+  return fat;
+}
+
+// A plausible CHS layout for the size; only shown, never used for reading.
+void FillChs(TDiskGeometry& g, std::uint64_t sectors) {
+  struct Floppy { std::uint64_t sectors; std::uint32_t cylinders, heads, spt; };
+  static const std::array<Floppy, 5> kFloppies{{{720, 40, 2, 9}, {1440, 80, 2, 9}, {2400, 80, 2, 15},
+                                                {2880, 80, 2, 18}, {5760, 80, 2, 36}}};
+  for (const auto& f : kFloppies) {
+    if (f.sectors == sectors) {
+      g.Cylinders = f.cylinders;
+      g.Heads = f.heads;
+      g.SectorsPerTrack = f.spt;
+      return;
+    }
+  }
+  g.Heads = 255;
+  g.SectorsPerTrack = 63;
+  g.Cylinders = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors / (255 * 63), 0xFFFFFFFFu));
+}
+
+}  // namespace
+
+bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) {
+  if (s.size() < 512) return false;
+  if (s[510] != 0x55 || s[511] != 0xAA) return false;
+  if (!(s[0] == 0xEB && s[2] == 0x90) && s[0] != 0xE9) return false;
+  const unsigned bytesPerSector = Le16(s, 11);
+  const unsigned sectorsPerCluster = s[13];
+  const unsigned reserved = Le16(s, 14);
+  const unsigned fats = s[16];
+  const unsigned media = s[21];
+  return bytesPerSector >= 512 && bytesPerSector <= 4096 && IsPowerOfTwo(bytesPerSector) &&
+         IsPowerOfTwo(sectorsPerCluster) && reserved >= 1 && fats >= 1 && fats <= 4 &&
+         (media >= 0xF8 || media == 0xF0);
+}
+
+LinuxDiskPlatform& LinuxPlatform() {
+  static LinuxDiskPlatform platform;
+  return platform;
+}
+
+IDiskPlatform& DefaultDiskPlatform() { return LinuxPlatform(); }
+
+void LinuxDiskPlatform::AddImageFile(const std::string& path) {
+  images_.push_back(path);
+  built_ = false;
+}
+
+void LinuxDiskPlatform::ClearImageFiles() {
+  images_.clear();
+  built_ = false;
+}
+
+void LinuxDiskPlatform::SetOnlyImages(bool only) {
+  onlyImages_ = only;
+  built_ = false;
+}
+
+void LinuxDiskPlatform::Rescan() { built_ = false; }
+
+void LinuxDiskPlatform::BuildTables() {
+  if (built_) return;
+  built_ = true;
+  disks_.clear();
+  logical_.clear();
+  if (onlyImages_) return;
+  disks_ = FindWholeDisks();
+  for (const auto& device : FindBlockDevices()) {
+    if (logical_.size() >= 24) break;  // C: .. Z:
+    LogicalDrive d;
+    d.device = device;
+    if (ProbeFAT(device, d.label, d.fsName)) logical_.push_back(d);
+  }
+}
+
+std::string LinuxDiskPlatform::PhysicalDeviceName(std::uint8_t drive) {
+  BuildTables();
+  if (drive == 0 || drive == 1) {
+    if (onlyImages_) return "";
+    const std::string name = drive == 0 ? "/dev/fd0" : "/dev/fd1";
+    std::error_code ec;
+    return fs::exists(name, ec) ? name : "";
+  }
+  if (drive < 0x80) return "";
+  const std::size_t n = drive - 0x80u;
+  if (n < images_.size()) return images_[n];
+  if (n - images_.size() < disks_.size()) return disks_[n - images_.size()];
+  return "";
+}
+
+std::string LinuxDiskPlatform::LogicalDeviceName(std::uint8_t drive) {
+  BuildTables();
+  // A: and B: are the floppies' letters; FAT block devices start at C:.
+  if (drive < 3 || drive > 26) return "";
+  const std::size_t n = drive - 3u;
+  return n < logical_.size() ? logical_[n].device : "";
+}
+
+int LinuxDiskPlatform::Open(const std::string& name) {
+  // Never anything but read-only: this program must not change what it examines.
+  return ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+void LinuxDiskPlatform::Close(int handle) {
+  if (handle >= 0) ::close(handle);
+}
+
+bool LinuxDiskPlatform::ReadAt(int handle, std::uint64_t offset, void* buffer, std::size_t size,
+                               std::size_t& got, int& error) {
+  got = 0;
+  error = 0;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  while (got < size) {
+    const ssize_t n = ::pread(handle, out + got, size - got, static_cast<off_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    if (n == 0) break;  // end of the device or file
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  std::uint64_t bytes = 0;
+  g = TDiskGeometry{};
+  g.BytesPerSector = 512;
+  const std::string base = fs::path(name).filename().string();
+  bool removable = false;
+  bool floppyDevice = false;
+  if (ok && S_ISREG(st.st_mode)) {
+    bytes = static_cast<std::uint64_t>(st.st_size);
+  } else if (ok && S_ISBLK(st.st_mode)) {
+    ok = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+    int logicalSize = 0;
+    if (ok && ::ioctl(fd, BLKSSZGET, &logicalSize) == 0 && logicalSize > 0)
+      g.BytesPerSector = static_cast<std::uint32_t>(logicalSize);
+    floppyDevice = base.rfind("fd", 0) == 0;
+    removable = ReadSysValue(fs::path("/sys/class/block") / base / "removable") == "1";
+  } else {
+    ok = false;
+  }
+  if (ok) {
+    const std::uint64_t sectors = bytes / 512;
+    g.TotalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu));
+    FillChs(g, sectors);
+    if (S_ISBLK(st.st_mode)) {
+      struct hd_geometry chs {};
+      if (::ioctl(fd, HDIO_GETGEO, &chs) == 0 && chs.heads && chs.sectors) {
+        g.Heads = chs.heads;
+        g.SectorsPerTrack = chs.sectors;
+        g.Cylinders = static_cast<std::uint32_t>(sectors / (chs.heads * chs.sectors));
+      }
+    }
+    std::array<std::uint8_t, 512> sector0{};
+    std::size_t got = 0;
+    int error = 0;
+    if (ReadAt(fd, 0, sector0.data(), sector0.size(), got, error) && got == sector0.size())
+      g.Unpartitioned = LooksLikeFATBootSector(sector0);
+    if (floppyDevice || (g.Unpartitioned && sectors <= 5760)) {
+      g.MediaKind = 1;
+    } else if (removable || g.Unpartitioned) {
+      g.MediaKind = 2;
+    } else {
+      g.MediaKind = 3;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool LinuxDiskPlatform::GetVolumeInformation(std::uint8_t drive, std::string& label, std::string& fsName) {
+  BuildTables();
+  if (drive < 3 || drive > 26 || static_cast<std::size_t>(drive - 3) >= logical_.size()) return false;
+  label = logical_[drive - 3].label;
+  fsName = logical_[drive - 3].fsName;
+  return true;
+}
+
+TDriveType LinuxDiskPlatform::GetDriveType(std::uint8_t drive) {
+  const std::string name = LogicalDeviceName(drive);
+  if (name.empty()) return dtNoRoot;
+  const std::string base = fs::path(name).filename().string();
+  std::string disk = base;
+  // A partition's removable flag is its disk's.
+  std::error_code ec;
+  const fs::path sys = fs::canonical(fs::path("/sys/class/block") / base, ec);
+  if (!ec && fs::exists(sys / "partition")) disk = sys.parent_path().filename().string();
+  if (base.rfind("sr", 0) == 0) return dtCDROM;
+  if (base.rfind("ram", 0) == 0) return dtRamDisk;
+  return ReadSysValue(fs::path("/sys/block") / disk / "removable") == "1" ? dtRemovable : dtFixed;
+}
+
+}  // namespace vantrel

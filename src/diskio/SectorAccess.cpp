@@ -1,0 +1,187 @@
+#include "diskio/SectorAccess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "diskio/DiskPlatform.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::size_t kStagingSize = 65536;
+
+// One cached read handle per kind: reading the same drive again reuses it,
+// reading another drive of that kind closes it first.
+struct ReadHandle {
+  bool assigned = false;  // a drive number is remembered (even after a failed open)
+  std::uint8_t drive = 0;
+  int handle = -1;
+};
+
+struct SectorModule {
+  IErrorPrompt* prompt = nullptr;
+  IDiskPlatform* platform = nullptr;
+  ReadHandle physical;
+  ReadHandle logical;
+  TDiskGeometry logicalGeometry;
+  unsigned logicalShift = 9;
+  std::vector<std::uint8_t> physicalStaging = std::vector<std::uint8_t>(kStagingSize);
+  std::vector<std::uint8_t> logicalStaging = std::vector<std::uint8_t>(kStagingSize);
+};
+
+SectorModule& Module() {
+  static SectorModule module;
+  return module;
+}
+
+void CloseHandle(ReadHandle& h) {
+  if (h.handle >= 0) DiskPlatform().Close(h.handle);
+  h = ReadHandle{};
+}
+
+// The handle of drive, reusing the open one when it belongs to the same drive.
+int GetReadHandle(ReadHandle& h, std::uint8_t drive, const std::string& name) {
+  if (h.assigned && h.drive == drive && h.handle >= 0) return h.handle;
+  CloseHandle(h);
+  h.assigned = true;
+  h.drive = drive;
+  h.handle = name.empty() ? -1 : DiskPlatform().Open(name);
+  return h.handle;
+}
+
+std::string PromptText(int error, std::uint8_t drive, std::uint32_t first, std::uint16_t count) {
+  return "error no." + std::to_string(error) + "\r\n" + "drv:" + std::to_string(drive) +
+         " LBA:" + std::to_string(first) + " blocks:" + std::to_string(count) + "\r\n\r\n" +
+         "Abort, Retry or Ignore?";
+}
+
+void ApplyMediaType(std::uint16_t mediaKind, TDiskGeometry& g) {
+  g.MediaKind = mediaKind;
+  g.Removable = (mediaKind == 1 || mediaKind == 2 || mediaKind == 4) ? 1 : 0;
+}
+
+}  // namespace
+
+void SetErrorPrompt(IErrorPrompt* prompt) { Module().prompt = prompt; }
+
+void SetDiskPlatform(IDiskPlatform* platform) {
+  CloseSectorHandles();
+  Module().platform = platform;
+}
+
+IDiskPlatform& DefaultDiskPlatform();
+
+IDiskPlatform& DiskPlatform() {
+  auto& m = Module();
+  return m.platform ? *m.platform : DefaultDiskPlatform();
+}
+
+void CloseSectorHandles() {
+  auto& m = Module();
+  CloseHandle(m.physical);
+  CloseHandle(m.logical);
+}
+
+bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+                         bool prompt, void* buffer) {
+  auto& m = Module();
+  IDiskPlatform& platform = DiskPlatform();
+  const int handle = GetReadHandle(m.physical, drive, platform.PhysicalDeviceName(drive));
+  if (handle < 0) return false;
+
+  std::uint64_t position = static_cast<std::uint64_t>(firstSector) * kPhysicalSectorSize;
+  std::size_t remaining = static_cast<std::size_t>(count) * kPhysicalSectorSize;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  while (remaining > 0) {
+    const std::size_t chunk = std::min(remaining, kStagingSize);
+    bool good;
+    for (;;) {
+      std::size_t got = 0;
+      int error = 0;
+      good = platform.ReadAt(handle, position, m.physicalStaging.data(), chunk, got, error) &&
+             got == chunk;
+      if (good || !prompt) break;
+      if (error == 0) error = 6;  // a short read: past the end of the device
+      const TPromptAnswer answer =
+          m.prompt ? m.prompt->AskAbortRetryIgnore("NT_read error",
+                                                   PromptText(error, drive, firstSector, count))
+                   : TPromptAnswer::Abort;
+      if (answer == TPromptAnswer::Retry) continue;
+      if (answer == TPromptAnswer::Ignore) good = true;
+      break;
+    }
+    if (!good) return false;
+    // After Ignore this is whatever the staging buffer holds.
+    std::memcpy(out, m.physicalStaging.data(), chunk);
+    out += chunk;
+    position += chunk;
+    remaining -= chunk;
+  }
+  return true;
+}
+
+bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+                        void* buffer) {
+  auto& m = Module();
+  IDiskPlatform& platform = DiskPlatform();
+  const bool reopened = !(m.logical.assigned && m.logical.drive == drive && m.logical.handle >= 0);
+  const int handle = GetReadHandle(m.logical, drive, platform.LogicalDeviceName(drive));
+  if (handle < 0) return false;
+  if (reopened) {
+    // Without a geometry the sector size is unknown: the handle is of no use.
+    if (!GetLogicalGeometry(drive, m.logicalGeometry) || m.logicalGeometry.BytesPerSector == 0) {
+      CloseHandle(m.logical);
+      return false;
+    }
+    m.logicalShift = static_cast<unsigned>(std::lround(std::log2(m.logicalGeometry.BytesPerSector)));
+  }
+  const std::size_t sectorSize = m.logicalGeometry.BytesPerSector;
+  std::uint64_t position = static_cast<std::uint64_t>(firstSector) << m.logicalShift;
+  std::size_t remaining = static_cast<std::size_t>(count) * sectorSize;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  const std::size_t maxChunk = std::min<std::size_t>(128 * sectorSize, kStagingSize);
+  while (remaining > 0) {
+    const std::size_t chunk = std::min(remaining, maxChunk);
+    std::size_t got = 0;
+    int error = 0;
+    if (!platform.ReadAt(handle, position, m.logicalStaging.data(), chunk, got, error) || got != chunk)
+      return false;
+    std::memcpy(out, m.logicalStaging.data(), chunk);
+    out += chunk;
+    position += chunk;
+    remaining -= chunk;
+  }
+  return true;
+}
+
+bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
+  const std::string name = DiskPlatform().PhysicalDeviceName(drive);
+  if (name.empty()) return false;
+  TDiskGeometry g;
+  if (!DiskPlatform().QueryGeometry(name, g)) return false;
+  ApplyMediaType(g.MediaKind, g);
+  geometry = g;
+  return true;
+}
+
+bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
+  if (drive < 1 || drive > 26) return false;
+  const std::string name = DiskPlatform().LogicalDeviceName(drive);
+  if (name.empty()) return false;
+  if (DiskPlatform().GetDriveType(drive) == dtCDROM) {
+    geometry = TDiskGeometry{};
+    geometry.MediaKind = 4;
+    geometry.Removable = 1;
+    geometry.BytesPerSector = 2048;
+    return true;
+  }
+  TDiskGeometry g;
+  if (!DiskPlatform().QueryGeometry(name, g)) return false;
+  ApplyMediaType(g.MediaKind, g);
+  geometry = g;
+  return true;
+}
+
+}  // namespace vantrel

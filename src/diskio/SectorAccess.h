@@ -1,0 +1,53 @@
+#pragma once
+// The only place that touches a disk. Reads ranges of raw sectors of a
+// physical disk (by BIOS drive number) or a logical drive (1 = A: .. 26 = Z:)
+// and reports their geometry. There is no write operation.
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+struct TDiskGeometry {
+  std::uint16_t MediaKind = 0;  // 0 unknown, 1 floppy, 2 removable, 3 fixed, 4 CD-ROM
+  std::uint16_t Removable = 0;  // 1 when the medium can be removed
+  std::uint32_t Heads = 0;
+  std::uint32_t Cylinders = 0;
+  std::uint32_t SectorsPerTrack = 0;
+  std::uint32_t BytesPerSector = 0;
+  // Exact size in 512-byte sectors (the last partial cylinder included),
+  // limited to what a 32-bit sector address reaches.
+  std::uint32_t TotalSectors = 0;
+  // Sector 0 holds a FAT boot sector: a volume without a partition table.
+  bool Unpartitioned = false;
+};
+
+// Physical reads always use sectors of this size.
+constexpr std::uint32_t kPhysicalSectorSize = 512;
+
+// The user's answer to a failed read.
+enum class TPromptAnswer { Abort = 3, Retry = 4, Ignore = 5 };
+
+class IErrorPrompt {
+ public:
+  virtual ~IErrorPrompt() = default;
+  virtual TPromptAnswer AskAbortRetryIgnore(const std::string& caption, const std::string& text) = 0;
+};
+
+// The prompt the front end installed; none answers Abort.
+void SetErrorPrompt(IErrorPrompt* prompt);
+
+// True when all count sectors are in buffer (ignored sectors count as read).
+bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+                         bool prompt, void* buffer);
+// Logical drives never prompt.
+bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+                        void* buffer);
+bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
+bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
+
+// Closes the cached read handles (program end, or after the platform's
+// device table changed).
+void CloseSectorHandles();
+
+}  // namespace vantrel

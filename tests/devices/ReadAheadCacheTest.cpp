@@ -1,0 +1,151 @@
+// The read-ahead cache: fills, ageing, partial hits, fills that stop at the
+// end of the device, requests longer than a fill and destroyed devices.
+
+#include <gtest/gtest.h>
+
+#include "devices/ReadAheadCache.h"
+#include "devices/TDevice.h"
+#include "support/FakePlatform.h"
+
+namespace vantrel {
+namespace {
+
+std::vector<std::uint8_t> Numbered(std::uint32_t sectors) {
+  std::vector<std::uint8_t> v(sectors * 512);
+  for (std::uint32_t s = 0; s < sectors; ++s)
+    for (int i = 0; i < 4; ++i) v[s * 512 + i] = static_cast<std::uint8_t>(s >> (8 * i));
+  return v;
+}
+
+std::uint32_t SectorAt(const std::vector<std::uint8_t>& buffer, std::size_t index) {
+  const std::size_t o = index * 512;
+  return buffer[o] | (buffer[o + 1] << 8) | (buffer[o + 2] << 16) | (static_cast<std::uint32_t>(buffer[o + 3]) << 24);
+}
+
+class ReadAheadCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform.AddPhysical(0x80, Numbered(10000));
+    SetReadAheadCacheSwitch(true);
+    device = MakeDevice(0x80, 10000, 100);
+  }
+  void TearDown() override { SetReadAheadCacheSwitch(false); }
+
+  std::unique_ptr<TDevice> MakeDevice(std::uint8_t number, std::uint32_t total, std::uint32_t readAhead) {
+    auto d = std::make_unique<TDevice>();
+    d->Number = number;
+    d->TotalSectors = total;
+    d->ReadAhead = readAhead;
+    d->SetCacheEnabled(true);
+    return d;
+  }
+
+  std::vector<std::uint8_t> Read(TDevice& d, std::uint32_t first, std::uint16_t count) {
+    std::vector<std::uint8_t> buffer(count * 512);
+    EXPECT_TRUE(d.ReadSectors(first, count, false, buffer.data()));
+    for (std::uint16_t i = 0; i < count; ++i) EXPECT_EQ(SectorAt(buffer, i), first + i);
+    return buffer;
+  }
+
+  test::FakePlatform platform;
+  std::unique_ptr<TDevice> device;
+};
+
+TEST_F(ReadAheadCacheTest, MissFillsTheFirstEntryAndLaterReadsAreServedFromIt) {
+  Read(*device, 10, 4);
+  auto e = CacheEntryState(0);
+  EXPECT_EQ(e.Owner, device.get());
+  EXPECT_EQ(e.First, 10u);
+  EXPECT_EQ(e.Last, 109u);
+  EXPECT_EQ(e.Age, 15);
+  ASSERT_EQ(platform.reads, 1);
+  EXPECT_EQ(platform.readLog[0].second, 100u * 512);
+
+  Read(*device, 14, 1);
+  EXPECT_EQ(platform.reads, 1);
+  EXPECT_EQ(CacheEntryState(0).Age, 15);  // already at the top
+}
+
+TEST_F(ReadAheadCacheTest, EntriesAgeAndTheOldestIsReplaced) {
+  Read(*device, 0, 1);     // entry 0
+  Read(*device, 1000, 1);  // entry 1: entry 0 aged to 14 on the lookup, 13 after the refill lookup
+  EXPECT_EQ(CacheEntryState(1).First, 1000u);
+  EXPECT_LT(CacheEntryState(0).Age, 15);
+  Read(*device, 2000, 1);
+  Read(*device, 3000, 1);
+  Read(*device, 4000, 1);  // all four used: the lowest age is entry 0
+  EXPECT_EQ(CacheEntryState(0).First, 4000u);
+  EXPECT_EQ(CacheEntryState(1).First, 1000u);
+}
+
+TEST_F(ReadAheadCacheTest, PartialHitLoadsTheRestFromTheFirstMissingSector) {
+  Read(*device, 0, 1);  // holds 0..99
+  platform.readLog.clear();
+  Read(*device, 95, 10);
+  ASSERT_EQ(platform.readLog.size(), 1u);
+  EXPECT_EQ(platform.readLog[0].first, 100u * 512);
+  EXPECT_EQ(CacheEntryState(1).First, 100u);
+}
+
+TEST_F(ReadAheadCacheTest, RequestLongerThanAFillIsReadWhole) {
+  platform.readLog.clear();
+  Read(*device, 50, 250);
+  // One fill of 100 sectors, then the remaining 150 read directly (in two 64 KiB chunks).
+  ASSERT_EQ(platform.readLog.size(), 3u);
+  EXPECT_EQ(platform.readLog[0].second, 100u * 512);
+  EXPECT_EQ(platform.readLog[1].first, 150u * 512);
+  EXPECT_EQ(platform.readLog[1].second + platform.readLog[2].second, 150u * 512);
+}
+
+TEST_F(ReadAheadCacheTest, FillNearTheEndStopsAtTheLastSector) {
+  Read(*device, 9950, 2);
+  EXPECT_EQ(CacheEntryState(0).Last, 9999u);
+  // At or past the end the cache is not used: the read goes to the device and fails there.
+  std::vector<std::uint8_t> buffer(512);
+  const int before = platform.reads;
+  EXPECT_FALSE(device->ReadSectors(10000, 1, false, buffer.data()));
+  EXPECT_EQ(platform.reads, before + 1);
+}
+
+TEST_F(ReadAheadCacheTest, FailedFillEmptiesTheVictimAndFallsBackToADirectRead) {
+  Read(*device, 0, 1);
+  platform.FailRange("phys128", 600 * 512, 512);  // inside the fill, not the request
+  std::vector<std::uint8_t> buffer(512);
+  // Entry 0 is the victim only once it is the oldest; fill entries 1..3 first.
+  Read(*device, 1000, 1);
+  Read(*device, 2000, 1);
+  Read(*device, 3000, 1);
+  EXPECT_TRUE(device->ReadSectors(550, 1, false, buffer.data()));
+  EXPECT_EQ(SectorAt(buffer, 0), 550u);
+  bool anyHolds550 = false;
+  for (int i = 0; i < kCacheEntries; ++i) {
+    const auto e = CacheEntryState(i);
+    if (e.Owner && e.First <= 550 && 550 <= e.Last) anyHolds550 = true;
+  }
+  EXPECT_FALSE(anyHolds550);
+}
+
+TEST_F(ReadAheadCacheTest, DestroyingADeviceEmptiesOnlyItsEntries) {
+  platform.AddPhysical(0x81, Numbered(5000));
+  auto other = MakeDevice(0x81, 5000, 100);
+  Read(*device, 0, 1);
+  Read(*other, 0, 1);
+  TDevice* gone = device.get();
+  device.reset();
+  for (int i = 0; i < kCacheEntries; ++i) EXPECT_NE(CacheEntryState(i).Owner, gone);
+  EXPECT_EQ(CacheEntryState(1).Owner, other.get());
+}
+
+TEST_F(ReadAheadCacheTest, OffSwitchOrDisabledDeviceReadsDirectly) {
+  SetReadAheadCacheSwitch(false);
+  Read(*device, 10, 1);
+  EXPECT_EQ(CacheEntryState(0).Owner, nullptr);
+  SetReadAheadCacheSwitch(true);
+  device->SetCacheEnabled(false);
+  Read(*device, 10, 1);
+  EXPECT_EQ(CacheEntryState(0).Owner, nullptr);
+  EXPECT_EQ(platform.reads, 2);
+}
+
+}  // namespace
+}  // namespace vantrel
