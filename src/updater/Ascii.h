@@ -1,0 +1,16 @@
+#pragma once
+
+// Case rules for names in INI files, file names and URL schemes: ASCII only,
+// whatever the locale says.
+
+#include <cstddef>
+#include <string_view>
+
+inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}

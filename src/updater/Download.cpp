@@ -1,0 +1,131 @@
+#include "Download.h"
+
+#include "Ascii.h"
+#include "TTempFile.h"
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+std::string ToLowerHex(const unsigned char* bytes, unsigned int count) {
+  static constexpr char Digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < count; ++i) {
+    hex += Digits[bytes[i] >> 4];
+    hex += Digits[bytes[i] & 0x0F];
+  }
+  return hex;
+}
+
+struct TCurlDeleter {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct THashDeleter {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+struct TTransfer {
+  TTempFile* File = nullptr;
+  EVP_MD_CTX* Hash = nullptr;
+  std::uint64_t Bytes = 0;
+  int WriteErrno = 0;
+};
+
+std::size_t WriteBody(char* data, std::size_t, std::size_t count, void* user) {
+  auto& transfer = *static_cast<TTransfer*>(user);
+  if (!transfer.File->Write({data, count})) {
+    transfer.WriteErrno = errno;
+    return 0;  // anything short of count makes libcurl abort the transfer
+  }
+  EVP_DigestUpdate(transfer.Hash, data, count);
+  transfer.Bytes += count;
+  return count;
+}
+
+bool IsSha256Hex(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (const char c : text)
+    if (!((c >= '0' && c <= '9') || (LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f'))) return false;
+  return true;
+}
+
+TDownloadResult Failed(std::string why) { return {false, std::move(why)}; }
+
+}  // namespace
+
+bool IsHttpUrl(std::string_view url) {
+  std::string_view rest;
+  if (StartsWithNoCase(url, "http://"))
+    rest = url.substr(7);
+  else if (StartsWithNoCase(url, "https://"))
+    rest = url.substr(8);
+  else
+    return false;
+  for (const char c : url)
+    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return false;
+  return !rest.empty() && rest.find_first_of("/?#") != 0;  // a host must follow
+}
+
+TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path& destination,
+                             std::string_view expectedSha256) {
+  if (!IsHttpUrl(url)) return Failed("not an http or https address");
+  if (!expectedSha256.empty() && !IsSha256Hex(expectedSha256)) return Failed("sha256 is not 64 hexadecimal digits");
+
+  TTempFile file(destination);
+  if (!file.IsOpen()) return Failed("cannot create a file in " + destination.parent_path().string() + ": " + std::strerror(errno));
+
+  std::unique_ptr<EVP_MD_CTX, THashDeleter> hash(EVP_MD_CTX_new());
+  if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return Failed("cannot set up SHA-256");
+  std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
+  if (!curl) return Failed("cannot set up libcurl");
+
+  TTransfer transfer{&file, hash.get()};
+  char curlError[CURL_ERROR_SIZE] = {};
+  CURL* c = curl.get();
+  // A redirect must not lead to file: or any other scheme either.
+  if (curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK ||
+      curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") != CURLE_OK)
+    return Failed("libcurl cannot be limited to http and https");
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 20L);
+  // No limit on the whole transfer, a release may be large on a slow line;
+  // a connection that stays silent for a minute is given up.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(c, CURLOPT_USERAGENT, "kobrel");
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBody);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+
+  const CURLcode code = curl_easy_perform(c);
+  long status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  if (code == CURLE_HTTP_RETURNED_ERROR) return Failed("HTTP status " + std::to_string(status));
+  if (transfer.WriteErrno != 0) return Failed("cannot write " + file.Path().string() + ": " + std::strerror(transfer.WriteErrno));
+  if (code != CURLE_OK) return Failed(curlError[0] != '\0' ? curlError : curl_easy_strerror(code));
+  if (status < 200 || status > 299) return Failed("HTTP status " + std::to_string(status));
+  if (transfer.Bytes == 0) return Failed("the server sent an empty file");
+
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestSize = 0;
+  if (EVP_DigestFinal_ex(hash.get(), digest, &digestSize) != 1) return Failed("cannot compute SHA-256");
+  if (!expectedSha256.empty() && !EqualNoCase(ToLowerHex(digest, digestSize), expectedSha256))
+    return Failed("SHA-256 does not match");
+
+  if (!file.Commit()) return Failed("cannot store " + destination.string() + ": " + std::strerror(errno));
+  return {true, {}};
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// True for a name that can only mean a file directly in one folder: not
+// empty, not "." or "..", and without "/", "\" or control characters.
+bool IsPlainFileName(std::string_view name);
+
+// Makes program executable for its owner and starts it in its own session
+// with workDir as its current folder and its standard streams on /dev/null.
+// Returns as soon as the program runs; nobody waits for it, so when the
+// caller ends right away the program is handed over to init. On failure,
+// error says why.
+bool StartDetached(const std::filesystem::path& program, const std::filesystem::path& workDir, std::string& error);
