@@ -1,0 +1,85 @@
+#include "IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(KobrelIniLookup, NamesMatchWithoutCaseAndBlanksAreIgnored) {
+  const std::string text = "; release record\n[Other]\nnum=1\n  [ INFO ]  \n\tNUM  =  12.6 \nurl=http://h/a b\n";
+  EXPECT_EQ(IniLookup(text, "info", "num"), "12.6");
+  EXPECT_EQ(IniLookup(text, "Info", "URL"), "http://h/a b");
+  EXPECT_EQ(IniLookup(text, "other", "num"), "1");
+  EXPECT_EQ(IniLookup(text, "info", "name"), "");     // missing key
+  EXPECT_EQ(IniLookup(text, "missing", "num"), "");   // missing section
+  EXPECT_EQ(IniLookup("num=5\n[info]\n", "info", "num"), "");  // keys above any section belong to none
+}
+
+TEST(KobrelIniLookup, FirstSectionAndFirstKeyWin) {
+  const std::string text = "[info]\nnum=1\nnum=2\n[info]\nnum=3\nname=late\n";
+  EXPECT_EQ(IniLookup(text, "info", "num"), "1");
+  // Only the first section of a name is looked at, as the private-profile reader does.
+  EXPECT_EQ(IniLookup(text, "info", "name"), "");
+}
+
+TEST(KobrelIniLookup, ValueFormsOfOtherTools) {
+  EXPECT_EQ(IniLookup("[info]\r\nnum=7\r\nname=x.sh\r\n", "info", "num"), "7");           // CRLF lines
+  EXPECT_EQ(IniLookup("\xEF\xBB\xBF[info]\nnum=8\n", "info", "num"), "8");                 // UTF-8 mark
+  EXPECT_EQ(IniLookup("[info]\nname=\"my setup.sh\"\n", "info", "name"), "my setup.sh");  // quoted
+  EXPECT_EQ(IniLookup("[info]\nurl=http://h/?a=b\n", "info", "url"), "http://h/?a=b");    // "=" in value
+  EXPECT_EQ(IniLookup(std::string("[info]\nnum=4\0" "2\n", 13), "info", "num"), "4");    // ends at NUL
+  EXPECT_EQ(IniLookup("[info]\nnum\nnum=9\n", "info", "num"), "");                         // key without "="
+  EXPECT_EQ(IniLookup("[info]\n;num=3\n", "info", "num"), "");                             // comment
+}
+
+TEST(KobrelIniLookup, LongValuesAreCutToTheBuffer) {
+  const std::string text = "[info]\nurl=" + std::string(20000, 'a') + "\n";
+  EXPECT_EQ(IniLookup(text, "info", "url"), std::string(IniBufferSize - 1, 'a'));
+}
+
+TEST(KobrelIniSetValue, ChangesOnlyTheKeysLine) {
+  const std::string text = "; kept\n[Info]\r\n  NUM = 12 \r\nurl=u\r\n\r\n[other]\r\nnum=1\r\n";
+  EXPECT_EQ(IniSetValue(text, "info", "num", "13"), "; kept\n[Info]\r\nNUM=13\r\nurl=u\r\n\r\n[other]\r\nnum=1\r\n");
+}
+
+TEST(KobrelIniSetValue, AddsMissingKeysAndSections) {
+  // A new key goes after the section's last entry, before the blank line.
+  EXPECT_EQ(IniSetValue("[info]\nurl=u\n\n[x]\na=1\n", "info", "num", "3"), "[info]\nurl=u\nnum=3\n\n[x]\na=1\n");
+  EXPECT_EQ(IniSetValue("[info]", "info", "num", "3"), "[info]\nnum=3\n");
+  EXPECT_EQ(IniSetValue("[x]\r\na=1", "info", "num", "3"), "[x]\r\na=1\r\n\r\n[info]\r\nnum=3\r\n");
+  EXPECT_EQ(IniSetValue("", "info", "num", "3"), "[info]\nnum=3\n");
+}
+
+TEST(KobrelIniFile, WriteCreatesReplacesAndReadsBack) {
+  char pattern[] = "/tmp/kobrel-ini-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::filesystem::path dir = pattern;
+  const auto file = dir / "nowver.ini";
+
+  EXPECT_EQ(ReadIni("info", "num", file), "");  // missing file
+  ASSERT_TRUE(WriteIni("info", "num", "12", file));
+  EXPECT_EQ(Slurp(file), "[info]\nnum=12\n");
+  ASSERT_TRUE(WriteIni("info", "num", "13", file));
+  EXPECT_EQ(ReadIni("INFO", "Num", file), "13");
+  EXPECT_EQ(Slurp(file), "[info]\nnum=13\n");
+
+  // A value that would break the line structure is refused, the file kept.
+  EXPECT_FALSE(WriteIni("info", "num", "1\n[evil]", file));
+  EXPECT_EQ(Slurp(file), "[info]\nnum=13\n");
+  // No temporary file is left behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+
+  // A file that cannot be replaced is reported.
+  EXPECT_FALSE(WriteIni("info", "num", "1", dir / "missing-folder" / "nowver.ini"));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
