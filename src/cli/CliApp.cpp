@@ -17,7 +17,16 @@ const char* kUsage =
     "                   [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
     "commands:\n"
     "  devices                      list the disks and drives of the machine and the images\n"
-    "  read DEVICE FIRST COUNT      hex dump of COUNT raw sectors of a device from FIRST\n";
+    "  read DEVICE FIRST COUNT      hex dump of COUNT raw sectors of a device from FIRST\n"
+    "  drives                       the FAT drives of every device\n"
+    "  ls DRIVE [PATH] [--view live|deleted|lost] [--recursive]\n"
+    "     [--sort name|size|date|cluster|condition|type] [--desc]\n"
+    "                               the items of a folder, PATH from the view's top\n"
+    "  find DRIVE MASK              items whose name matches MASK (deleted, lost, live)\n"
+    "  save DRIVE PATH... --to DIR [--view V] [--fat N | --no-fat] [--overwrite ask|all|none]\n"
+    "                               saves files and folder trees (PATH / is the whole view)\n"
+    "  cat DRIVE PATH [--view V] [--fat N | --no-fat]   a file's content to standard output\n"
+    "  hex DRIVE PATH [--view V] [--fat N | --no-fat]   a file's content as a hex dump\n";
 
 const char* KindText(const TDevice& d) {
   if (d.Kind == dkWindows) return "logical";
@@ -35,6 +44,12 @@ const char* KindText(const TDevice& d) {
 CliApp::CliApp() {
   Register("devices", [this](const auto& w) { CmdDevices(w); });
   Register("read", [this](const auto& w) { CmdRead(w); });
+  Register("drives", [this](const auto& w) { CmdDrives(w); });
+  Register("ls", [this](const auto& w) { CmdLs(w); });
+  Register("find", [this](const auto& w) { CmdFind(w); });
+  Register("save", [this](const auto& w) { CmdSave(w); });
+  Register("cat", [this](const auto& w) { CmdCat(w, false); });
+  Register("hex", [this](const auto& w) { CmdCat(w, true); });
 }
 
 CliApp::~CliApp() {

@@ -10,9 +10,19 @@
 
 #include "cli/Args.h"
 #include "cli/TerminalUi.h"
+#include "common/TStatusDialog.h"
 #include "devices/TDevice.h"
+#include "devices/TDriveList.h"
+
+namespace vantrel {
+class TFATdrive;
+class TFATDirectory;
+class TFSObject;
+}  // namespace vantrel
 
 namespace vantrel::cli {
+
+enum class View { Live, Deleted, Lost };
 
 class CliApp {
  public:
@@ -27,11 +37,26 @@ class CliApp {
 
   // The machine's devices, detected on first use.
   TDeviceList& Devices();
+  // The drives of every device, scanned on first use.
+  TDriveList& Drives();
   // Device by its number in "devices" (counted from 1).
   TDevice& DeviceArg(const std::string& text);
+  // FAT drive by its number in "drives" (counted from 1).
+  TFATdrive& DriveArg(const std::string& text);
+
+  static View ViewArg(const Args& args);
+  static TFATDirectory& ViewTop(TFATdrive& drive, View view);
+  // The item at a path of display names from the view's top; null for the top itself.
+  TFSObject* Resolve(TFATdrive& drive, View view, const std::string& path);
+  std::uint8_t FATChoiceArg(const Args& args, TFATdrive& drive, View view);
 
   void CmdDevices(const std::vector<std::string>& words);
   void CmdRead(const std::vector<std::string>& words);
+  void CmdDrives(const std::vector<std::string>& words);
+  void CmdLs(const std::vector<std::string>& words);
+  void CmdFind(const std::vector<std::string>& words);
+  void CmdSave(const std::vector<std::string>& words);
+  void CmdCat(const std::vector<std::string>& words, bool hex);
 
   std::map<std::string, Handler> commands_;
   std::vector<std::string> images_;
@@ -43,8 +68,15 @@ class CliApp {
   std::unique_ptr<TerminalPrompt> prompt_;
   TerminalMessageBox messageBox_;
   StderrDebugSink debugSink_;
+  TerminalStatusView statusView_{StderrIsTerminal()};
+  TStatusDialog status_{&statusView_};
   TDeviceList devices_;
+  TDriveList drives_;
   bool detected_ = false;
+  bool scanned_ = false;
 };
+
+// The name of a view as the command line spells it.
+const char* ViewName(View view);
 
 }  // namespace vantrel::cli

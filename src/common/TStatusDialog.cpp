@@ -86,7 +86,7 @@ bool TStatusDialog::IsRefreshDue() {
 }
 
 void TStatusDialog::StepIt() {
-  Position += static_cast<std::uint32_t>(Step);
+  Position += static_cast<std::uint64_t>(Step);
   const std::uint32_t tick = GetTickCount();
   if (!IntervalPassed(barTick_, tick)) return;
 

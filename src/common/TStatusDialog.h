@@ -42,9 +42,10 @@ class TStatusDialog {
   bool ShowRemaining = false;         // Label5 is kept up to date
   bool ForceRefresh = false;          // the next IsRefreshDue answers true
   bool Cancelled = false;             // Cancel was pressed since the last Show
-  std::uint32_t Position = 0;         // units done
-  std::uint32_t Total = 0;            // units in all
-  std::int32_t Step = 0;              // units added by each StepIt
+  // 64 bits: a save counts bytes, and more than 4 GiB is common.
+  std::uint64_t Position = 0;         // units done
+  std::uint64_t Total = 0;            // units in all
+  std::int64_t Step = 0;              // units added by each StepIt
   std::uint32_t RefreshInterval = 0;  // minimum milliseconds between refreshes
 
   // Prepares the dialog for a new operation. Without ShowProgress the bar is

@@ -31,6 +31,9 @@ class IDiskPlatform {
   // Label and file system name ("FAT12", "FAT16", "FAT32", ...) of a logical drive.
   virtual bool GetVolumeInformation(std::uint8_t drive, std::string& label, std::string& fsName) = 0;
   virtual TDriveType GetDriveType(std::uint8_t drive) = 0;
+  // True when a file written at path could land on the named device (the
+  // folder is on that disk, or on a file system kept in that image file).
+  virtual bool PathLiesOnDevice(const std::string& /*path*/, const std::string& /*deviceName*/) { return false; }
 };
 
 // Installs the platform (tests); the Linux backend is the default.

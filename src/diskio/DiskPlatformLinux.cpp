@@ -6,6 +6,7 @@
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -280,6 +281,46 @@ TDriveType LinuxDiskPlatform::GetDriveType(std::uint8_t drive) {
   if (base.rfind("sr", 0) == 0) return dtCDROM;
   if (base.rfind("ram", 0) == 0) return dtRamDisk;
   return ReadSysValue(fs::path("/sys/block") / disk / "removable") == "1" ? dtRemovable : dtFixed;
+}
+
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// The whole disk (as its /sys/class/block folder name) that a block device
+// number belongs to; "" when unknown.
+std::string WholeDiskOf(dev_t device) {
+  std::error_code ec;
+  const fs::path sys = fs::canonical(
+      fs::path("/sys/dev/block") / (std::to_string(major(device)) + ":" + std::to_string(minor(device))), ec);
+  if (ec) return "";
+  if (fs::exists(sys / "partition", ec)) return sys.parent_path().filename().string();
+  return sys.filename().string();
+}
+
+// The file behind a loop device, "" when it is none.
+std::string LoopBackingFile(const std::string& disk) {
+  return ReadSysValue(fs::path("/sys/block") / disk / "loop" / "backing_file");
+}
+
+}  // namespace
+
+bool LinuxDiskPlatform::PathLiesOnDevice(const std::string& path, const std::string& deviceName) {
+  std::error_code ec;
+  fs::path probe = fs::absolute(path, ec);
+  while (!probe.empty() && !fs::exists(probe, ec) && probe != probe.parent_path()) probe = probe.parent_path();
+  struct stat target {}, device {};
+  if (::stat(probe.c_str(), &target) != 0 || ::stat(deviceName.c_str(), &device) != 0) return false;
+  const std::string targetDisk = WholeDiskOf(target.st_dev);
+  if (S_ISBLK(device.st_mode)) return !targetDisk.empty() && targetDisk == WholeDiskOf(device.st_rdev);
+  // An image file: the target is on it only through a loop device that
+  // mounts the image.
+  if (targetDisk.empty()) return false;
+  const std::string backing = LoopBackingFile(targetDisk);
+  if (backing.empty()) return false;
+  const fs::path image = fs::canonical(deviceName, ec);
+  return !ec && fs::equivalent(fs::path(backing), image, ec);
 }
 
 }  // namespace vantrel

@@ -35,6 +35,7 @@ class LinuxDiskPlatform : public IDiskPlatform {
   bool QueryGeometry(const std::string& name, TDiskGeometry& geometry) override;
   bool GetVolumeInformation(std::uint8_t drive, std::string& label, std::string& fsName) override;
   TDriveType GetDriveType(std::uint8_t drive) override;
+  bool PathLiesOnDevice(const std::string& path, const std::string& deviceName) override;
 
  private:
   struct LogicalDrive {

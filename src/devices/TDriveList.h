@@ -1,0 +1,48 @@
+#pragma once
+// Every volume the user can open: the FAT partitions of each device's
+// partition tables, one volume for each device without a table, and the
+// drives the lost-drive search appends.
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "fs/TCustom.h"
+
+namespace vantrel {
+
+class TDevice;
+class TFATdrive;
+
+class TDriveList {
+ public:
+  TDriveList();
+  ~TDriveList();
+  void Clear() { items_.clear(); }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TCustomDrive* Items(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
+
+  void ScanDevice(TDevice& device);
+  void ReadPartitionTable(TDevice& device, std::uint32_t tableSector, std::uint32_t extendedBase);
+  // Appends a drive found by the lost-drive search, named by its label + " (lost)".
+  TFATdrive* AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet, std::uint32_t sectorCount,
+                          std::uint32_t startSector);
+  // Appends a drive made elsewhere (a rebuilt volume).
+  TCustomDrive* Add(std::unique_ptr<TCustomDrive> drive);
+
+  // Partition tables read for one device at most; a chain beyond that (or
+  // one that comes back to a table it passed) is cut off.
+  static constexpr std::size_t kMaxPartitionTables = 256;
+
+ private:
+  TFATdrive* AddVolume(TDevice& device, std::uint32_t bootSector, std::uint32_t startSector,
+                       std::uint32_t sectorCount, std::uint8_t flags, bool quiet);
+  std::vector<std::unique_ptr<TCustomDrive>> items_;
+  std::set<std::uint32_t> tablesSeen_;
+};
+
+bool IsFATPartitionType(std::uint8_t type);
+bool IsExtendedPartitionType(std::uint8_t type);
+
+}  // namespace vantrel

@@ -1,0 +1,105 @@
+#include "fs/DirEntries.h"
+
+#include <array>
+#include <cstring>
+
+#include "common/Bytes.h"
+#include "common/CodePage.h"
+#include "common/Routines.h"
+#include "fs/TFATdrive.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kMaxLongNameEntries = 18;
+constexpr int kUnitsPerEntry = 13;
+
+ByteSpan Entry(const std::uint8_t* e) { return ByteSpan(e, 32); }
+
+bool StartsLongName(const std::uint8_t* e) {
+  return e[11] == kAttrLongName && Le16(Entry(e), 26) == 0 && (e[0] & 0x40) != 0;
+}
+
+void LowerAscii(std::string& s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+}
+
+}  // namespace
+
+std::uint32_t EntryCluster(const std::uint8_t* e) {
+  return (static_cast<std::uint32_t>(Le16(Entry(e), 20)) << 16) | Le16(Entry(e), 26);
+}
+std::uint32_t EntrySize(const std::uint8_t* e) { return Le32(Entry(e), 28); }
+std::uint16_t EntryTime(const std::uint8_t* e) { return Le16(Entry(e), 22); }
+std::uint16_t EntryDate(const std::uint8_t* e) { return Le16(Entry(e), 24); }
+
+std::string DecodeShortName(const std::uint8_t* e) {
+  std::array<std::uint8_t, 8> base{};
+  std::array<std::uint8_t, 3> ext{};
+  std::size_t nb = 0, ne = 0;
+  for (int i = 0; i < 8; ++i)
+    if (e[i] != ' ') base[nb++] = e[i];
+  for (int i = 8; i < 11; ++i)
+    if (e[i] != ' ') ext[ne++] = e[i];
+  const bool deleted = e[0] == kDeletedMark;
+  if (!deleted && e[0] == 0x05 && nb > 0) base[0] = 0xE5;
+
+  std::string name;
+  if (deleted) {
+    // The first byte is gone; what is left is decoded on its own.
+    name = std::string(1, static_cast<char>(kDeletedMark));
+    std::string rest = OemToUtf8(base.data() + 1, nb - 1, OemCodePage());
+    if (e[12] & 0x08) LowerAscii(rest);
+    name += rest;
+  } else {
+    name = OemToUtf8(base.data(), nb, OemCodePage());
+    if (e[12] & 0x08) LowerAscii(name);
+  }
+  if (ne > 0) {
+    std::string extension = OemToUtf8(ext.data(), ne, OemCodePage());
+    if (e[12] & 0x10) LowerAscii(extension);
+    name += "." + extension;
+  }
+  return name;
+}
+
+bool ReadLongName(TFATdrive& drive, TChainCursor& cursor, std::uint8_t* entry, std::string& name) {
+  if (!StartsLongName(entry)) return false;
+  std::array<std::uint16_t, kMaxLongNameEntries * kUnitsPerEntry> units{};
+  std::size_t position = units.size();
+  const std::uint8_t checksum = entry[13];
+  int taken = 0;
+  while (entry[11] == kAttrLongName && Le16(Entry(entry), 26) == 0 && entry[13] == checksum) {
+    // A name of more than 18 parts is not taken: the file is listed under its short name.
+    if (taken == kMaxLongNameEntries) return false;
+    position -= kUnitsPerEntry;
+    static constexpr std::size_t kOffsets[kUnitsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (int i = 0; i < kUnitsPerEntry; ++i) units[position + i] = Le16(Entry(entry), kOffsets[i]);
+    ++taken;
+    if (!drive.ReadChainEntry(cursor, entry)) return false;
+  }
+  name = WideToUtf8(units.data() + position, static_cast<std::size_t>(taken) * kUnitsPerEntry);
+  return true;
+}
+
+bool ReadDirEntry(TFATdrive& drive, TChainCursor& cursor, bool includeDeleted, std::string& name,
+                  std::uint8_t* entry) {
+  for (;;) {
+    if (!drive.ReadChainEntry(cursor, entry) || entry[0] == 0) return false;
+    if (!includeDeleted && entry[0] == kDeletedMark) continue;
+    if (entry[11] == kAttrLongName) {
+      std::string longName;
+      if (ReadLongName(drive, cursor, entry, longName)) {
+        // A long name at the very end of the directory has no entry of its own.
+        if (entry[0] == 0) return false;
+        name = longName;
+        return true;
+      }
+    }
+    name = DecodeShortName(entry);
+    return true;
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,131 @@
+#include "fs/FileData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "fs/TFATdrive.h"
+
+namespace vantrel {
+namespace {
+
+// The cluster after the current one as a file read moves on: consecutive
+// clusters up to the last one, or the FAT copy's entry when it names a
+// cluster of the volume. Otherwise the cursor stays and the cluster is read
+// again, which fills a file whose chain ends early from its last cluster.
+std::uint32_t MoveOn(TFATdrive& drive, std::uint32_t current, std::uint8_t choice) {
+  if (choice == 0) return current <= drive.ClusterCount ? current + 1 : current;
+  if (drive.IsEndOfChain(current)) return current;
+  const std::uint32_t next = drive.GetFATEntry(current, choice - 1u);
+  return drive.IsValidCluster(next) ? next : current;
+}
+
+}  // namespace
+
+void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size) {
+  cursor = TFATCursor{};
+  cursor.First = cursor.Current = firstCluster;
+  cursor.Size = size;
+}
+
+bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std::uint32_t& delivered,
+                  std::uint8_t fatChoice, std::uint8_t* buffer) {
+  delivered = 0;
+  if (cursor.Pos >= cursor.Size) return cursor.Pos == cursor.Size;
+  if (!drive.GeometryValid) return false;
+  const std::uint32_t sectorSize = drive.BytesPerSector;
+  const std::uint32_t perCluster = drive.SectorsPerCluster;
+  std::uint32_t wanted = std::min(count, cursor.Size - cursor.Pos);
+  std::uint32_t offset = cursor.Pos % sectorSize;
+  std::uint32_t index = (cursor.Pos / sectorSize) % perCluster;
+
+  while (wanted > 0) {
+    const std::uint32_t sector = drive.ClusterToSector(cursor.Current) + index;
+    std::uint32_t take;
+    if (!drive.IsValidCluster(cursor.Current)) {
+      // No cluster of this volume (an entry without a first cluster): nothing to read.
+      take = std::min(wanted, sectorSize - offset);
+      std::memset(buffer, 0, take);
+      ++cursor.FailedSectors;
+      if (offset + take == sectorSize) ++index;
+    } else if (offset == 0 && wanted >= sectorSize) {
+      // Whole sectors go straight into the caller's buffer, the rest of this
+      // cluster in one read.
+      const std::uint32_t run = std::min(wanted / sectorSize, perCluster - index);
+      take = run * sectorSize;
+      if (!drive.ReadSectors(sector, static_cast<std::uint16_t>(run), false, buffer)) {
+        // Read them one by one, so that only the bad ones become zeros (and
+        // the user is asked about each).
+        for (std::uint32_t i = 0; i < run; ++i) {
+          if (!drive.ReadSectors(sector + i, 1, true, buffer + i * sectorSize)) {
+            std::memset(buffer + i * sectorSize, 0, sectorSize);
+            ++cursor.FailedSectors;
+          }
+        }
+      }
+      index += run;
+    } else {
+      const std::uint32_t room = sectorSize - offset;
+      take = std::min(wanted, room);
+      bool ok = false;
+      const std::uint8_t* data = drive.ReadDataSector(sector, ok);
+      if (ok) {
+        std::memcpy(buffer, data + offset, take);
+      } else {
+        std::memset(buffer, 0, take);
+        ++cursor.FailedSectors;
+      }
+      if (take == room) ++index;
+    }
+    cursor.Pos += take;
+    delivered += take;
+    buffer += take;
+    wanted -= take;
+    offset = 0;
+    if (index >= perCluster) {
+      index = 0;
+      cursor.Current = MoveOn(drive, cursor.Current, fatChoice);
+    }
+  }
+  return true;
+}
+
+bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, std::uint8_t fatChoice) {
+  if (cursor.First == 0 || position >= cursor.Size || !drive.GeometryValid || drive.BytesPerCluster == 0)
+    return false;
+  std::uint32_t cluster = cursor.First;
+  for (std::uint32_t steps = position / drive.BytesPerCluster; steps > 0; --steps) {
+    const std::uint32_t next = MoveOn(drive, cluster, fatChoice);
+    if (next == cluster) break;  // reading stays here too
+    cluster = next;
+  }
+  cursor.Current = cluster;
+  cursor.Pos = position;
+  return true;
+}
+
+TFATStream::TFATStream(TFATdrive& drive, std::uint8_t fatChoice, std::uint32_t size, std::uint32_t firstCluster)
+    : drive_(drive), fatChoice_(fatChoice), size_(size) {
+  InitCursor(cursor_, firstCluster, size);
+}
+
+std::uint32_t TFATStream::Read(std::uint8_t* buffer, std::uint32_t count) {
+  if (position_ < 0 || position_ >= size_) return 0;
+  if (cursor_.Pos != position_) SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_);
+  std::uint32_t delivered = 0;
+  if (!ReadFileData(drive_, cursor_, count, delivered, fatChoice_, buffer)) return 0;
+  position_ += delivered;
+  return delivered;
+}
+
+std::int64_t TFATStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+    case soBeginning: position_ = offset; break;
+    case soCurrent: position_ += offset; break;
+    case soEnd: position_ = offset + size_; break;
+  }
+  if (position_ >= 0 && position_ < size_)
+    SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_);
+  return position_;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,52 @@
+#pragma once
+// Reading a FAT file's contents from its first cluster on, for exactly its
+// size, through a FAT copy or as consecutive clusters.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel {
+
+class TFATdrive;
+
+struct TFATCursor {
+  std::uint32_t First = 0;    // the file's first cluster
+  std::uint32_t Current = 0;  // cluster that holds byte Pos
+  std::uint32_t Pos = 0;      // byte position within the file
+  std::uint32_t Size = 0;     // file size
+  // Sectors that could not be read; their bytes were delivered as zeros.
+  std::uint32_t FailedSectors = 0;
+};
+
+void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size);
+
+// Copies up to count bytes from the cursor on into buffer. A sector that
+// cannot be read contributes zeros and is counted in FailedSectors. A chain
+// that ends before the size repeats its last cluster.
+bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std::uint32_t& delivered,
+                  std::uint8_t fatChoice, std::uint8_t* buffer);
+
+// Moves the cursor to position as reading would reach it; false (cursor
+// unchanged) for a file without first cluster or a position at or past the end.
+bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, std::uint8_t fatChoice);
+
+// A read-only stream over a file's clusters, for the hex and text viewers.
+class TFATStream {
+ public:
+  TFATStream(TFATdrive& drive, std::uint8_t fatChoice, std::uint32_t size, std::uint32_t firstCluster);
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count);
+  enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin);
+  std::uint32_t GetSize() const { return size_; }
+  std::int64_t GetPosition() const { return position_; }
+  const TFATCursor& Cursor() const { return cursor_; }
+
+ private:
+  TFATdrive& drive_;
+  std::uint8_t fatChoice_;
+  std::uint32_t size_;
+  std::int64_t position_ = 0;
+  TFATCursor cursor_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,60 @@
+#pragma once
+// Saving (recovering) files and folder trees into a folder on another drive.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+class TDirSelectDialog;
+class IDirSelectDialogView;
+class TFATDirectory;
+class TFATFile;
+class TFATdrive;
+class TFSObject;
+class TStatusDialog;
+
+// What one save command did, for the front end's summary.
+struct TSaveReport {
+  std::uint32_t FilesSaved = 0;
+  std::uint32_t FilesSkipped = 0;  // existing files kept
+  std::uint32_t FilesFailed = 0;   // not written, or deleted again
+  std::uint32_t FilesWithUnreadableSectors = 0;
+  std::uint32_t FoldersFailed = 0;
+  bool Stopped = false;  // the save ended early (No on a folder, no space, cancel)
+};
+
+// The state of one save command: its two replace-all answers, its FAT choice,
+// the progress dialog and the report.
+struct TSaveContext {
+  std::uint8_t FATChoice = 0;
+  TStatusDialog* Dialog = nullptr;
+  bool ReplaceAllFiles = false;
+  bool ReplaceAllFolders = false;
+  TSaveReport Report;
+};
+
+// A name from the disk made safe as one file name in the target folder: no
+// separators, no "." or "..", no control characters or characters other
+// systems refuse, at most 255 bytes. A crafted image cannot reach outside the
+// chosen folder this way.
+std::string SafeFileName(const std::string& name);
+
+// Joins a folder and a file name with one "/".
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// Writes one file's data into folder; false when it could not be written.
+bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& context);
+// False stops the whole save.
+bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context);
+bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& context, bool recursive,
+                bool onlyDeleted, bool load, int depth = 0);
+
+// The save-to command for the selected items of one drive: asks for the
+// folder and the FAT copy (no FAT preselected in the deleted view) and saves
+// under the progress dialog.
+TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
+                         TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView, TStatusDialog& status);
+
+}  // namespace vantrel

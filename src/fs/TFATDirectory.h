@@ -1,0 +1,79 @@
+#pragma once
+// FAT folders and files as the explorer shows them. A folder reads its
+// entries lazily; the same root directory is shown twice, live ("根目录")
+// and as the deleted view ("删除") that lists deleted files and every folder.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "fs/TCustom.h"
+
+namespace vantrel {
+
+class TFATdrive;
+
+class TFATFile : public TCustomFile {
+ public:
+  std::uint8_t Attr = 0;
+  std::uint32_t StartCluster = 0;
+  std::uint16_t Time = 0;
+  std::uint16_t Date = 0;
+
+  TFATdrive* FATDrive() const;
+  void AssignTo(TCustomFile& target) const override;
+  bool SetName(const std::string& name) override;
+  std::string GetPath(const TCustomDirectory* ancestor) const override;
+  void UpdateListItem(TListItem& item) const override;
+  std::unique_ptr<TFSObject> Clone() const override;
+  void SaveTo(const std::string& targetFolder, std::uint8_t fatChoice, TStatusDialog* dialog) override;
+};
+
+// Called for each item of a walk; false stops the walk.
+using TForEachCallback = std::function<bool(TFSObject* item, int userData)>;
+
+class TFATDirectory : public TCustomDirectory {
+ public:
+  std::uint32_t StartCluster = 0;  // 0: the fixed root area of FAT12/16, read from Sector
+  std::uint32_t Sector = 0;
+  std::uint16_t Time = 0;
+  std::uint16_t Date = 0;
+
+  TFATdrive* FATDrive() const;
+  void AssignTo(TCustomDirectory& target) const override;
+  bool SetName(const std::string& name) override;
+  std::string GetPath(const TCustomDirectory* ancestor) const override;
+  void UpdateListItem(TListItem& item) const override;
+  std::unique_ptr<TFSObject> Clone() const override;
+  void ExpandNode(ITreeView& tree, ITreeView::Node node, bool deletedView) override;
+  void FillListView(IListView& list, bool deletedView) override;
+  int CompareItems(const TListItem& item1, const TListItem& item2, int column) const override;
+  bool HasSubdirectories() const override;
+
+  // Fills Items from the disk (live view, or the deleted view when
+  // includeDeleted and onlyDeleted are both set).
+  void LoadChildren(bool includeDeleted, bool onlyDeleted);
+  // True when the folder holds a folder entry other than "." and "..".
+  bool ProbeSubDirs(bool includeDeleted);
+  // Calls back for each child (and, when recursive, everything below),
+  // loading folders that are not loaded and unloading them again after.
+  bool ForEach(const TForEachCallback& callback, bool load, int userData, bool recursive, bool onlyDeleted);
+  // True when this folder or one above it starts at cluster (a folder that
+  // contains itself must not be walked into again).
+  bool IsOwnAncestor(std::uint32_t cluster) const;
+
+  static constexpr int kMaxWalkDepth = 256;
+
+ private:
+  bool ForEachAt(const TForEachCallback& callback, bool load, int userData, bool recursive, bool onlyDeleted,
+                 int depth);
+};
+
+// The list's columns, in order.
+constexpr int kColumnName = 0, kColumnSize = 1, kColumnDate = 2, kColumnCluster = 3, kColumnCondition = 4,
+              kColumnType = 5;
+
+// The display name of an item (its stored name through the deleted-mark option).
+std::string DisplayNameOf(const TFSObject& item);
+
+}  // namespace vantrel
