@@ -1,5 +1,7 @@
 #include "analysis/FileType.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <initializer_list>
 #include <string_view>
@@ -136,7 +138,8 @@ constexpr std::uint16_t kMinFrameLength = 32;
 
 // The length in bytes of the frame that the header bytes 1 to 3 describe, or
 // 0 when they are no valid header. An MPEG-1 Layer III frame at 128 kbit/s and
-// 44.1 kHz is 417 bytes long, 418 with padding.
+// 44.1 kHz is 417 bytes long, 418 with padding; Layer III of MPEG-2 and 2.5
+// holds half as many samples per frame, so its frames are half as long.
 std::uint16_t FrameLength(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
   const unsigned version = (b1 >> 3) & 3;
   const unsigned layer = (b1 >> 1) & 3;
@@ -150,56 +153,65 @@ std::uint16_t FrameLength(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
 
   const std::uint32_t bitrate = kBitrates[version == 3 ? 0 : 1][3 - layer][bitrateIndex];
   const std::uint32_t sampleRate = kSampleRates[version][sampleRateIndex];
+  const std::uint32_t factor = (layer == 1 && version != 3) ? 72000 : 144000;
   const auto length = static_cast<std::uint16_t>(
       layer == kLayerI ? (12000 * bitrate / sampleRate + padding) * 4
-                       : 144000 * bitrate / sampleRate + padding);
+                       : factor * bitrate / sampleRate + padding);
   return length < kMinFrameLength ? 0 : length;
 }
 
-enum class FrameCheck { Good, Bad, Unreadable };
-
-// The check of a frame whose protection bit is set: the 16-bit value S after
-// the header must lie within 8 of the CRC over the rest of the frame, S
-// included; S = 0 passes unchecked. A frame that runs past the buffer
-// cannot be checked.
-FrameCheck CheckProtectedFrame(ByteSpan data, std::size_t p, std::size_t length) {
-  if (data.size() - p < 6) return FrameCheck::Unreadable;
-  const int stored = Le16(data, p + 4);
-  if (stored == 0) return FrameCheck::Good;
-  if (data.size() - p < length) return FrameCheck::Unreadable;
-  std::uint16_t crc = 0;
-  for (std::size_t i = p + 4; i < p + length; ++i) UpdateCRC16(data[i], 8, crc);
-  return crc >= stored - 8 && crc <= stored + 8 ? FrameCheck::Good : FrameCheck::Bad;
+// A frame whose protection bit is clear carries a CRC-16 (big-endian, after
+// the header) over header bytes 2 and 3 and, for Layer III, the side
+// information. Frames of the other layers, and one whose side information
+// runs past the buffer, are taken as they are.
+bool CrcMatches(ByteSpan data, std::size_t p) {
+  const std::uint8_t b1 = data[p + 1], b3 = data[p + 3];
+  if ((b1 & 1) != 0 || ((b1 >> 1) & 3) != 1) return true;
+  const bool mpeg1 = ((b1 >> 3) & 3) == 3;
+  const bool mono = (b3 >> 6) == 3;
+  const std::size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+  if (data.size() - p < 6 + sideInfo) return true;
+  std::uint16_t crc = 0xFFFF;
+  UpdateCRC16(data[p + 2], 8, crc);
+  UpdateCRC16(data[p + 3], 8, crc);
+  for (std::size_t i = 0; i < sideInfo; ++i) UpdateCRC16(data[p + 6 + i], 8, crc);
+  return crc == ((data[p + 4] << 8) | data[p + 5]);
 }
 
-// Test #21: counts MPEG audio frames that follow one another from the first
-// frame sync on. A bad header or frame ends the count at 0. Returns false
-// when a frame to be checked runs past the buffer.
-bool CountAudioFrames(ByteSpan data, std::size_t& frames) {
-  frames = 0;
-  std::size_t p = 0;
-  while (p + 4 < data.size()) {
-    if (data[p] != 0xFF || (data[p + 1] & 0xE0) != 0xE0) {
-      ++p;
-      continue;
-    }
+bool IsFrameSync(ByteSpan data, std::size_t p) { return data[p] == 0xFF && (data[p + 1] & 0xE0) == 0xE0; }
+
+// Frames that follow one another without a gap from p to the end of the
+// buffer; 0 when a header in the chain is missing or bad.
+std::size_t ChainedFrames(ByteSpan data, std::size_t p) {
+  std::size_t frames = 0;
+  while (data.size() - p >= 4) {
+    if (!IsFrameSync(data, p)) return 0;
     const std::uint16_t length = FrameLength(data[p + 1], data[p + 2], data[p + 3]);
-    if (length == 0) {
-      frames = 0;
-      return true;
-    }
-    if (data[p + 1] & 1) {
-      const FrameCheck check = CheckProtectedFrame(data, p, length);
-      if (check == FrameCheck::Unreadable) return false;
-      if (check == FrameCheck::Bad) {
-        frames = 0;
-        return true;
-      }
-    }
+    if (length == 0 || !CrcMatches(data, p)) return 0;
     ++frames;
     p += length;
+    if (p >= data.size()) break;
   }
-  return true;
+  return frames;
+}
+
+// Test #21: a run of MPEG audio frames. A cluster may begin inside a frame,
+// so the run may start anywhere; from there every frame must follow the one
+// before it up to the end of the cluster. Two frames at least, so that a
+// chance sync pattern in other data is not taken for sound.
+bool IsAudioFrameRun(ByteSpan data) {
+  if (data.size() < 4) return false;
+  // Every cluster of a disk passes here, so the search for the sync byte
+  // runs at memory speed.
+  const std::uint8_t* begin = data.data();
+  const std::uint8_t* end = begin + data.size() - 3;
+  for (const std::uint8_t* at = begin; at < end; ++at) {
+    at = static_cast<const std::uint8_t*>(std::memchr(at, 0xFF, static_cast<std::size_t>(end - at)));
+    if (!at) return false;
+    const auto p = static_cast<std::size_t>(at - begin);
+    if (IsFrameSync(data, p) && ChainedFrames(data, p) >= 2) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -227,11 +239,12 @@ bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std
     return true;
   }
 
-  std::size_t frames = 0;
-  if (!CountAudioFrames(data, frames)) return false;
-  // At least one frame per 512 bytes of the cluster, so that a few chance
-  // syncs in other data do not make a sound file.
-  if (frames < size / 512) return false;
+  // A sound file that starts with its tag starts here.
+  if (data.size() >= 3 && data[0] == 'I' && data[1] == 'D' && data[2] == '3') {
+    typeName = "MP3";
+    return true;
+  }
+  if (!IsAudioFrameRun(data)) return false;
   kind = 2;
   typeName = "MP3";
   return true;

@@ -1,6 +1,6 @@
 #include "common/Clock.h"
 
-#include <chrono>
+#include <time.h>
 
 namespace vantrel {
 namespace {
@@ -12,10 +12,14 @@ std::function<std::uint32_t()>& Source() {
 
 std::uint32_t GetTickCount() {
   if (auto& s = Source()) return s();
-  using namespace std::chrono;
+  // The coarse clock costs a few nanoseconds; scans ask for it once per
+  // sector, and a few milliseconds of resolution are plenty for progress.
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
   // Start above zero: several callers treat a tick of 0 as "not started".
-  static const auto origin = steady_clock::now() - milliseconds(1000);
-  return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now() - origin).count());
+  static const std::uint64_t origin = ms - 1000;
+  return static_cast<std::uint32_t>(ms - origin);
 }
 
 void SetTickSource(std::function<std::uint32_t()> source) { Source() = std::move(source); }
