@@ -264,6 +264,9 @@ TDirSectorVerdict CheckShortEntry(ByteSpan e, std::uint32_t maxCluster, std::uin
   const std::uint32_t cluster = StartCluster(e);
   if (attr & kAttrVolumeLabel) {
     if (cluster != 0) return dsBadCluster;
+  } else if (cluster == 0) {
+    // An empty file has no cluster; anything else without one is no entry.
+    if ((attr & kAttrDirectory) || Le32(e, kDirFileSize) != 0) return dsBadCluster;
   } else if (cluster < 2 || cluster - 1 > maxCluster) {
     return dsBadCluster;
   }
@@ -366,6 +369,13 @@ TDirSectorVerdict CheckDirectorySector(const std::uint8_t* buffer, std::size_t s
   std::uint32_t index = 0;
   while (index < kEntriesNeeded && NextDirEntry(buffer, size, raw, index)) {
     const ByteSpan e(raw, kDirEntrySize);
+    // The end of a short directory: the rest of the sector is unused and
+    // stays zero. Most folders hold fewer than 16 entries.
+    if (e[0] == 0) {
+      for (std::size_t i = (index - 1) * kDirEntrySize; i < kEntriesNeeded * kDirEntrySize; ++i)
+        if (buffer[i] != 0) return dsBadName;
+      return dsOk;
+    }
     if (e[kDirAttr] == kAttrLongName && Le16(e, kDirClusterLow) == 0 && ((e[0] & 0x40) || longNamePending)) {
       longNamePending = true;
       continue;

@@ -2,30 +2,62 @@
 
 #include <array>
 
+#include "analysis/AnalyserBlocks.h"
+#include "analysis/FileType.h"
+#include "common/Bytes.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATdrive.h"
 
 namespace vantrel {
-namespace {
-
-// The 8.3 name field with every blank dropped, as raw bytes.
-std::string RawShortName(const std::uint8_t* entry) {
-  std::string base, ext;
-  for (int i = 0; i < 8; ++i)
-    if (entry[i] != ' ') base += static_cast<char>(entry[i]);
-  for (int i = 8; i < 11; ++i)
-    if (entry[i] != ' ') ext += static_cast<char>(entry[i]);
-  return ext.empty() ? base : base + "." + ext;
-}
-
-}  // namespace
 
 bool ClusterHasDotEntries(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
   TChainCursor cursor(cluster, sector);
-  std::array<std::uint8_t, 32> first{}, second{};
-  if (!drive.ReadChainEntry(cursor, first.data()) || !drive.ReadChainEntry(cursor, second.data())) return false;
-  return (first[11] & kAttrDirectory) && RawShortName(first.data()) == "." && (second[11] & kAttrDirectory) &&
-         RawShortName(second.data()) == "..";
+  std::array<std::uint8_t, 64> entries{};
+  if (!drive.ReadChainEntry(cursor, entries.data()) || !drive.ReadChainEntry(cursor, entries.data() + 32))
+    return false;
+  std::uint32_t dotCluster = 0;
+  return HasDotEntries(entries.data(), entries.size(), dotCluster);
+}
+
+bool IsDirectoryCluster(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  TChainCursor cursor(cluster, sector);
+  std::vector<std::uint8_t> buffer(drive.BytesPerSector);
+  if (buffer.empty() || !drive.ReadChainSector(cursor, buffer.data())) return false;
+  // The directory test judges 512 bytes, the size of a sector it was made for.
+  return IsDirectorySector(buffer.data(), 512, drive.ClusterCount, drive.DataSectors);
+}
+
+bool ClusterHasVolumeLabel(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  TChainCursor cursor(cluster, sector);
+  const std::uint32_t entries = drive.BytesPerCluster / 32;
+  int labels = 0;
+  std::array<std::uint8_t, 32> e{};
+  for (std::uint32_t i = 0; i < entries && drive.ReadChainEntry(cursor, e.data()); ++i) {
+    const bool label = e[11] != kAttrLongName && (e[11] & kAttrVolumeLabel) && Le16(e, 20) == 0 &&
+                       Le16(e, 26) == 0 && (e[0] & 0x40);
+    if (label && ++labels > 1) return false;
+  }
+  return labels == 1;
+}
+
+bool DirectoryClusterEmpty(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  TChainCursor cursor(cluster, sector);
+  std::array<std::uint8_t, 32> e{};
+  // Past "." and "..".
+  if (!drive.ReadChainEntry(cursor, e.data()) || !drive.ReadChainEntry(cursor, e.data())) return true;
+  std::string name;
+  return !ReadDirEntry(drive, cursor, false, name, e.data());
+}
+
+bool DetectClusterFileType(TFATdrive& drive, std::uint32_t cluster, int& kind, std::string& typeName,
+                           std::vector<std::uint8_t>& scratch) {
+  kind = 1;
+  if (!drive.IsValidCluster(cluster) || drive.BytesPerCluster == 0) return false;
+  scratch.resize(drive.BytesPerCluster);
+  if (!drive.ReadSectors(drive.ClusterToSector(cluster), static_cast<std::uint16_t>(drive.SectorsPerCluster), true,
+                         scratch.data()))
+    return false;
+  return DetectFileType(scratch.data(), scratch.size(), kind, typeName);
 }
 
 }  // namespace vantrel

@@ -221,9 +221,9 @@ bool TFATAnalyser::Complete(std::uint32_t sectorSize) {
     return false;
   }
   DebugMessage(Format("根群: %u\r", RootCluster), 3);
-  if (Sink) Sink->AddRebuiltVolume(Device, FATStart - 1, bootRecord.data());
+  const bool added = !Sink || Sink->AddRebuiltVolume(Device, FATStart - 1, bootRecord.data());
   Reset();
-  return true;
+  return added;
 }
 
 }  // namespace vantrel

@@ -23,7 +23,8 @@ class TDevice;
 class IRebuiltVolumeSink {
  public:
   virtual ~IRebuiltVolumeSink() = default;
-  virtual void AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) = 0;
+  // False when the volume was not taken (it is one already listed).
+  virtual bool AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) = 0;
 };
 
 class TFATAnalyser {

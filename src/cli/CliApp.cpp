@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "cli/Json.h"
+#include "common/CodePage.h"
+#include "common/TOptions.h"
+#include "common/TSettingsFile.h"
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
@@ -14,7 +17,8 @@ namespace {
 
 const char* kUsage =
     "usage: vantrel-cli [--image FILE]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
-    "                   [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
+    "                   [--codepage CP] [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
+    "  --codepage CP   code page of short names (default from the settings, CP936)\n"
     "commands:\n"
     "  devices                      list the disks and drives of the machine and the images\n"
     "  read DEVICE FIRST COUNT      hex dump of COUNT raw sectors of a device from FIRST\n"
@@ -26,7 +30,11 @@ const char* kUsage =
     "  save DRIVE PATH... --to DIR [--view V] [--fat N | --no-fat] [--overwrite ask|all|none]\n"
     "                               saves files and folder trees (PATH / is the whole view)\n"
     "  cat DRIVE PATH [--view V] [--fat N | --no-fat]   a file's content to standard output\n"
-    "  hex DRIVE PATH [--view V] [--fat N | --no-fat]   a file's content as a hex dump\n";
+    "  hex DRIVE PATH [--view V] [--fat N | --no-fat]   a file's content as a hex dump\n"
+    "  find-lost DRIVE [--range FIRST-LAST|all] [--no-files]\n"
+    "                               searches a drive's clusters for lost folders and files\n"
+    "  find-drives DEVICE [--range FIRST-LAST|all]\n"
+    "                               searches a device's sectors for lost drives\n";
 
 const char* KindText(const TDevice& d) {
   if (d.Kind == dkWindows) return "logical";
@@ -50,6 +58,8 @@ CliApp::CliApp() {
   Register("save", [this](const auto& w) { CmdSave(w); });
   Register("cat", [this](const auto& w) { CmdCat(w, false); });
   Register("hex", [this](const auto& w) { CmdCat(w, true); });
+  Register("find-lost", [this](const auto& w) { CmdFindLost(w); });
+  Register("find-drives", [this](const auto& w) { CmdFindDrives(w); });
 }
 
 CliApp::~CliApp() {
@@ -75,6 +85,8 @@ int CliApp::Main(int argc, char** argv) {
         onlyImages_ = true;
       } else if (w == "--json") {
         json_ = true;
+      } else if (w == "--codepage") {
+        codePage_ = value(w);
       } else if (w == "--debug") {
         debug_ = true;
       } else if (w == "--on-error") {
@@ -100,7 +112,11 @@ int CliApp::Main(int argc, char** argv) {
     SetErrorPrompt(prompt_.get());
     SetMessageBox(&messageBox_);
     if (debug_) SetDebugSink(&debugSink_);
-    SetReadAheadCacheSwitch(true);
+    // The user's settings, as the window loads them at start-up.
+    TSettingsFile settings(TSettingsFile::DefaultPath());
+    Options().Load(settings);
+    SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
+    SetReadAheadCacheSwitch(Options().EnableCache);
 
     for (const auto& c : commands) RunCommand(c);
     std::cout.flush();

@@ -57,12 +57,15 @@ class CliApp {
   void CmdFind(const std::vector<std::string>& words);
   void CmdSave(const std::vector<std::string>& words);
   void CmdCat(const std::vector<std::string>& words, bool hex);
+  void CmdFindLost(const std::vector<std::string>& words);
+  void CmdFindDrives(const std::vector<std::string>& words);
 
   std::map<std::string, Handler> commands_;
   std::vector<std::string> images_;
   bool onlyImages_ = false;
   bool json_ = false;
   bool debug_ = false;
+  std::string codePage_;
   OnError onError_ = OnError::Ask;
 
   std::unique_ptr<TerminalPrompt> prompt_;

@@ -1,5 +1,6 @@
 #include "devices/TDriveList.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -92,6 +93,49 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint32_t tableSector, 
       if (next <= 0xFFFFFFFFull) ReadPartitionTable(device, static_cast<std::uint32_t>(next), extendedBase);
     }
   }
+}
+
+bool TDriveList::AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) {
+  auto drive = std::make_unique<TFATdrive>();
+  drive->Device = device;
+  drive->Flags = dfLost | dfRebuilt;
+  drive->BootSector = drive->StartSector = startSector;
+  std::copy(bootRecord, bootRecord + drive->BootRecord.size(), drive->BootRecord.begin());
+  drive->ComputeGeometry(true);
+  // A volume whose boot sector is still there is found by its evidence as
+  // well; its data area is where a listed drive already has it.
+  const std::uint64_t dataStart = static_cast<std::uint64_t>(startSector) + drive->FirstDataSector;
+  for (const auto& d : items_) {
+    const auto* listed = dynamic_cast<const TFATdrive*>(d.get());
+    if (listed && listed->Device == device && listed->GeometryValid && !(listed->Flags & dfRebuilt) &&
+        static_cast<std::uint64_t>(listed->StartSector) + listed->FirstDataSector == dataStart &&
+        listed->SectorsPerCluster == drive->SectorsPerCluster)
+      return false;
+  }
+  drive->SectorCount = drive->TotalSectors;
+  drive->Name += "驱动器 (不包含启动扇区)";
+  drive->CreateTopFolders();
+  DebugMessage(Format("重建驱动器: 扇区 %u, %s", startSector, FATTypeName(drive->FATType)), 3);
+  Add(std::move(drive));
+  return true;
+}
+
+bool TDriveList::HasDriveAt(const TDevice& device, std::uint32_t startSector) const {
+  for (const auto& d : items_)
+    if (d->Device == &device && !(d->Flags & dfRebuilt) && d->StartSector == startSector) return true;
+  return false;
+}
+
+bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) const {
+  const std::uint16_t backupAt = Le16(ByteSpan(sector, 90), 50);
+  if (backupAt == 0 || backupAt == 0xFFFF || backupAt > sectorNo) return false;
+  for (const auto& d : items_) {
+    const auto* fat = dynamic_cast<const TFATdrive*>(d.get());
+    if (fat && fat->Device == &device && !(fat->Flags & dfRebuilt) && fat->StartSector == sectorNo - backupAt &&
+        std::equal(fat->BootRecord.begin(), fat->BootRecord.end(), sector))
+      return true;
+  }
+  return false;
 }
 
 TFATdrive* TDriveList::AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet,

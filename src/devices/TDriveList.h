@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "analysis/TFATAnalyser.h"
 #include "fs/TCustom.h"
 
 namespace vantrel {
@@ -15,10 +16,10 @@ namespace vantrel {
 class TDevice;
 class TFATdrive;
 
-class TDriveList {
+class TDriveList : public IRebuiltVolumeSink {
  public:
   TDriveList();
-  ~TDriveList();
+  ~TDriveList() override;
   void Clear() { items_.clear(); }
   int Count() const { return static_cast<int>(items_.size()); }
   TCustomDrive* Items(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
@@ -28,8 +29,16 @@ class TDriveList {
   // Appends a drive found by the lost-drive search, named by its label + " (lost)".
   TFATdrive* AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet, std::uint32_t sectorCount,
                           std::uint32_t startSector);
-  // Appends a drive made elsewhere (a rebuilt volume).
+  // Appends a drive made elsewhere.
   TCustomDrive* Add(std::unique_ptr<TCustomDrive> drive);
+  // A volume the analyser rebuilt from its FATs and folders: its boot record
+  // is made up, so the drive is opened from it without reading a boot sector.
+  bool AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) override;
+  // True when a drive found at its boot sector already starts at this sector of the device.
+  bool HasDriveAt(const TDevice& device, std::uint32_t startSector) const;
+  // True when the sector is the backup copy of the boot sector of a FAT32
+  // drive already listed (it lies a few sectors behind the original).
+  bool IsBackupBootSector(const TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) const;
 
   // Partition tables read for one device at most; a chain beyond that (or
   // one that comes back to a table it passed) is cut off.

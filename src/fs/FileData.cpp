@@ -8,6 +8,9 @@
 namespace vantrel {
 namespace {
 
+// Sectors read at once at most (1 MiB of 512-byte sectors).
+constexpr std::uint32_t kMaxRunSectors = 2048;
+
 // The cluster after the current one as a file read moves on: consecutive
 // clusters up to the last one, or the FAT copy's entry when it names a
 // cluster of the volume. Otherwise the cursor stays and the cluster is read
@@ -48,13 +51,25 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
       ++cursor.FailedSectors;
       if (offset + take == sectorSize) ++index;
     } else if (offset == 0 && wanted >= sectorSize) {
-      // Whole sectors go straight into the caller's buffer, the rest of this
-      // cluster in one read.
-      const std::uint32_t run = std::min(wanted / sectorSize, perCluster - index);
+      // Whole sectors go straight into the caller's buffer: the rest of this
+      // cluster and of the clusters that follow it on the disk as they follow
+      // it in the chain, in one read. A file written in one piece so takes
+      // one read per piece instead of one per cluster.
+      const std::uint32_t whole = std::min(wanted / sectorSize, kMaxRunSectors);
+      std::uint32_t run = std::min(whole, perCluster - index);
+      std::uint32_t last = cursor.Current;  // the run's last cluster
+      std::uint32_t end = index + run;      // sectors of it that the run reaches
+      while (run < whole && end == perCluster) {
+        const std::uint32_t next = MoveOn(drive, last, fatChoice);
+        if (next != last + 1) break;
+        last = next;
+        end = std::min(whole - run, perCluster);
+        run += end;
+      }
       take = run * sectorSize;
       if (!drive.ReadSectors(sector, static_cast<std::uint16_t>(run), false, buffer)) {
         // Read them one by one, so that only the bad ones become zeros (and
-        // the user is asked about each).
+        // the user is asked about each). The run's clusters lie back to back.
         for (std::uint32_t i = 0; i < run; ++i) {
           if (!drive.ReadSectors(sector + i, 1, true, buffer + i * sectorSize)) {
             std::memset(buffer + i * sectorSize, 0, sectorSize);
@@ -62,7 +77,8 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
           }
         }
       }
-      index += run;
+      cursor.Current = last;
+      index = end;
     } else {
       const std::uint32_t room = sectorSize - offset;
       take = std::min(wanted, room);
@@ -110,7 +126,10 @@ TFATStream::TFATStream(TFATdrive& drive, std::uint8_t fatChoice, std::uint32_t s
 
 std::uint32_t TFATStream::Read(std::uint8_t* buffer, std::uint32_t count) {
   if (position_ < 0 || position_ >= size_) return 0;
-  if (cursor_.Pos != position_) SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_);
+  // A file without a first cluster cannot be moved on; its zeros still end
+  // at the size only when the cursor takes the position all the same.
+  if (cursor_.Pos != position_ && !SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_))
+    cursor_.Pos = static_cast<std::uint32_t>(position_);
   std::uint32_t delivered = 0;
   if (!ReadFileData(drive_, cursor_, count, delivered, fatChoice_, buffer)) return 0;
   position_ += delivered;

@@ -206,13 +206,15 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
     if (::mkdir(path.c_str(), 0755) != 0) {
       ShowMessageBox("Could not create directory: " + path + "!", "", TMsgType::mtWarning);
       ++context.Report.FoldersFailed;
+    } else {
+      context.FoldersCreated.insert(path);
     }
   } else if (kind != 1) {
     // A file or a link of that name: nothing is written through it.
     ShowMessageBox("Could not create directory: " + path + "!", "", TMsgType::mtWarning);
     ++context.Report.FoldersFailed;
     usable = false;
-  } else if (!context.ReplaceAllFolders) {
+  } else if (!context.ReplaceAllFolders && !context.FoldersCreated.count(path)) {
     const TMsgResult answer =
         ShowMessageBox(Format("此文件夹已包含一个名为文件夹 '%s'", displayName.c_str()) + "\r\r, " + "确实要替换现有的文件?",
                        "", TMsgType::mtConfirmation, TMsgButtons::mbYesNoAll);

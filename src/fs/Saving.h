@@ -2,6 +2,7 @@
 // Saving (recovering) files and folder trees into a folder on another drive.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct TSaveContext {
   bool ReplaceAllFiles = false;
   bool ReplaceAllFolders = false;
   TSaveReport Report;
+  // Folders this save made: a second folder of the same name (two deleted
+  // folders that differ only in their deleted first letter) goes into the
+  // first one without the question meant for folders that were there before.
+  std::set<std::string> FoldersCreated;
 };
 
 // A name from the disk made safe as one file name in the target folder: no

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "analysis/TFATAnalyser.h"
 #include "common/Bytes.h"
 #include "common/CodePage.h"
 #include "common/DebugLog.h"
@@ -32,7 +33,7 @@ constexpr std::uint32_t kMaxFAT32Clusters = 0x0FFFFFF5;
 
 }  // namespace
 
-TFATdrive::TFATdrive() = default;
+TFATdrive::TFATdrive() : Analyser(std::make_unique<TFATAnalyser>()) {}
 TFATdrive::~TFATdrive() = default;
 
 TFATDirectory* TFATdrive::Root() const { return static_cast<TFATDirectory*>(RootDir.get()); }

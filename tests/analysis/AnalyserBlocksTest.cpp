@@ -174,7 +174,12 @@ TEST(AnalyserDirectorySector, NamesTheReasonOfEachRejection) {
        },
        dsOk},
       {"first entry ends the folder", [](Bytes& s) { std::fill(&s[0], &s[32], 0); }, dsEndOfDirectory},
-      {"empty entry further on", [](Bytes& s) { std::fill(&s[480], &s[512], 0); }, dsBadName},
+      {"a short folder ends in zeros", [](Bytes& s) { std::fill(&s[96], &s[512], 0); }, dsOk},
+      {"bytes after the end of the folder", [](Bytes& s) { std::fill(&s[96], &s[500], 0); }, dsBadName},
+      {"empty file without cluster", [](Bytes& s) { s[64 + 26] = s[64 + 27] = s[64 + 20] = s[64 + 21] = 0;
+                                                    s[64 + 28] = s[64 + 29] = s[64 + 30] = s[64 + 31] = 0; }, dsOk},
+      {"folder without cluster", [](Bytes& s) { s[64 + 26] = s[64 + 27] = s[64 + 20] = s[64 + 21] = 0;
+                                                s[64 + 11] = 0x10; }, dsBadCluster},
       {"dot entry", [](Bytes& s) { std::memcpy(&s[32], ".          ", 11); }, dsBadName},
       {"question mark", [](Bytes& s) { s[40] = '?'; }, dsBadName},
       {"0x05 not first", [](Bytes& s) { s[33] = 0x05; }, dsBadName},

@@ -67,8 +67,9 @@ struct Scan : IRebuiltVolumeSink {
     analyser.Sink = this;
   }
   ~Scan() override { analyser.Finish(); }
-  void AddRebuiltVolume(TDevice*, std::uint32_t start, const std::uint8_t* record) override {
+  bool AddRebuiltVolume(TDevice*, std::uint32_t start, const std::uint8_t* record) override {
     volumes.push_back({start, Parse(record), analyser.FATType, analyser.DataStart});
+    return true;
   }
   void Feed(std::uint32_t sectorNo, const std::uint8_t* sector) {
     completions += analyser.AnalyseSector(&device, sectorNo, 512, sector);

@@ -1,0 +1,71 @@
+// The search of a device for lost volumes: boot sectors that no partition
+// entry names any more, and volumes whose boot sector is gone too, which the
+// analyser rebuilds from their FATs and folders.
+
+#include <vector>
+
+#include "analysis/TFATAnalyser.h"
+#include "common/DebugLog.h"
+#include "common/TStatusDialog.h"
+#include "common/UserInterface.h"
+#include "devices/TDevice.h"
+#include "devices/TDriveList.h"
+#include "fs/TFATdrive.h"
+
+namespace vantrel {
+
+void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
+                             TStatusDialog* dialog) {
+  if (TotalSectors == 0) return;
+  // Past the end of the device there is nothing to read.
+  if (lastSector >= TotalSectors) lastSector = TotalSectors - 1;
+  if (firstSector >= TotalSectors) firstSector = TotalSectors - 1;
+
+  std::vector<std::uint8_t> buffer(BytesPerSector ? BytesPerSector : 512);
+  TFATAnalyser analyser;
+  analyser.Sink = &drives;
+  // The cache goes off again on every way out, an exception's included.
+  struct CacheGuard {
+    TDevice& device;
+    explicit CacheGuard(TDevice& d) : device(d) { device.SetCacheEnabled(true); }
+    ~CacheGuard() { device.SetCacheEnabled(false); }
+  } guard(*this);
+
+  const std::string caption = "查找逻辑驱动器 - 请稍后...";
+  if (dialog) {
+    dialog->Init(caption, "", "", "", "", true, true);
+    dialog->Total = lastSector >= firstSector ? lastSector - firstSector + 1ull : 1;
+    dialog->Step = 1;
+    dialog->RefreshInterval = 500;
+    dialog->Show();
+  }
+  std::uint32_t found = 0;
+  std::uint32_t current = firstSector;
+  analyser.Start(this);
+  bool ok;
+  do {
+    if (dialog && dialog->IsRefreshDue()) {
+      dialog->SetTexts(caption, Format("物理扇区 %u - %u", current, lastSector), "",
+                       Format("丢失的驱动器: %u", found), "");
+      ProcessMessages();
+    }
+    ok = ReadSectors(current, 1, true, buffer.data());
+    if (ok) {
+      if (analyser.IsBootSector(buffer.data(), buffer.size()) && !drives.HasDriveAt(*this, current) &&
+          !drives.IsBackupBootSector(*this, current, buffer.data())) {
+        drives.AddLostDrive(*this, current, true, 0, current);
+        ++found;
+      }
+      if (analyser.AnalyseSector(this, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
+      ++current;
+    }
+    if (dialog) {
+      if (dialog->Cancelled) break;
+      dialog->StepIt();
+    }
+  } while (ok && current <= lastSector && current != 0);
+  analyser.Finish();
+  if (dialog) dialog->Hide();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,50 @@
+#pragma once
+// The search for folders and files that are still on a volume but no longer
+// reachable from its root.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+class IClusterDialogView;
+class TClusterDialog;
+class TFATdrive;
+class TStatusDialog;
+
+class TLostDataSearch {
+ public:
+  TLostDataSearch(TFATdrive& drive, TStatusDialog& dialog) : drive_(drive), dialog_(dialog) {}
+
+  // Scans clusters first..last (clamped to the volume) after walking what the
+  // root reaches; results go into the drive's lost folder.
+  void Run(std::int64_t first, std::int64_t last);
+
+ private:
+  bool Marked(std::uint32_t cluster) const;
+  void Mark(std::uint32_t cluster);
+  bool InRange(std::uint32_t cluster) const { return cluster >= first_ && cluster <= last_; }
+  void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector);
+  void AddLostFile(std::uint32_t cluster, const std::string& typeName);
+  void RemoveLostItems(std::uint32_t cluster, std::uint32_t sector);
+  // Marks everything a folder reaches, depth first, without recursion.
+  void Walk(std::uint32_t cluster, std::uint32_t sector, bool remove);
+  void MarkChain(std::uint32_t cluster);
+  void Refresh(const std::string& line1);
+  void CountLost(std::uint32_t& folders, std::uint32_t& files) const;
+  void SetReadAhead(bool on);
+
+  TFATdrive& drive_;
+  TStatusDialog& dialog_;
+  std::uint32_t first_ = 0, last_ = 0;
+  std::vector<std::uint8_t> bitmap_;
+  // The last root-area sector the live root's listing read: sectors up to it
+  // are reachable and never reported as lost roots.
+  std::uint32_t rootReach_ = 0;
+};
+
+// The drive's lost-data search behind the cluster range dialog.
+void FindLostData(TFATdrive& drive, TStatusDialog& dialog, TClusterDialog& clusterDialog, IClusterDialogView& view);
+
+}  // namespace vantrel
