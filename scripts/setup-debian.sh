@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libblkid-dev libcurl4-openssl-dev
+  libgtest-dev libgmock-dev libblkid-dev libcurl4-openssl-dev libssl-dev
   dosfstools mtools fdisk python3 xxd
   clang libclang-rt-14-dev
 )
