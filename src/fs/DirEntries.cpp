@@ -93,6 +93,9 @@ bool ReadDirEntry(TFATdrive& drive, TChainCursor& cursor, bool includeDeleted, s
       if (ReadLongName(drive, cursor, entry, longName)) {
         // A long name at the very end of the directory has no entry of its own.
         if (entry[0] == 0) return false;
+        // A system without long names deletes by marking the short entry
+        // only: the name belongs to a deleted file.
+        if (!includeDeleted && entry[0] == kDeletedMark) continue;
         name = longName;
         return true;
       }

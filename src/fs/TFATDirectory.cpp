@@ -51,6 +51,11 @@ bool ColumnDate(const std::string& text, long& value) {
 
 int Sign(long long v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
+// A folder entry whose first cluster is 0 points at the root (as ".." does):
+// it has no entries of its own, and "cluster 0" read from sector 0 would
+// list the boot sector and the FATs as if they were entries.
+bool PointsAtNothing(const TFATDirectory& dir) { return dir.StartCluster == 0 && dir.Sector == 0; }
+
 // Texts compare letter by letter without regard to ASCII case first, then
 // with it, so that the order is stable.
 int CompareTexts(const std::string& a, const std::string& b) {
@@ -160,6 +165,7 @@ bool TFATDirectory::IsOwnAncestor(std::uint32_t cluster) const {
 void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   TFATdrive& drive = *FATDrive();
   Items = std::make_unique<TItemList>();
+  if (PointsAtNothing(*this)) return;
   TChainCursor cursor(StartCluster, Sector);
   std::string name;
   std::array<std::uint8_t, 32> entry{};
@@ -200,6 +206,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
 }
 
 bool TFATDirectory::ProbeSubDirs(bool includeDeleted) {
+  if (PointsAtNothing(*this)) return false;
   TFATdrive& drive = *FATDrive();
   TChainCursor cursor(StartCluster, Sector);
   std::string name;

@@ -152,6 +152,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   // formatted volume, or one whose FAT was wiped. The root directory's own
   // entry does not count, a quick format writes it; any other cluster in use,
   // even as a one-cluster chain, shows a FAT that describes files.
+  Flags &= static_cast<std::uint8_t>(~dfNoFAT);  // a second opening judges again
   bool usable = false;
   const std::uint32_t last = std::min<std::uint32_t>(16, ClusterCount + 1);
   for (std::uint32_t n = 2; n <= last && !usable; ++n) {

@@ -1,0 +1,290 @@
+// FAT volumes made by mkfs.fat and mtools: geometry and type by cluster
+// count, the boot-sector checks, the FAT probe, FAT entries (the FAT12 entry
+// across two sectors) and the chain readers on loops and stray clusters.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "common/Bytes.h"
+#include "fs/TFATDirectory.h"
+#include "support/FixtureDisk.h"
+#include "support/Recorders.h"
+
+namespace vantrel {
+namespace {
+
+using test::FixtureDisk;
+using test::FixturePath;
+using test::MemoryVolume;
+using test::ReadFixtureBytes;
+
+// The first cluster of a file of the image's test tree, as mtools reported it.
+std::uint32_t ClusterOf(const std::string& list, const std::string& path) {
+  for (const auto& item : test::ReadFixtureList(list))
+    if (item.path == path) return item.cluster;
+  ADD_FAILURE() << path << " is not in " << list;
+  return 0;
+}
+
+struct Layout {
+  const char* image;
+  std::uint8_t type;
+  std::uint32_t clusters, rootSector, firstDataSector, rootCluster, bytesPerCluster;
+  const char* label;
+  bool noFAT;  // nothing but the root in the FAT
+};
+
+// Sector numbers from the boot sectors mkfs.fat wrote: reserved sectors,
+// then the FAT copies, then the fixed root area of FAT12/16.
+const Layout kLayouts[] = {
+    {"floppy.img", ftFAT12, 2847, 19, 33, 0, 512, "FLOPPY     ", true},
+    {"fat12.img", ftFAT12, 4084, 26, 58, 0, 512, "FAT12VOL   ", false},
+    {"fat16-min.img", ftFAT16, 4087, 33, 65, 0, 512, "FAT16MIN   ", true},
+    {"fat16.img", ftFAT16, 65524, 514, 546, 0, 512, "FAT16VOL   ", false},
+    {"fat32.img", ftFAT32, 65525, 1057, 1057, 2, 512, "FAT32VOL   ", false},
+    {"fat16-2k.img", ftFAT16, 5101, 11, 19, 0, 2048, "SECTOR2K   ", false},
+    {"fat12-64k.img", ftFAT12, 255, 3, 7, 0, 65536, "CLUSTER64K ", false},
+};
+
+class VolumeLayout : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(VolumeLayout, OpensWithTheGeometryMkfsWrote) {
+  const Layout& l = GetParam();
+  test::MessageRecorder messages;
+  FixtureDisk disk(FixturePath(l.image));
+  ASSERT_EQ(disk.drives.Count(), 1);
+  TFATdrive& d = disk.Drive(0);
+  EXPECT_TRUE(d.GeometryValid);
+  EXPECT_EQ(d.FATType, l.type);
+  EXPECT_EQ(d.ClusterCount, l.clusters);
+  EXPECT_EQ(d.RootSector, l.rootSector);
+  EXPECT_EQ(d.FirstDataSector, l.firstDataSector);
+  EXPECT_EQ(d.RootCluster, l.rootCluster);
+  EXPECT_EQ(d.BytesPerCluster, l.bytesPerCluster);
+  EXPECT_EQ(d.Name, l.label);
+  EXPECT_EQ(d.StartSector, 0u);
+  EXPECT_EQ(d.SectorCount, disk.devices.Items(0)->TotalSectors);
+  EXPECT_EQ((d.Flags & dfNoFAT) != 0, l.noFAT);
+  EXPECT_EQ(d.FATChoice, l.noFAT ? 0 : 1);
+  // 64 KiB clusters are read like any other, after the boot-sector warning.
+  if (l.bytesPerCluster > 32768)
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"信息: 启动扇区参数错误: bytes per sector (65536) > 32768 !"});
+  else
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.image; }
+
+INSTANTIATE_TEST_SUITE_P(FixtureImages, VolumeLayout, ::testing::ValuesIn(kLayouts),
+                         [](const ::testing::TestParamInfo<Layout>& param) {
+                           std::string name = param.param.image;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST(FATVolume, TheClusterCountAloneDecidesTheType) {
+  // A real FAT16 boot record with the total sector count moved around the
+  // two thresholds; 65 sectors come before the data area.
+  MemoryVolume v(ReadFixtureBytes("fat16-min.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  const std::pair<std::uint32_t, std::uint8_t> cases[] = {
+      {4084, ftFAT12}, {4085, ftFAT16}, {65524, ftFAT16}, {65525, ftFAT32}};
+  for (const auto& [clusters, type] : cases) {
+    const std::uint32_t total = clusters + 65;
+    v.drive.BootRecord[19] = v.drive.BootRecord[20] = 0;
+    for (int i = 0; i < 4; ++i) v.drive.BootRecord[32 + i] = static_cast<std::uint8_t>(total >> (8 * i));
+    ASSERT_TRUE(v.drive.ComputeGeometry(true));
+    EXPECT_EQ(v.drive.ClusterCount, clusters);
+    EXPECT_EQ(v.drive.FATType, type) << clusters << " clusters";
+  }
+}
+
+TEST(FATVolume, BrokenBootSectorsAreRefusedWithOneMessage) {
+  struct Case {
+    const char* fault;
+    std::size_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {"zero bytes per sector", 11, {0, 0}},
+      {"odd bytes per sector", 11, {0x01, 0x02}},
+      {"zero sectors per cluster", 13, {0}},
+      {"FATs larger than the volume", 22, {0xFF, 0x7F}},
+      {"a volume smaller than its FATs and root area", 19, {50, 0}},
+      {"no sector count at all", 19, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    MemoryVolume v(ReadFixtureBytes("fat12.img"));
+    v.Poke(c.offset, c.bytes);
+    {
+      test::MessageRecorder messages;
+      EXPECT_FALSE(v.drive.Open(false));
+      EXPECT_EQ(messages.shown, std::vector<std::string>{"错误: 从引导扇区计算逻辑驱动器的信息参数错误"});
+    }
+    test::MessageRecorder messages;
+    EXPECT_FALSE(v.drive.Open(true));
+    EXPECT_TRUE(messages.shown.empty());
+    // The drive still shows, empty.
+    ASSERT_NE(v.drive.Root(), nullptr);
+    ASSERT_NE(v.drive.Deleted(), nullptr);
+    v.drive.Root()->LoadChildren(false, false);
+    EXPECT_TRUE(v.drive.Root()->Items->empty());
+    EXPECT_EQ(v.drive.GetFATEntry(2, 0), 0u);
+  }
+}
+
+TEST(FATVolume, ImplausibleRootClusterIsReportedButOpens) {
+  MemoryVolume v(ReadFixtureBytes("fat32.img", 1 << 20));
+  v.Poke(44, {0xA0, 0x86, 0x01, 0x00});  // 100000 > 65525
+  {
+    test::MessageRecorder messages;
+    EXPECT_TRUE(v.drive.Open(false));
+    EXPECT_EQ(messages.shown, std::vector<std::string>{
+                                  "信息: 启动扇区参数错误:  root directory cluster (100000) > count of clusters !"});
+  }
+  v.Poke(44, {1, 0, 0, 0});
+  test::MessageRecorder messages;
+  EXPECT_TRUE(v.drive.Open(false));
+  EXPECT_EQ(messages.shown,
+            std::vector<std::string>{"信息: 启动扇区参数错误:  root directory cluster (1) < 2 !"});
+  EXPECT_TRUE(v.drive.Open(true));
+  EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST(FATVolume, AnyClusterInUseBesidesTheRootMakesTheFATUsable) {
+  // FAT32: the root's own end-of-chain entry does not count.
+  MemoryVolume v32(ReadFixtureBytes("fat32.img", 1 << 20));
+  ASSERT_TRUE(v32.drive.Open(true));
+  for (std::uint32_t n = 3; n <= 16; ++n) v32.SetFATEntry(n, 0);
+  ASSERT_TRUE(v32.drive.Open(true));
+  EXPECT_TRUE(v32.drive.Flags & dfNoFAT);
+  EXPECT_EQ(v32.drive.FATChoice, 0);
+  // A file of one cluster is a chain of one end-of-chain entry.
+  v32.SetFATEntry(16, 0x0FFFFFFF);
+  ASSERT_TRUE(v32.drive.Open(true));
+  EXPECT_FALSE(v32.drive.Flags & dfNoFAT);
+  EXPECT_EQ(v32.drive.FATChoice, 1);
+
+  MemoryVolume floppy(ReadFixtureBytes("floppy.img"));
+  ASSERT_TRUE(floppy.drive.Open(true));
+  EXPECT_TRUE(floppy.drive.Flags & dfNoFAT);
+  floppy.SetFATEntry(9, 0xFFF);
+  ASSERT_TRUE(floppy.drive.Open(true));
+  EXPECT_FALSE(floppy.drive.Flags & dfNoFAT);
+}
+
+TEST(FATVolume, ChainsFollowTheFATAsMtoolsWroteIt) {
+  // big.bin: 200000 bytes in 391 clusters of 512 bytes, one run; on FAT12
+  // the run passes cluster 341, whose entry starts in the last byte of a
+  // FAT sector.
+  for (const char* name : {"fat12", "fat16", "fat32"}) {
+    SCOPED_TRACE(name);
+    FixtureDisk disk(FixturePath(std::string(name) + ".img"));
+    TFATdrive& d = disk.Drive(0);
+    std::uint32_t cluster = ClusterOf(std::string(name) + ".files", "big.bin");
+    const std::uint32_t first = cluster;
+    int length = 1;
+    while (std::uint32_t next = d.NextCluster(cluster, 1)) {
+      ASSERT_EQ(next, cluster + 1);
+      EXPECT_EQ(d.NextCluster(cluster, 2), next);  // the second FAT copy agrees
+      cluster = next;
+      ++length;
+    }
+    EXPECT_EQ(length, 391);
+    EXPECT_TRUE(d.IsEndOfChain(d.GetFATEntry(cluster, 0)));
+    if (d.FATType == ftFAT12) {
+      ASSERT_LT(first, 341u);
+      EXPECT_EQ(d.GetFATEntry(341, 0), 342u);
+      EXPECT_EQ(d.GetFATEntry(341, 1), 342u);
+    }
+  }
+}
+
+TEST(FATVolume, Fat12EntryAcrossTwoSectorsIsAssembledFromBoth) {
+  MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  // Entry 341 is at byte 511 of the first FAT copy (it starts at sector 2):
+  // its low nibble in the high half of that byte, the rest in the next sector.
+  const std::size_t fat = 2 * 512;
+  v.Bytes()[fat + 511] = static_cast<std::uint8_t>((v.Bytes()[fat + 511] & 0x0F) | 0xC0);
+  v.Bytes()[fat + 512] = 0xAB;
+  ASSERT_TRUE(v.drive.Open(true));
+  EXPECT_EQ(v.drive.GetFATEntry(342, 0), 343u);  // next sector first
+  EXPECT_EQ(v.drive.GetFATEntry(341, 0), 0xABCu);
+  EXPECT_EQ(v.drive.GetFATEntry(340, 0), 341u);
+  EXPECT_EQ(v.drive.GetFATEntry(341, 0), 0xABCu);
+  EXPECT_EQ(v.drive.GetFATEntry(341, 1), 342u);  // the second copy is untouched
+}
+
+TEST(FATVolume, ClustersOutOfRangeAreNeverRead) {
+  MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  test::DebugRecorder debug;
+  const int reads = v.platform.reads;
+  EXPECT_EQ(v.drive.GetFATEntry(1, 0), 0u);
+  EXPECT_EQ(v.drive.GetFATEntry(4086, 0), 0u);
+  EXPECT_EQ(v.platform.reads, reads);
+  EXPECT_EQ(debug.lines, (std::vector<std::string>{"获取FAT错误, 参数错误: N 1 (valid range is 2-4085)",
+                                                   "获取FAT错误, 参数错误: N 4086 (valid range is 2-4085)"}));
+  debug.lines.clear();
+  EXPECT_EQ(v.drive.GetFATEntry(4085, 0), 0u);  // the last cluster: free, and read
+  EXPECT_TRUE(debug.lines.empty());
+}
+
+// Sectors a chain reader delivers from a cluster before it stops.
+int SectorsOfChain(TFATdrive& d, std::uint32_t cluster, std::uint32_t sector = 0) {
+  TChainCursor cursor(cluster, sector);
+  std::vector<std::uint8_t> buffer(d.BytesPerSector);
+  int n = 0;
+  while (d.ReadChainSector(cursor, buffer.data()) && n < 100000) ++n;
+  return n;
+}
+
+TEST(FATVolume, ChainsEndWhereTheyComeBackOrLeaveTheVolume) {
+  MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  const std::uint32_t big = ClusterOf("fat12.files", "big.bin");
+  EXPECT_EQ(SectorsOfChain(v.drive, big), 391);
+
+  test::DebugRecorder debug;
+  v.SetFATEntry(big + 1, big);  // a loop of two clusters
+  ASSERT_TRUE(v.drive.Open(true));
+  EXPECT_EQ(SectorsOfChain(v.drive, big), 2);
+  EXPECT_TRUE(debug.Has("簇链循环: cluster " + std::to_string(big)));
+
+  v.SetFATEntry(big, big);  // a cluster that points at itself
+  ASSERT_TRUE(v.drive.Open(true));
+  EXPECT_EQ(SectorsOfChain(v.drive, big), 1);
+
+  v.SetFATEntry(big, 4086);  // past the last cluster (and below the end marks)
+  ASSERT_TRUE(v.drive.Open(true));
+  debug.lines.clear();
+  EXPECT_EQ(SectorsOfChain(v.drive, big), 1);
+  EXPECT_EQ(debug.lines,
+            std::vector<std::string>{"扇区数据读取错误, 参数错误: cluster 4086 (valid range is 0-4085)"});
+
+  // Without a FAT the chain is the following clusters, up to the last one.
+  v.drive.FATChoice = 0;
+  EXPECT_EQ(SectorsOfChain(v.drive, 4080), 6);
+}
+
+TEST(FATVolume, FixedRootAreaEndsWhereTheDataAreaBegins) {
+  MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  // A root area full of entries: the readers must not go on into cluster 2.
+  for (std::size_t at = 26 * 512; at < 58 * 512; at += 32) v.Poke(at, {'X'});
+  ASSERT_TRUE(v.drive.Open(true));
+  EXPECT_EQ(SectorsOfChain(v.drive, 0, v.drive.RootSector), 32);
+  TChainCursor cursor(0, v.drive.RootSector);
+  std::uint8_t entry[32];
+  int entries = 0;
+  while (v.drive.ReadChainEntry(cursor, entry)) ++entries;
+  EXPECT_EQ(entries, 512);
+  for (const auto& [offset, size] : v.platform.readLog) EXPECT_LT(offset, 58u * 512);
+}
+
+}  // namespace
+}  // namespace vantrel
