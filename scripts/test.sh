@@ -1,7 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test.
+# Installs what is missing, builds and runs every test: the normal build, the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of each fuzz target.
+#   FUZZ_SECONDS=N   seconds per fuzz target (default 10; 0 skips fuzzing)
+#   SKIP_SANITIZE=1  skips the sanitizer build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
+jobs=${JOBS:-$(nproc)}
+
+echo "== build and test"
 scripts/build.sh
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+  BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi
+
+fuzz_seconds=${FUZZ_SECONDS:-10}
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "== fuzz targets, ${fuzz_seconds}s each"
+  scripts/fuzz.sh "$fuzz_seconds"
+fi
+echo "== all tests passed"

@@ -60,9 +60,13 @@ TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& 
   if (type == TMsgType::mtWarning || type == TMsgType::mtError) ++Warnings;
   if (buttons == TMsgButtons::mbOK) return TMsgResult::mrOK;
   if (!Interactive || !StdinIsTerminal()) {
-    const char* word = PresetAnswer == TMsgResult::mrYes ? "yes" : PresetAnswer == TMsgResult::mrAll ? "all" : "no";
+    TMsgResult answer = PresetAnswer;
+    // A plain yes/no question (writing onto the examined device) is never
+    // answered "yes" on the user's behalf by an overwrite policy.
+    if (buttons == TMsgButtons::mbYesNo && answer == TMsgResult::mrAll) answer = TMsgResult::mrNo;
+    const char* word = answer == TMsgResult::mrYes ? "yes" : answer == TMsgResult::mrAll ? "all" : "no";
     std::cerr << "  -> " << word << "\n";
-    return PresetAnswer;
+    return answer;
   }
   for (;;) {
     std::cerr << (buttons == TMsgButtons::mbYesNoAll ? "[y]es, [n]o or [a]ll? " : "[y]es or [n]o? ") << std::flush;
@@ -92,6 +96,10 @@ void TerminalStatusView::SetRemainingText(const std::string& text) { remaining_ 
 
 void TerminalStatusView::Draw() {
   if (!enabled_) return;
+  // Saving refreshes at every piece; the line is redrawn only when it changes.
+  const std::string line = caption_ + " " + std::to_string(percent_) + "%" + remaining_;
+  if (drawn_ && line == lastLine_) return;
+  lastLine_ = line;
   std::cerr << "\r\033[K" << caption_ << " " << percent_ << "%";
   if (!remaining_.empty()) std::cerr << "  " << remaining_;
   std::cerr << std::flush;

@@ -63,7 +63,7 @@ class TerminalStatusView : public IStatusView {
   bool drawn_ = false;
   bool barVisible_ = false;
   int percent_ = 0;
-  std::string caption_, line1_, remaining_;
+  std::string caption_, line1_, remaining_, lastLine_;
 };
 
 // Text with the control characters of "\r\n" pairs turned into plain line breaks.

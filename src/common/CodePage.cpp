@@ -13,11 +13,25 @@ std::string& CurrentCodePage() {
 }
 
 // One converter per code page for the whole run; (iconv_t)-1 when unknown.
+class Converters {
+ public:
+  ~Converters() {
+    for (auto& [name, cd] : converters_)
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+  iconv_t Get(const std::string& codePage) {
+    auto it = converters_.find(codePage);
+    if (it == converters_.end()) it = converters_.emplace(codePage, iconv_open("UTF-8", codePage.c_str())).first;
+    return it->second;
+  }
+
+ private:
+  std::map<std::string, iconv_t> converters_;
+};
+
 iconv_t Converter(const std::string& codePage) {
-  static std::map<std::string, iconv_t> converters;
-  auto it = converters.find(codePage);
-  if (it == converters.end()) it = converters.emplace(codePage, iconv_open("UTF-8", codePage.c_str())).first;
-  return it->second;
+  static Converters converters;
+  return converters.Get(codePage);
 }
 
 void AppendLatin1(std::string& out, std::uint8_t b) {

@@ -1,0 +1,17 @@
+// Reads the input as a partitioned disk: master boot record and extended chains.
+
+#include "fs/TFATDirectory.h"
+#include "fs/TFATdrive.h"
+#include "fuzz/MemoryDisk.h"
+
+using namespace vantrel;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::FuzzDisk disk(data, size, false);
+  disk.Scan();
+  for (int i = 0; i < disk.drives.Count(); ++i) {
+    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
+    (void)drive.Root()->ProbeSubDirs(false);
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+// Opens the input as a volume and lists its live and deleted trees.
+
+#include "fs/TFATDirectory.h"
+#include "fs/TFATdrive.h"
+#include "fuzz/MemoryDisk.h"
+
+using namespace vantrel;
+
+namespace {
+struct NullList : IListView {
+  std::vector<TListItem> items;
+  void ClearColumns() override {}
+  void AddColumn(const std::string&, int) override {}
+  void Hide() override {}
+  void Show() override {}
+  void Clear() override { items.clear(); }
+  void BeginUpdate() override {}
+  void EndUpdate() override {}
+  TListItem& AddItem() override { return items.emplace_back(); }
+  void Sort() override {}
+};
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::FuzzDisk disk(data, size, true);
+  disk.Scan();
+  for (int i = 0; i < disk.drives.Count(); ++i) {
+    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
+    int items = 0;
+    auto count = [&](TFSObject* item, int) {
+      (void)item->GetPath(nullptr);
+      return ++items < 20000;
+    };
+    drive.Root()->ForEach(count, false, 0, true, false);
+    drive.Deleted()->ForEach(count, true, 1, true, true);
+    NullList list;
+    drive.Root()->FillListView(list, false);
+    drive.Deleted()->FillListView(list, true);
+    for (std::size_t a = 0; a + 1 < list.items.size(); ++a) (void)drive.Deleted()->CompareItems(list.items[a], list.items[a + 1], static_cast<int>(a % 6));
+    (void)drive.Root()->ProbeSubDirs(false);
+  }
+  return 0;
+}

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Seed inputs for the fuzz targets, made with the real tools: small FAT12
+# volumes with folders, long names and deleted files, a small FAT16 and a
+# FAT32 volume cut after their first directories, a partitioned disk cut
+# after its tables, and cluster-sized pieces of typed files.
+# Usage: fuzz/make-seeds.sh OUTDIR
+set -euo pipefail
+out=${1:?output folder}
+export MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC LC_ALL=C.UTF-8
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$out"/{volume,partitions,analyser,filetype,lostdata,save}
+
+fill() {  # fill IMAGE: a small tree, then some of it deleted
+  local img=$1
+  mkdir -p "$tmp/src/Docs/Sub"
+  printf 'hello\n' >"$tmp/src/readme.txt"
+  printf 'a long name\n' >"$tmp/src/Docs/A rather long file name.text"
+  printf 'x%.0s' $(seq 1 3000) >"$tmp/src/Docs/Sub/data.bin"
+  printf '中文\n' >"$tmp/src/Docs/中文.txt"
+  mcopy -s -i "$img" "$tmp/src/readme.txt" "$tmp/src/Docs" ::/
+  mdel -i "$img" ::/readme.txt
+  mdeltree -i "$img" ::/Docs/Sub
+  rm -rf "$tmp/src"
+}
+
+mkfs.fat -C -n SEED12 --invariant -i 12121212 "$tmp/v12.img" 64 >/dev/null
+fill "$tmp/v12.img"
+cp "$tmp/v12.img" "$out/volume/fat12"
+cp "$tmp/v12.img" "$out/lostdata/fat12"
+cp "$tmp/v12.img" "$out/save/fat12"
+cp "$tmp/v12.img" "$out/analyser/fat12"
+
+# FAT16 and FAT32 with small FATs (one copy, few reserved sectors), cut after
+# the first clusters of the data area.
+mkfs.fat -C -F 16 -f 1 -s 1 -n SEED16 --invariant -i 16161616 "$tmp/v16.img" 4200 >/dev/null
+fill "$tmp/v16.img"
+head -c 131072 "$tmp/v16.img" >"$out/volume/fat16"
+head -c 131072 "$tmp/v16.img" >"$out/save/fat16"
+mkfs.fat -C -F 32 -f 1 -R 2 -s 1 -n SEED32 --invariant -i 32323232 "$tmp/v32.img" 34000 >/dev/null
+fill "$tmp/v32.img"
+head -c 393216 "$tmp/v32.img" >"$out/volume/fat32"
+head -c 393216 "$tmp/v32.img" >"$out/analyser/fat32"
+
+# Tables close together so that a small input holds the whole chain.
+truncate -s 8M "$tmp/disk.img"
+printf 'label: dos\nstart=2, size=60, type=6\nstart=100, size=120, type=5\nstart=102, size=50, type=c\nstart=160, size=50, type=b\nstart=300, size=40, type=7\n' |
+  sfdisk -q "$tmp/disk.img" 2>/dev/null
+head -c 131072 "$tmp/disk.img" >"$out/partitions/mbr"
+
+python3 - "$out/filetype" <<'PY'
+import io, sys, tarfile, zipfile, struct, zlib
+out = sys.argv[1]
+b = io.BytesIO(); z = zipfile.ZipFile(b, 'w'); z.writestr('a.txt', 'x' * 1000); z.close()
+open(out + '/zip', 'wb').write(b.getvalue()[:4096])
+b = io.BytesIO(); t = tarfile.open(fileobj=b, mode='w'); i = tarfile.TarInfo('a'); i.size = 10; t.addfile(i, io.BytesIO(b'0123456789')); t.close()
+open(out + '/tar', 'wb').write(b.getvalue()[:4096])
+png = b'\x89PNG\r\n\x1a\n' + struct.pack('>I', 13) + b'IHDR' + struct.pack('>IIBBBBB', 1, 1, 8, 0, 0, 0, 0)
+open(out + '/png', 'wb').write(png + bytes(4096 - len(png)))
+frame = bytes([0xFF, 0xFB, 0x90, 0x44]) + bytes(413)
+open(out + '/mp3', 'wb').write((frame * 10)[:4096])
+open(out + '/dxf', 'wb').write(b'  0\r\nSECTION\r\n  2\r\nHEADER\r\n' + bytes(4000))
+open(out + '/html', 'wb').write(b'<!doctype><HTML><body>' + bytes(4000))
+PY
+echo "seeds in $out"
