@@ -211,6 +211,8 @@ void CliApp::CmdLs(const std::vector<std::string>& words) {
   if (!json_)
     std::cout << Pad("名称", 32) << Pad("大小", 12) << Pad("修改日期", 18) << Pad("蔟", 10) << Pad("条件", 6) << "类型\n";
 
+  TWalkGuard guard;
+  guard.MayEnter(folder, 0);
   std::function<void(TFATDirectory&, const std::string&, int)> list = [&](TFATDirectory& dir, const std::string& at,
                                                                           int depth) {
     CollectingListView view_;
@@ -240,7 +242,7 @@ void CliApp::CmdLs(const std::vector<std::string>& words) {
       }
       if (recursive && item.Data->IsDirectory()) {
         auto& sub = *static_cast<TFATDirectory*>(item.Data);
-        if (dir.IsOwnAncestor(sub.StartCluster) || depth >= TFATDirectory::kMaxWalkDepth) continue;
+        if (!guard.MayEnter(sub, depth + 1)) continue;
         list(sub, itemPath + "/", depth + 1);
       }
     }

@@ -242,12 +242,7 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
       result = SaveFile(*static_cast<TFATFile*>(child), path, context);
     } else if (recursive) {
       auto& sub = *static_cast<TFATDirectory*>(child);
-      // A folder that contains itself is saved once; a chain deeper than any
-      // real tree ends.
-      if (folder.IsOwnAncestor(sub.StartCluster) || depth >= TFATDirectory::kMaxWalkDepth) {
-        DebugMessage(Format("目录循环或过深: cluster %u", sub.StartCluster), 3);
-        continue;
-      }
+      if (!context.Walk.MayEnter(sub, depth + 1)) continue;
       result = SaveFolder(sub, path, context, recursive, onlyDeleted, load, depth + 1);
     }
     if (!result || Cancelled(context)) break;
@@ -306,6 +301,8 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
     bool result;
     if (!item->IsDirectory())
       result = SaveFile(*static_cast<TFATFile*>(item), target, context);
+    else if (!context.Walk.MayEnter(*static_cast<TFATDirectory*>(item), 0))
+      continue;
     else
       result = SaveFolder(*static_cast<TFATDirectory*>(item), target, context, true, deletedMode, deletedMode);
     if (!result) break;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/TFATDirectory.h"
+
 namespace vantrel {
 
 class TDirSelectDialog;
@@ -38,6 +40,8 @@ struct TSaveContext {
   // folders that differ only in their deleted first letter) goes into the
   // first one without the question meant for folders that were there before.
   std::set<std::string> FoldersCreated;
+  // Each folder of the disk is saved once, however many entries lead to it.
+  TWalkGuard Walk;
 };
 
 // A name from the disk made safe as one file name in the target folder: no

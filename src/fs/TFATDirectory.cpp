@@ -155,13 +155,6 @@ bool TFATDirectory::HasSubdirectories() const {
   return false;
 }
 
-bool TFATDirectory::IsOwnAncestor(std::uint32_t cluster) const {
-  if (cluster == 0) return false;
-  for (const TFATDirectory* d = this; d; d = static_cast<const TFATDirectory*>(d->Parent))
-    if (d->StartCluster == cluster) return true;
-  return false;
-}
-
 void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   TFATdrive& drive = *FATDrive();
   Items = std::make_unique<TItemList>();
@@ -216,39 +209,48 @@ bool TFATDirectory::ProbeSubDirs(bool includeDeleted) {
   return false;
 }
 
-bool TFATDirectory::ForEach(const TForEachCallback& callback, bool load, int userData, bool recursive,
-                            bool onlyDeleted) {
-  return ForEachAt(callback, load, userData, recursive, onlyDeleted, 0);
+bool TWalkGuard::MayEnter(const TFATDirectory& folder, int depth) {
+  const std::uint64_t key =
+      folder.StartCluster != 0 ? folder.StartCluster : (std::uint64_t{1} << 32) | folder.Sector;
+  if (depth <= TFATDirectory::kMaxWalkDepth && seen_.insert(key).second) return true;
+  DebugMessage(Format("目录循环或过深: cluster %u", folder.StartCluster), 3);
+  return false;
 }
 
-bool TFATDirectory::ForEachAt(const TForEachCallback& callback, bool load, int userData, bool recursive,
-                              bool onlyDeleted, int depth) {
+namespace {
+
+bool ForEachIn(TFATDirectory& folder, const TForEachCallback& callback, bool load, int userData, bool recursive,
+               bool onlyDeleted, TWalkGuard& guard, int depth) {
   bool loadedHere = false;
-  if (!Items) {
-    LoadChildren(load, onlyDeleted);
+  if (!folder.Items) {
+    folder.LoadChildren(load, onlyDeleted);
     loadedHere = true;
   }
-  if (!Items) return true;
+  if (!folder.Items) return true;
   bool result = true;
-  for (std::size_t i = 0; i < Items->size() && result; ++i) {
-    TFSObject* child = (*Items)[i].get();
+  for (std::size_t i = 0; i < folder.Items->size() && result; ++i) {
+    TFSObject* child = (*folder.Items)[i].get();
     if (!callback(child, userData)) {
       result = false;
       break;
     }
     if (recursive && child->IsDirectory()) {
-      auto* folder = static_cast<TFATDirectory*>(child);
-      // A folder that contains itself (or an ancestor) ends there; so does a
-      // tree deeper than any real one.
-      if (IsOwnAncestor(folder->StartCluster) || depth >= kMaxWalkDepth) {
-        DebugMessage(Format("目录循环或过深: cluster %u", folder->StartCluster), 3);
-        continue;
-      }
-      result = folder->ForEachAt(callback, load, userData, recursive, onlyDeleted, depth + 1);
+      auto* sub = static_cast<TFATDirectory*>(child);
+      if (guard.MayEnter(*sub, depth + 1))
+        result = ForEachIn(*sub, callback, load, userData, recursive, onlyDeleted, guard, depth + 1);
     }
   }
-  if (loadedHere) Items.reset();
+  if (loadedHere) folder.Items.reset();
   return result;
+}
+
+}  // namespace
+
+bool TFATDirectory::ForEach(const TForEachCallback& callback, bool load, int userData, bool recursive,
+                            bool onlyDeleted) {
+  TWalkGuard guard;
+  guard.MayEnter(*this, 0);
+  return ForEachIn(*this, callback, load, userData, recursive, onlyDeleted, guard, 0);
 }
 
 void TFATDirectory::ExpandNode(ITreeView& tree, ITreeView::Node node, bool deletedView) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "fs/TCustom.h"
 
@@ -58,15 +59,20 @@ class TFATDirectory : public TCustomDirectory {
   // Calls back for each child (and, when recursive, everything below),
   // loading folders that are not loaded and unloading them again after.
   bool ForEach(const TForEachCallback& callback, bool load, int userData, bool recursive, bool onlyDeleted);
-  // True when this folder or one above it starts at cluster (a folder that
-  // contains itself must not be walked into again).
-  bool IsOwnAncestor(std::uint32_t cluster) const;
 
   static constexpr int kMaxWalkDepth = 256;
+};
+
+// Keeps a recursive walk finite on a damaged tree: a folder that contains
+// itself, or many entries that lead into the same folder, would make it
+// endless or exponential. Each folder is walked once, and no deeper than
+// kMaxWalkDepth.
+class TWalkGuard {
+ public:
+  bool MayEnter(const TFATDirectory& folder, int depth);
 
  private:
-  bool ForEachAt(const TForEachCallback& callback, bool load, int userData, bool recursive, bool onlyDeleted,
-                 int depth);
+  std::unordered_set<std::uint64_t> seen_;
 };
 
 // The list's columns, in order.

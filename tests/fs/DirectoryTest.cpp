@@ -415,6 +415,20 @@ TEST_F(HandMadeRoot, FolderEntryWithClusterZeroListsNothing) {
   EXPECT_EQ(Names(folder, false), std::vector<std::string>{});
 }
 
+TEST_F(HandMadeRoot, EntriesLeadingIntoTheSameFolderAreWalkedOnce) {
+  // Two entries at every level lead into the same next folder: walked as a
+  // tree that would be 2^40 folders; each folder is entered once instead.
+  for (std::uint32_t level = 0; level <= 40; ++level)
+    WriteFolder(3000 + level, 0,
+                level < 40 ? std::vector<Entry>{Short("A          ", 0x10, 3001 + level), Short("B          ", 0x10, 3001 + level)}
+                           : std::vector<Entry>{});
+  WriteRoot({Short("TOP        ", 0x10, 3000)});
+  EXPECT_EQ(WalkCount(), 81);
+  FindRecorder all("*");
+  ASSERT_TRUE(v.drive.Find(all));
+  EXPECT_EQ(all.hits.size(), 81u);
+}
+
 TEST_F(HandMadeRoot, WalksStopBelow256Levels) {
   for (std::uint32_t level = 0; level < 300; ++level)
     WriteFolder(3000 + level, level ? 2999 + level : 0,
