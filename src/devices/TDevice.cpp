@@ -22,12 +22,17 @@ bool TDevice::ReadSectorsDirect(std::uint32_t firstSector, std::uint16_t count, 
 
 bool TDevice::ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
   if (count == 0) return true;
+  if (ReadAheadPending && ReadAheadCacheSwitch() && CacheEnabled) {
+    MeasureReadAhead();
+    SetCacheEnabled(true);  // the scan that asked goes on with the cache
+  }
   if (ReadAheadCacheSwitch() && CacheEnabled && ReadAhead > 0 && firstSector < TotalSectors)
     return CachedRead(*this, firstSector, count, prompt, static_cast<std::uint8_t*>(buffer));
   return ReadSectorsDirect(firstSector, count, prompt, buffer);
 }
 
 void TDevice::MeasureReadAhead() {
+  ReadAheadPending = false;
   ReadAhead = 0;
   if (TotalSectors < 2048) return;
   SetCacheEnabled(false);
@@ -80,7 +85,7 @@ void TDeviceList::Detect(TStatusDialog* dialog) {
     device->Partitioned = (g.MediaKind == 1 || g.Unpartitioned) ? 0 : 1;
     if (g.MediaKind <= 3) device->MediaType = static_cast<std::uint8_t>(g.MediaKind);
     device->Flags = g.Removable & 1;
-    Add(std::move(device))->MeasureReadAhead();
+    Add(std::move(device))->ReadAheadPending = true;
   }
   for (unsigned number = 1; number <= 26; ++number) {
     TDiskGeometry g;
@@ -102,7 +107,7 @@ void TDeviceList::Detect(TStatusDialog* dialog) {
     device->TotalSectors = g.TotalSectors;
     device->BytesPerSector = static_cast<std::uint16_t>(g.BytesPerSector);
     device->Flags = g.Removable & 1;
-    Add(std::move(device))->MeasureReadAhead();
+    Add(std::move(device))->ReadAheadPending = true;
   }
   for (int i = 0; i < Count(); ++i) Items(i)->Name = GetDeviceName(i, true);
 }

@@ -33,6 +33,9 @@ class TDevice {
   std::uint16_t Partitioned = 0;
   std::uint8_t Number = 0;
   std::uint32_t ReadAhead = 0;  // sectors per cache fill; 0 = never cached
+  // Detection leaves the 100 ms measurement to the first read that could use
+  // the cache: most runs never scan, and each device would cost it at start.
+  bool ReadAheadPending = false;
 
   // Reads count sectors into buffer (count × BytesPerSector bytes).
   bool ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer);

@@ -5,6 +5,7 @@
 
 #include "common/Clock.h"
 #include "common/TStatusDialog.h"
+#include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
 #include "support/FakePlatform.h"
 
@@ -128,6 +129,38 @@ TEST(MeasureReadAhead, FailingReadsMeanNoCache) {
   d.TotalSectors = 4096;
   d.MeasureReadAhead();
   EXPECT_EQ(d.ReadAhead, 0u);
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(MeasureReadAhead, DetectionLeavesItToTheFirstScanThatUsesTheCache) {
+  test::FakePlatform platform;
+  SteppingClock clock(10);
+  platform.AddPhysical(0x80, std::vector<std::uint8_t>(8192 * 512));
+  TDeviceList list;
+  list.Detect(nullptr);
+  TDevice& d = *list.Items(0);
+  EXPECT_TRUE(d.ReadAheadPending);
+  EXPECT_EQ(d.ReadAhead, 0u);
+  const int readsAfterDetect = platform.reads;
+
+  std::vector<std::uint8_t> buffer(512);
+  ASSERT_TRUE(d.ReadSectors(5, 1, false, buffer.data()));  // no scan: nothing measured
+  EXPECT_TRUE(d.ReadAheadPending);
+  EXPECT_EQ(platform.reads, readsAfterDetect + 1);
+
+  SetReadAheadCacheSwitch(true);
+  d.SetCacheEnabled(true);
+  ASSERT_TRUE(d.ReadSectors(5, 1, false, buffer.data()));
+  EXPECT_FALSE(d.ReadAheadPending);
+  EXPECT_GT(d.ReadAhead, 0u);
+  EXPECT_TRUE(d.CacheEnabled);
+  EXPECT_EQ(CacheEntryState(0).Owner, &d);  // the read was served through a fill
+  SetReadAheadCacheSwitch(false);
 }
 
 }  // namespace
