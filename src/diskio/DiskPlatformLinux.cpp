@@ -31,30 +31,16 @@ std::string ReadSysValue(const fs::path& file) {
 
 bool IsPowerOfTwo(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
-// Whole-disk block devices worth offering; RAM disks and empty loop or
-// optical devices are left out.
-std::vector<std::string> FindWholeDisks() {
+// The block devices listed in a /sys folder, as /dev paths sorted by name.
+// RAM disks and empty loop or optical devices are left out; so are floppy
+// drives where they have drive numbers of their own.
+std::vector<std::string> ListBlockDevices(const char* sysFolder, bool withFloppies) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/sys/block", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0 || name.rfind("fd", 0) == 0) continue;
-    if (ReadSysValue(entry.path() / "size") == "0") continue;
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  std::vector<std::string> devices;
-  for (const auto& n : names) devices.push_back("/dev/" + n);
-  return devices;
-}
-
-// Block devices of the machine, disks and partitions, that hold FAT.
-std::vector<std::string> FindBlockDevices() {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/sys/class/block", ec)) {
+  for (const auto& entry : fs::directory_iterator(sysFolder, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+    if (!withFloppies && name.rfind("fd", 0) == 0) continue;
     if (ReadSysValue(entry.path() / "size") == "0") continue;
     names.push_back(name);
   }
@@ -150,8 +136,9 @@ void LinuxDiskPlatform::BuildTables() {
   disks_.clear();
   logical_.clear();
   if (onlyImages_) return;
-  disks_ = FindWholeDisks();
-  for (const auto& device : FindBlockDevices()) {
+  disks_ = ListBlockDevices("/sys/block", false);
+  // Disks and partitions alike: a FAT volume may fill a whole stick.
+  for (const auto& device : ListBlockDevices("/sys/class/block", true)) {
     if (logical_.size() >= 24) break;  // C: .. Z:
     LogicalDrive d;
     d.device = device;
