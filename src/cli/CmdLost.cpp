@@ -13,7 +13,8 @@
 namespace vantrel::cli {
 namespace {
 
-// "FIRST-LAST" or "all"; false for "all".
+// "FIRST-LAST" or "all"; false for "all". Text of another form is a usage
+// error; numbers that make no range fail like those beyond the drive.
 bool ParseRange(const std::string& text, std::uint64_t& first, std::uint64_t& last) {
   if (text == "all") return false;
   const auto dash = text.find('-');
@@ -21,7 +22,7 @@ bool ParseRange(const std::string& text, std::uint64_t& first, std::uint64_t& la
     throw UsageError("--range takes FIRST-LAST or all");
   first = ParseNumber(text.substr(0, dash), "--range");
   last = ParseNumber(text.substr(dash + 1), "--range");
-  if (last < first) throw UsageError("--range: LAST is below FIRST");
+  if (last < first) throw CliError(1, "--range: LAST is below FIRST");
   return true;
 }
 

@@ -103,11 +103,12 @@ bool TDriveList::AddRebuiltVolume(TDevice* device, std::uint32_t startSector, co
   std::copy(bootRecord, bootRecord + drive->BootRecord.size(), drive->BootRecord.begin());
   drive->ComputeGeometry(true);
   // A volume whose boot sector is still there is found by its evidence as
-  // well; its data area is where a listed drive already has it.
+  // well, and a second search finds the volumes the first one rebuilt: its
+  // data area is where a listed drive already has it.
   const std::uint64_t dataStart = static_cast<std::uint64_t>(startSector) + drive->FirstDataSector;
   for (const auto& d : items_) {
     const auto* listed = dynamic_cast<const TFATdrive*>(d.get());
-    if (listed && listed->Device == device && listed->GeometryValid && !(listed->Flags & dfRebuilt) &&
+    if (listed && listed->Device == device && listed->GeometryValid &&
         static_cast<std::uint64_t>(listed->StartSector) + listed->FirstDataSector == dataStart &&
         listed->SectorsPerCluster == drive->SectorsPerCluster)
       return false;

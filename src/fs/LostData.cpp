@@ -90,23 +90,14 @@ void TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::string& type
   drive_.LostDir->Items->push_back(std::move(file));
 }
 
-// Marks the clusters of a file's chain. A chain that comes back to a cluster
-// already marked ends there, so does one longer than the volume.
+// Marks the clusters of a file's chain, inside the scan range or not: what
+// the root reaches is never lost, whatever part of the volume is scanned. A
+// chain that comes back to a cluster already marked ends there.
 void TLostDataSearch::MarkChain(std::uint32_t f) {
-  if (drive_.FATChoice == 0) {
-    if (InRange(f) && !Marked(f)) {
-      Mark(f);
-      dialog_.StepIt();
-    }
-    return;
-  }
-  for (std::uint32_t steps = 0; steps <= drive_.ClusterCount + 1; ++steps) {
-    if (InRange(f)) {
-      if (Marked(f)) return;
-      Mark(f);
-      dialog_.StepIt();
-    }
-    if (!drive_.IsValidCluster(f)) return;
+  while (drive_.IsValidCluster(f) && !Marked(f)) {
+    Mark(f);
+    if (InRange(f)) dialog_.StepIt();
+    if (drive_.FATChoice == 0) return;
     f = drive_.GetFATEntry(f, drive_.FATChoice - 1u);
     const TFATEntryKind kind = ClassifyEntry(drive_.FATType, f);
     if (kind == feFree || kind == feEndOfChain) return;
@@ -116,7 +107,7 @@ void TLostDataSearch::MarkChain(std::uint32_t f) {
 void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector, bool remove) {
   struct Frame {
     TChainCursor cursor;
-    std::uint32_t last;
+    std::uint32_t first, last;
   };
   std::vector<Frame> stack;
   auto enter = [&](std::uint32_t cluster, std::uint32_t sector) {
@@ -126,7 +117,7 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
       Refresh("扫描蔟 " + std::to_string(cluster) + " (子目录)");
     Mark(cluster);
     if (remove) RemoveLostItems(cluster, sector);
-    stack.push_back({TChainCursor(cluster, sector), cluster});
+    stack.push_back({TChainCursor(cluster, sector), cluster, cluster});
   };
   if (dialog_.Cancelled) return;
   enter(startCluster, startSector);
@@ -137,18 +128,17 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (dialog_.Cancelled || !ReadDirEntry(drive_, frame.cursor, true, name, entry.data())) {
+      const bool counted = InRange(frame.first);
       stack.pop_back();
-      if (!stack.empty()) dialog_.StepIt();
+      if (!stack.empty() && counted) dialog_.StepIt();
       continue;
     }
+    // Folders are walked outside the scan range too, so that nothing they
+    // reach is taken for lost; the bar counts the clusters of the range.
     const std::uint32_t current = frame.cursor.Cluster;
-    if (current != 0 && !InRange(current)) {
-      stack.pop_back();
-      continue;
-    }
     if (current != frame.last) {
       Mark(current);
-      dialog_.StepIt();
+      if (InRange(current)) dialog_.StepIt();
       frame.last = current;
     }
     if (rootWalk && stack.size() == 1 && current == 0) rootReach_ = frame.cursor.Sector;
@@ -156,7 +146,7 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
     const std::uint32_t f = EntryCluster(entry.data());
     if (attr & kAttrDirectory) {
       if (name == "." || name == ".." || attr == kAttrLongName) continue;
-      if (InRange(f) && !Marked(f) && ClusterHasDotEntries(drive_, f, 0)) {
+      if (drive_.IsValidCluster(f) && !Marked(f) && ClusterHasDotEntries(drive_, f, 0)) {
         if (stack.size() >= 4096) continue;  // deeper than any real tree
         enter(f, 0);
       }
@@ -180,6 +170,16 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
   dialog_.Step = 1;
   dialog_.RefreshInterval = 500;
   dialog_.Show();
+  // The clean-up runs on every way out, an exception's included.
+  struct CleanUp {
+    TLostDataSearch& search;
+    ~CleanUp() {
+      search.SetReadAhead(false);
+      search.bitmap_.clear();
+      search.bitmap_.shrink_to_fit();
+      search.dialog_.Hide();
+    }
+  } cleanUp{*this};
   // One bit for every cluster a walk can mark, the root's included.
   bitmap_.assign(static_cast<std::size_t>(d.MaxCluster()) / 8 + 1, 0);
   rootReach_ = 0;
@@ -233,10 +233,6 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
       ProcessMessages();
     }
   }
-  SetReadAhead(false);
-  bitmap_.clear();
-  bitmap_.shrink_to_fit();
-  dialog_.Hide();
 }
 
 }  // namespace vantrel
