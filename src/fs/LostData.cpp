@@ -121,7 +121,6 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
   };
   if (dialog_.Cancelled) return;
   enter(startCluster, startSector);
-  const bool rootWalk = startCluster == drive_.RootCluster && startSector == drive_.RootSector && rootReach_ == 0;
 
   std::string name;
   std::array<std::uint8_t, 32> entry{};
@@ -141,7 +140,9 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
       if (InRange(current)) dialog_.StepIt();
       frame.last = current;
     }
-    if (rootWalk && stack.size() == 1 && current == 0) rootReach_ = frame.cursor.Sector;
+    // A root in the fixed area runs on over several sectors: the sectors it
+    // reached are no roots of their own.
+    if (stack.size() == 1 && current == 0) rootReach_ = std::max(rootReach_, frame.cursor.Sector);
     const std::uint8_t attr = entry[11];
     const std::uint32_t f = EntryCluster(entry.data());
     if (attr & kAttrDirectory) {

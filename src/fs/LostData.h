@@ -39,8 +39,9 @@ class TLostDataSearch {
   TStatusDialog& dialog_;
   std::uint32_t first_ = 0, last_ = 0;
   std::vector<std::uint8_t> bitmap_;
-  // The last root-area sector the live root's listing read: sectors up to it
-  // are reachable and never reported as lost roots.
+  // The last root-area sector that the listing of the live root, or of a
+  // lost root found in the root area, read: sectors up to it are no roots of
+  // their own.
   std::uint32_t rootReach_ = 0;
 };
 

@@ -163,6 +163,8 @@ void MakeImages(const std::string& dir) {
   // PIC2.PNG takes a cluster in front of its folder LATE, made later.
   ImageTool("mcopy" + img + media + "G.PNG ::/PIC2.PNG");
   ImageTool("mcopy" + img + media + "C.PNG ::/ROOT.PNG");
+  test::WriteFile(dir + "/EMPTY.DAT", "");
+  ImageTool("mcopy" + img + ShellQuote(dir + "/EMPTY.DAT") + " ::/");
   ImageTool("mcopy -s" + img + src + "DOCS " + src + "PICS " + src + "FULL ::/");
   ImageTool("mmd" + img + "::/LATE");
   ImageTool("mmove" + img + "::/PIC2.PNG ::/LATE/PIC2.PNG");
@@ -201,6 +203,15 @@ void MakeImages(const std::string& dir) {
   ImageTool("mcopy" + timg + fillers + "::/");
   ImageTool("mcopy" + timg + media + "G.PNG ::/G.PNG");
   ImageTool("mcopy" + timg + media + "A.ZIP ::/H.ZIP");
+  // Twenty more run on into the third root sector.
+  std::string more;
+  for (int i = 1; i <= 20; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/U%02d.TXT", i);
+    test::WriteFile(dir + name, test::Pattern(200 + i, 100));
+    more += ShellQuote(dir + name) + " ";
+  }
+  ImageTool("mcopy" + timg + more + "::/");
   std::map<std::string, std::uint32_t> typedAt;
   NoteClusters(typedAt, typed,
                {"A.ZIP", "B.TAR", "C.PNG", "D.MP3", "J1.JPG", "J2.JPG", "J3.JPG", "E.MP3", "FOLD", "G.PNG", "H.ZIP"});
@@ -402,6 +413,24 @@ TEST_F(LostData, QuickFormattedFoldersComeBackWithTheirNamesAndContents) {
   EXPECT_EQ(savedPng.substr(0, g->media["C.PNG"].size()), g->media["C.PNG"]);
 }
 
+TEST_F(LostData, OldRootMovedToAnotherClusterIsALostRootWithItsLabel) {
+  // The tree's root (its label TREE, ROOT.PNG, an empty file without a
+  // cluster, the four folders, then the end) lies in cluster 1000 of the
+  // quick-formatted volume too.
+  Bytes image = Image("formatted.img");
+  const Bytes tree = Image("tree.img");
+  const std::uint32_t firstData = Le16At(tree, 14) + tree[16] * Le32(ByteSpan(tree), 36);
+  std::copy_n(tree.begin() + firstData * 512, 512, image.begin() + (firstData + 1000 - 2) * 512);
+  MemoryDisk disk(std::move(image), false);
+  TFATdrive& drive = disk.Drive(0);
+  Search(drive);
+  // The folders came first; the PNG, found first too, is explained by the root.
+  Names expected = FormattedLost();
+  expected.erase(File(g->at["ROOT.PNG"], "PNG"));
+  expected.insert("蔟 1000 (根目录)");
+  EXPECT_EQ(LostNames(drive), expected);
+}
+
 TEST_F(LostData, LostFileThatALaterFolderHoldsIsRemoved) {
   const std::uint32_t pic = g->at["LATE/PIC2.PNG"], late = g->at["LATE"];
   ASSERT_LT(pic, late);
@@ -524,7 +553,8 @@ TEST_F(LostData, RootAreaSectorLeftOverIsALostRoot) {
   Search(drive);
   auto& at = g->typedAt;
   const std::string root = "扇区 " + std::to_string(g->rootSector + 1) + " (根目录)";
-  // Its files are walked: G.PNG and H.ZIP are no lost files.
+  // One lost root over the second and third sectors; its files are walked:
+  // G.PNG and H.ZIP are no lost files.
   EXPECT_EQ(LostNames(drive),
             (Names{root, Folder(at["FOLD"]), File(at["A.ZIP"], "ZIP"), File(at["B.TAR"], "TAR"),
                    File(at["C.PNG"], "PNG"), File(at["D.MP3"], "MP3"), File(at["J1.JPG"], "JPG"),
@@ -536,7 +566,9 @@ TEST_F(LostData, RootAreaSectorLeftOverIsALostRoot) {
   folder->LoadChildren(false, false);
   std::vector<std::string> children;
   for (const auto& item : *folder->Items) children.push_back(item->Name);
-  EXPECT_EQ(children, (std::vector<std::string>{"G.PNG", "H.ZIP"}));
+  std::vector<std::string> expected = {"G.PNG", "H.ZIP"};
+  for (int i = 1; i <= 20; ++i) expected.push_back((i < 10 ? "U0" : "U") + std::to_string(i) + ".TXT");
+  EXPECT_EQ(children, expected);
 }
 
 TEST_F(LostData, BadClustersAreSkippedOnlyWithAFAT) {
