@@ -1,14 +1,13 @@
 // The lost-data search on volumes made by mkfs.fat and mtools: a FAT32 volume
 // quick-formatted over a tree of folders, a FAT16 volume of typed files whose
-// root directory is gone (whole, or all but its second sector), folder and
-// FAT chains patched into loops, bad clusters, cancel at each stage, and the
-// cluster range dialog.
+// root directory is gone (whole, or its first sector only), an old root at a
+// cluster, folder and FAT chains patched into loops, bad clusters, partial
+// ranges, cancel at each stage and an escaping error, and the range dialog.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -238,10 +237,9 @@ void LoadImages(Images& m, const std::string& dir) {
 
 // The bytes of an image, read afresh: each disk holds its own copy (and the
 // images are large, so only the tests that use one read it).
-Bytes Image(const std::string& name) {
-  Bytes image = Load(g->dir + "/" + name);
-  return image;
-}
+Bytes Image(const std::string& name) { return Load(g->dir + "/" + name); }
+
+// typed.img without its root area, or without the first sector of it.
 Bytes TypedWithoutRoot() {
   Bytes image = Image("typed.img");
   std::fill_n(image.begin() + g->rootSector * 512, g->rootSectors * 512, 0);
