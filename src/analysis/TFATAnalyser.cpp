@@ -1,5 +1,7 @@
 #include "analysis/TFATAnalyser.h"
 
+#include "common/Bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -29,6 +31,7 @@ bool IsPowerOfTwo(std::uint64_t value) { return value != 0 && (value & (value - 
 }  // namespace
 
 void TFATAnalyser::Start(TDevice* device) {
+  SkipUntil = 0;
   Device = device;
   const std::size_t sectorSize = device && device->BytesPerSector ? device->BytesPerSector : 512;
   SavedFATSector.assign(std::max(sectorSize, kComparedBytes), 0);
@@ -69,6 +72,7 @@ bool TFATAnalyser::AnalyseSector(TDevice* device, std::uint32_t sectorNo, std::u
                                  const std::uint8_t* sector) {
   if (!sector || sectorSize == 0) return false;
   if (device) Device = device;
+  if (sectorNo < SkipUntil) return false;
 
   if (!DataFound) {
     std::uint8_t type = ftNone;
@@ -222,6 +226,11 @@ bool TFATAnalyser::Complete(std::uint32_t sectorSize) {
   }
   DebugMessage(Format("根群: %u\r", RootCluster), 3);
   const bool added = !Sink || Sink->AddRebuiltVolume(Device, FATStart - 1, bootRecord.data());
+  // The rest of this volume is its own data: no other volume starts inside
+  // it, and looking for FATs in every one of its sectors would cost most of
+  // a whole-disk scan.
+  const std::uint64_t end = std::uint64_t{FATStart} - 1 + Le32(ByteSpan(bootRecord), 32) + Le16(ByteSpan(bootRecord), 19);
+  SkipUntil = static_cast<std::uint32_t>(std::min<std::uint64_t>(end, kMaxU32));
   Reset();
   return added;
 }

@@ -51,6 +51,10 @@ class TFATAnalyser {
   std::uint16_t RootEntries = 0;  // size of the fixed root area of FAT12/16
   std::uint8_t RootDirRun = 0;    // DirRun when the root candidate was taken
 
+  // Sectors below this one belong to a volume rebuilt in this scan and are
+  // not examined again; kept by Reset.
+  std::uint32_t SkipUntil = 0;
+
   IRebuiltVolumeSink* Sink = nullptr;  // not owned; kept by Reset
 
   void Start(TDevice* device);

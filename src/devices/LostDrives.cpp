@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/TFATAnalyser.h"
+#include "common/Bytes.h"
 #include "common/DebugLog.h"
 #include "common/TStatusDialog.h"
 #include "common/UserInterface.h"
@@ -13,6 +14,31 @@
 #include "fs/TFATdrive.h"
 
 namespace vantrel {
+namespace {
+
+// Where the volume of a boot sector starts. A FAT32 volume keeps a copy of
+// its boot sector a few sectors in; when the original is gone, the copy is
+// the first boot sector the search meets, and its volume starts that many
+// sectors earlier: the first FAT lies that far before where the copy would
+// put it.
+std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) {
+  const ByteSpan boot(sector, 512);
+  const std::uint16_t backupAt = Le16(boot, 50);
+  const std::uint16_t reserved = Le16(boot, 14);
+  const bool fat32 = Le16(boot, 22) == 0 && Le32(boot, 36) != 0;
+  if (!fat32 || backupAt == 0 || backupAt >= reserved || backupAt > sectorNo) return sectorNo;
+  std::vector<std::uint8_t> fat(device.BytesPerSector ? device.BytesPerSector : 512);
+  auto fatStartsAt = [&](std::uint64_t at) {
+    return at <= 0xFFFFFFFFu && device.ReadSectors(static_cast<std::uint32_t>(at), 1, false, fat.data()) &&
+           IsFATStart(fat.data(), fat.size(), ftFAT32);
+  };
+  const std::uint32_t original = sectorNo - backupAt;
+  if (fatStartsAt(std::uint64_t{original} + reserved) && !fatStartsAt(std::uint64_t{sectorNo} + reserved))
+    return original;
+  return sectorNo;
+}
+
+}  // namespace
 
 void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
                              TStatusDialog* dialog) {
@@ -51,10 +77,12 @@ void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector
     }
     ok = ReadSectors(current, 1, true, buffer.data());
     if (ok) {
-      if (analyser.IsBootSector(buffer.data(), buffer.size()) && !drives.HasDriveAt(*this, current) &&
-          !drives.IsBackupBootSector(*this, current, buffer.data())) {
-        drives.AddLostDrive(*this, current, true, 0, current);
-        ++found;
+      if (analyser.IsBootSector(buffer.data(), buffer.size())) {
+        const std::uint32_t start = VolumeStartOf(*this, current, buffer.data());
+        if (!drives.HasDriveAt(*this, start) && !drives.IsBackupBootSector(*this, current, buffer.data())) {
+          drives.AddLostDrive(*this, current, true, 0, start);
+          ++found;
+        }
       }
       if (analyser.AnalyseSector(this, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
       ++current;

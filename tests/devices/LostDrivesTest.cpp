@@ -240,6 +240,19 @@ TEST_F(LostDrives, ListedVolumesAreNotFoundAgainOnTheirOwnDevice) {
   }
 }
 
+TEST_F(LostDrives, Fat32BackupBootSectorFindsTheVolumeAtItsRealStart) {
+  Bytes image = WithoutTable();
+  const Volume& v = g->volumes[2];
+  Zero(image, v.start);  // the original is gone, the copy six sectors in is not
+  MemoryDisk disk(image, true);
+  SearchAll(disk);
+  ASSERT_EQ(Starts(disk), (std::vector<std::uint32_t>{2048, 8192, 43008}));
+  TFATdrive& drive = disk.Drive(2);
+  EXPECT_EQ(drive.BootSector, v.start + 6);
+  EXPECT_EQ(drive.Flags, dfLost);
+  ExpectBrowsableAndSavable(drive);
+}
+
 TEST_F(LostDrives, VolumesWithoutBootSectorAreRebuilt) {
   MemoryDisk disk(WithoutBootSectors(), true);
   SearchAll(disk);
