@@ -45,13 +45,15 @@ void TDevice::MeasureReadAhead() {
   const std::uint32_t start = GetTickCount();
   std::uint32_t reads = 0;
   std::uint32_t sectorNo = 0;
+  const std::uint32_t sectorSize = BytesPerSector ? BytesPerSector : 512;
   while (GetTickCount() - start < 100) {
     if (!ReadSectors(sectorNo, 1, false, sector.data())) return;
     ++reads;
     if (++sectorNo >= TotalSectors) sectorNo = 0;
+    // Once the reads would fill an entry, more of them change nothing.
+    if (static_cast<std::uint64_t>(reads) * 10 * sectorSize > kCacheEntryBytes) break;
   }
   std::uint32_t readAhead = reads <= 1 ? 1 : reads * 10;
-  const std::uint32_t sectorSize = BytesPerSector ? BytesPerSector : 512;
   if (static_cast<std::uint64_t>(readAhead) * sectorSize > kCacheEntryBytes)
     readAhead = kCacheEntryBytes / sectorSize;
   ReadAhead = readAhead;
