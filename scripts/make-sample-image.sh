@@ -7,8 +7,8 @@ export MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0 SOURCE_DATE_EPOCH=1700000000
 rm -f "$image"
 truncate -s 96M "$image"
 printf 'label: dos\nstart=2048, size=40960, type=6\nstart=43008, type=c\n' | sfdisk -q "$image"
-mkfs.fat -F 16 -n SAMPLE16 --invariant -i 12345678 --offset=2048 -h 2048 "$image" 20480 >/dev/null
-mkfs.fat -F 32 -n SAMPLE32 --invariant -i 87654321 --offset=43008 -h 43008 "$image" $(( (96*2048 - 43008) / 2 )) >/dev/null
+mkfs.fat -F 16 -n SAMPLE16 --invariant -i 12345678 --offset=2048 -h 2048 "$image" 20480 >/dev/null 2>&1
+mkfs.fat -F 32 -n SAMPLE32 --invariant -i 87654321 --offset=43008 -h 43008 "$image" $(( (96*2048 - 43008) / 2 )) >/dev/null 2>&1
 p1="$image@@$((2048*512))"
 p2="$image@@$((43008*512))"
 tmp=$(mktemp -d)
