@@ -1,5 +1,11 @@
 #include "cli/CliApp.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -35,6 +41,18 @@ const char* kUsage =
     "                               searches a drive's clusters for lost folders and files\n"
     "  find-drives DEVICE [--range FIRST-LAST|all]\n"
     "                               searches a device's sectors for lost drives\n";
+
+// Why an image named with --image did not become a device.
+std::string ImageProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "it is neither a file nor a block device";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  return "its size cannot be read";
+}
 
 const char* KindText(const TDevice& d) {
   if (d.Kind == dkWindows) return "logical";
@@ -120,16 +138,25 @@ int CliApp::Main(int argc, char** argv) {
 
     for (const auto& c : commands) RunCommand(c);
     std::cout.flush();
+    // Reads that failed without a question end the run with one line.
+    if (prompt_->Failures() > 0) {
+      std::cerr << "vantrel-cli: " << prompt_->Summary() << "\n";
+      return prompt_->Aborted() ? 1 : 0;
+    }
     return 0;
   } catch (const CliError& e) {
     std::cout.flush();
-    std::cerr << "vantrel-cli: " << e.what() << "\n";
+    std::cerr << "vantrel-cli: " << e.what() << ReadFailures() << "\n";
     return e.exitCode;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "vantrel-cli: " << e.what() << "\n";
+    std::cerr << "vantrel-cli: " << e.what() << ReadFailures() << "\n";
     return 1;
   }
+}
+
+std::string CliApp::ReadFailures() const {
+  return prompt_ && prompt_->Failures() > 0 ? "; " + prompt_->Summary() : "";
 }
 
 void CliApp::RunCommand(const std::vector<std::string>& words) {
@@ -153,7 +180,13 @@ TDeviceList& CliApp::Devices() {
       bool found = false;
       for (int d = 0; d < devices_.Count(); ++d)
         if (devices_.Items(d)->Kind == dkBIOS && devices_.Items(d)->Number == 0x80 + i) found = true;
-      if (!found) throw CliError(1, "cannot read image " + images_[i]);
+      if (!found) throw CliError(1, "cannot read image " + images_[i] + ": " + ImageProblem(images_[i]));
+    }
+    for (int d = 0; d < devices_.Count(); ++d) {
+      const TDevice& device = *devices_.Items(d);
+      const std::size_t image = device.Number - 0x80u;
+      if (device.Kind == dkBIOS && device.Number >= 0x80 && image < images_.size() && device.TotalSectors == 0)
+        throw CliError(1, "image " + images_[image] + " is empty: it holds no whole sector");
     }
   }
   return devices_;
@@ -217,7 +250,8 @@ void CliApp::CmdRead(const std::vector<std::string>& words) {
   const unsigned long long count = ParseNumber(args.Positional()[2], "COUNT");
   if (first > 0xFFFFFFFFull) throw UsageError("FIRST is beyond a 32-bit sector address");
   if (count == 0) return;
-  if (first + count > device.TotalSectors)
+  // Compared without adding: a huge COUNT would wrap the sum around.
+  if (count > device.TotalSectors || first > device.TotalSectors - count)
     throw CliError(1, "sectors " + std::to_string(first) + ".." + std::to_string(first + count - 1) +
                           " lie beyond the end of the device (" + std::to_string(device.TotalSectors) +
                           " sectors)");

@@ -34,6 +34,8 @@ class CliApp {
   using Handler = std::function<void(const std::vector<std::string>&)>;
   void Register(const std::string& name, Handler handler) { commands_[name] = std::move(handler); }
   void RunCommand(const std::vector<std::string>& words);
+  // "; " and the summary of the reads that failed without a question, if any.
+  std::string ReadFailures() const;
 
   // The machine's devices, detected on first use.
   TDeviceList& Devices();

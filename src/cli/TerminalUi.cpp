@@ -23,18 +23,17 @@ std::string PlainText(const std::string& text) {
 }
 
 TPromptAnswer TerminalPrompt::AskAbortRetryIgnore(const std::string& caption, const std::string& text) {
-  std::cerr << caption << ": " << PlainText(text) << "\n";
   OnError mode = mode_;
   if (mode == OnError::Ask && !StdinIsTerminal()) mode = OnError::Abort;
   switch (mode) {
-    case OnError::Abort: return TPromptAnswer::Abort;
-    case OnError::Ignore: return TPromptAnswer::Ignore;
+    case OnError::Abort: return Note(caption, text, TPromptAnswer::Abort);
+    case OnError::Ignore: return Note(caption, text, TPromptAnswer::Ignore);
     case OnError::Retry:
       // A medium that keeps failing must not hold an unattended run forever.
       if (text == lastText_) {
         if (++retries_ > 3) {
           retries_ = 0;
-          return TPromptAnswer::Abort;
+          return Note(caption, text, TPromptAnswer::Abort);
         }
       } else {
         lastText_ = text;
@@ -43,6 +42,7 @@ TPromptAnswer TerminalPrompt::AskAbortRetryIgnore(const std::string& caption, co
       return TPromptAnswer::Retry;
     case OnError::Ask: break;
   }
+  std::cerr << caption << ": " << PlainText(text) << "\n";
   for (;;) {
     std::cerr << "[a]bort, [r]etry or [i]gnore? " << std::flush;
     std::string answer;
@@ -51,6 +51,33 @@ TPromptAnswer TerminalPrompt::AskAbortRetryIgnore(const std::string& caption, co
     if (answer == "r" || answer == "R") return TPromptAnswer::Retry;
     if (answer == "i" || answer == "I") return TPromptAnswer::Ignore;
   }
+}
+
+TPromptAnswer TerminalPrompt::Note(const std::string& caption, const std::string& text, TPromptAnswer answer) {
+  ++failures_;
+  if (answer == TPromptAnswer::Abort) aborted_ = true;
+  if (first_.empty()) {
+    // The prompt's lines without its question, on one line.
+    std::string details;
+    for (char c : PlainText(text)) {
+      if (c != '\n') {
+        details += c;
+      } else if (!details.empty() && details.back() != ' ') {
+        details += ", ";
+      }
+    }
+    const std::size_t question = details.find("Abort, Retry or Ignore?");
+    if (question != std::string::npos) details.erase(question);
+    while (!details.empty() && (details.back() == ' ' || details.back() == ',')) details.pop_back();
+    first_ = caption + (details.empty() ? "" : ", " + details);
+  }
+  return answer;
+}
+
+std::string TerminalPrompt::Summary() const {
+  if (failures_ == 0) return "";
+  return std::to_string(failures_) + " read(s) failed, the first: " + first_ +
+         (aborted_ ? " (aborted)" : " (ignored)");
 }
 
 TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& caption, TMsgType type,

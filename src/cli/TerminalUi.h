@@ -17,15 +17,29 @@ enum class OnError { Ask, Abort, Retry, Ignore };
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 
+// Asks on a terminal. Answered by --on-error (or "abort" without a
+// terminal), a failed read is not printed: a damaged or cut-off disk fails
+// thousands of reads, so they are counted and the run ends with one line
+// about them (Summary).
 class TerminalPrompt : public IErrorPrompt {
  public:
   explicit TerminalPrompt(OnError mode) : mode_(mode) {}
   TPromptAnswer AskAbortRetryIgnore(const std::string& caption, const std::string& text) override;
 
+  // Reads that failed for good (answered abort or ignore without asking).
+  int Failures() const { return failures_; }
+  bool Aborted() const { return aborted_; }
+  // "N read(s) failed, the first: CAPTION, error no.E, drv:D LBA:L blocks:C (aborted)".
+  std::string Summary() const;
+
  private:
+  TPromptAnswer Note(const std::string& caption, const std::string& text, TPromptAnswer answer);
   OnError mode_;
   std::string lastText_;
   int retries_ = 0;
+  int failures_ = 0;
+  bool aborted_ = false;
+  std::string first_;
 };
 
 // Questions are asked on a terminal; elsewhere the preset answer is taken

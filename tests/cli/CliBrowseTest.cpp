@@ -179,7 +179,8 @@ TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {
     int exitCode;
     std::string message;
   } cases[] = {
-      {{"--image", "/nonexistent/disk.img", "drives"}, 1, "cannot read image /nonexistent/disk.img"},
+      {{"--image", "/nonexistent/disk.img", "drives"}, 1,
+       "cannot read image /nonexistent/disk.img: No such file or directory"},
       {{"--image", Fixture("fat12.img"), "ls", "2"}, 1, "no drive number 2 (see drives)"},
       {{"--image", Fixture("fat12.img"), "ls", "0"}, 1, "no drive number 0 (see drives)"},
       {{"--image", Fixture("fat12.img"), "ls", "x"}, 2, ""},
