@@ -1,6 +1,8 @@
 #pragma once
-// The fuzz input as a disk: physical drive 0x80 holds the bytes (padded to
-// whole sectors), nothing else exists. Message boxes answer "All"/"OK", the
+// The fuzz input as a disk: physical drive 0x80 holds the bytes (padded with
+// zeros to whole sectors, and a few sectors more), nothing else exists. The
+// input is read where libFuzzer keeps it: copying and clearing half a
+// megabyte for every run cost more than many of the runs themselves. Message boxes answer "All"/"OK", the
 // read-error prompt aborts, the debug log goes nowhere.
 
 #include <cstdint>
@@ -20,20 +22,23 @@ namespace vantrel::fuzz {
 
 class MemoryPlatform : public IDiskPlatform {
  public:
-  std::vector<std::uint8_t> bytes;
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;      // bytes of the input
+  std::uint64_t length = 0;  // bytes of the device: whole sectors, zeros after the input
   bool unpartitioned = true;
 
   std::string PhysicalDeviceName(std::uint8_t drive) override { return drive == 0x80 ? "memory" : ""; }
   std::string LogicalDeviceName(std::uint8_t) override { return ""; }
   int Open(const std::string& name) override { return name == "memory" ? 3 : -1; }
   void Close(int) override {}
-  bool ReadAt(int, std::uint64_t offset, void* buffer, std::size_t size, std::size_t& got, int& error) override {
+  bool ReadAt(int, std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got, int& error) override {
     error = 0;
     got = 0;
-    if (offset < bytes.size()) {
-      got = static_cast<std::size_t>(std::min<std::uint64_t>(size, bytes.size() - offset));
-      std::memcpy(buffer, bytes.data() + offset, got);
-    }
+    if (offset >= length) return true;
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(count, length - offset));
+    const std::size_t fromInput = offset < size ? static_cast<std::size_t>(std::min<std::uint64_t>(got, size - offset)) : 0;
+    if (fromInput > 0) std::memcpy(buffer, data + offset, fromInput);
+    std::memset(static_cast<std::uint8_t*>(buffer) + fromInput, 0, got - fromInput);
     return true;
   }
   bool QueryGeometry(const std::string&, TDiskGeometry& g) override {
@@ -42,7 +47,7 @@ class MemoryPlatform : public IDiskPlatform {
     g.BytesPerSector = 512;
     g.Heads = 255;
     g.SectorsPerTrack = 63;
-    g.TotalSectors = static_cast<std::uint32_t>(bytes.size() / 512);
+    g.TotalSectors = static_cast<std::uint32_t>(length / 512);
     g.Unpartitioned = unpartitioned;
     return true;
   }
@@ -61,8 +66,9 @@ class QuietBox : public IMessageBox {
 class FuzzDisk {
  public:
   FuzzDisk(const std::uint8_t* data, std::size_t size, bool unpartitioned) {
-    platform_.bytes.assign(data, data + size);
-    platform_.bytes.resize((size + 511) / 512 * 512 + 512 * 8, 0);  // at least a few sectors
+    platform_.data = data;
+    platform_.size = size;
+    platform_.length = (size + 511) / 512 * 512 + 512 * 8;  // at least a few sectors
     platform_.unpartitioned = unpartitioned;
     SetDiskPlatform(&platform_);
     SetMessageBox(&box_);
@@ -71,7 +77,7 @@ class FuzzDisk {
     ResetReadAheadCache();
     device_ = std::make_unique<TDevice>();
     device_->Number = 0x80;
-    device_->TotalSectors = static_cast<std::uint32_t>(platform_.bytes.size() / 512);
+    device_->TotalSectors = static_cast<std::uint32_t>(platform_.length / 512);
     device_->BytesPerSector = 512;
     device_->Partitioned = unpartitioned ? 0 : 1;
     device_->MediaType = 3;

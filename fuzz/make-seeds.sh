@@ -40,7 +40,11 @@ head -c 131072 "$tmp/v16.img" >"$out/save/fat16"
 mkfs.fat -C -F 32 -f 1 -R 2 -s 1 -n SEED32 --invariant -i 32323232 "$tmp/v32.img" 34000 >/dev/null
 fill "$tmp/v32.img"
 head -c 393216 "$tmp/v32.img" >"$out/volume/fat32"
-head -c 393216 "$tmp/v32.img" >"$out/analyser/fat32"
+# The analyser looks at every sector of its input, so its seeds stop at
+# 128 KiB: the whole FAT16 volume up to its first clusters, the start of the
+# FAT32 one.
+head -c 131072 "$tmp/v16.img" >"$out/analyser/fat16"
+head -c 131072 "$tmp/v32.img" >"$out/analyser/fat32"
 
 # Tables close together so that a small input holds the whole chain.
 truncate -s 8M "$tmp/disk.img"

@@ -44,6 +44,9 @@ std::string HexDumpRow(const std::uint8_t* buffer, std::size_t size, std::size_t
 }
 
 void DebugHexDump(const std::uint8_t* buffer, std::size_t size) {
+  // Every boot sector opened is dumped; formatting rows nobody takes made
+  // opening a volume several times slower.
+  if (!g_sink || g_level < 3) return;
   DebugMessage("十六进制: ", 3);
   std::size_t row = 0;
   do {
