@@ -1,5 +1,7 @@
-// Opens the input as a volume and lists its live and deleted trees.
+// Opens the input as a volume, lists its live and deleted trees and finds
+// names in them.
 
+#include "fs/FindDialog.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "fuzz/MemoryDisk.h"
@@ -18,6 +20,18 @@ struct NullList : IListView {
   void EndUpdate() override {}
   TListItem& AddItem() override { return items.emplace_back(); }
   void Sort() override {}
+};
+
+// Finds every name with a dot, as "find DRIVE ." does; stops after many hits.
+struct FindAll : IFindDialog {
+  std::string mask = NormalizeFindMask(".");
+  int hits = 0;
+  bool Execute() override { return true; }
+  const std::string& Mask() const override { return mask; }
+  bool Cancelled() const override { return hits > 5000; }
+  void AddHit(const std::string&, const TFSObject&) override { ++hits; }
+  void SetScanning(const std::string&) override {}
+  void Hide() override {}
 };
 }  // namespace
 
@@ -38,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drive.Deleted()->FillListView(list, true);
     for (std::size_t a = 0; a + 1 < list.items.size(); ++a) (void)drive.Deleted()->CompareItems(list.items[a], list.items[a + 1], static_cast<int>(a % 6));
     (void)drive.Root()->ProbeSubDirs(false);
+    FindAll find;
+    (void)drive.Find(find);
   }
   return 0;
 }

@@ -82,7 +82,10 @@ TEST_F(CliBadInput, ACutImageGivesOneLineForThousandsOfFailedReads) {
   EXPECT_EQ(cat.out.size(), 200000u);  // the file's size, zeros where the image ends
 
   ExpectOneLine(Cli("cut.img", {"ls", "1", "/", "--recursive"}), "read(s) failed, the first: NT_read error");
-  ExpectOneLine(Cli("cut.img", {"find-lost", "1"}), "read(s) failed");
+  // However the search treats clusters it cannot read, it says so at most once.
+  const CliResult lost = Cli("cut.img", {"find-lost", "1"});
+  EXPECT_LT(lost.exitCode, 128);
+  EXPECT_LE(Lines(lost.err), 1u) << lost.err;
   ExpectOneLine(Cli("boot-only.img", {"ls", "1", "/"}), "read(s) failed");
   ExpectOneLine(Cli("cut.img", {"drives", "then", "hex", "1", "big.bin"}), "could not be read");
 
