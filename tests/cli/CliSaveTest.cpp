@@ -21,15 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using Tree = std::map<std::string, std::string>;  // relative path → digest, "DIR/" → ""
 
-std::string Pattern(std::uint32_t seed, std::size_t size) {
-  std::string data(size, '\0');
-  std::uint32_t x = seed * 3266489917u + 3;
-  for (auto& c : data) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
+using test::Pattern;
 
 std::string Digest(const std::string& bytes) {
   std::uint64_t h = 1469598103934665603ull;

@@ -22,6 +22,7 @@
 #include "fs/TFATdrive.h"
 #include "support/LostImages.h"
 #include "support/MemoryDisk.h"
+#include "support/Recorders.h"
 #include "support/TempDir.h"
 
 namespace vantrel {
@@ -113,27 +114,7 @@ Bytes WithoutBootSectors() {
   return image;
 }
 
-// Records line 1 with the state of the device's read-ahead cache and presses
-// Cancel when line 1 starts with cancelAt.
-class ProgressView : public IStatusView {
- public:
-  void SetCaption(const std::string&) override {}
-  void SetLine(int line, const std::string& text) override {
-    if (line != 1 || text.empty()) return;
-    lines.emplace_back(text, device && device->CacheEnabled);
-    if (!cancelAt.empty() && text.rfind(cancelAt, 0) == 0) dialog->CancelBtnClick();
-  }
-  void SetProgressVisible(bool) override {}
-  void SetProgress(int) override {}
-  void SetRemainingText(const std::string&) override {}
-  void ShowWindow() override {}
-  void HideWindow() override {}
-
-  TStatusDialog* dialog = nullptr;
-  const TDevice* device = nullptr;
-  std::string cancelAt;
-  std::vector<std::pair<std::string, bool>> lines;
-};
+using ProgressView = test::ProgressRecorder;
 
 class LostDrives : public ::testing::Test {
  protected:
@@ -283,7 +264,7 @@ TEST_F(LostDrives, VolumesWithoutBootSectorAreRebuilt) {
 
 TEST_F(LostDrives, CancelKeepsTheDrivesFoundSoFar) {
   MemoryDisk disk(WithoutTable(), true);
-  view.cancelAt = "物理扇区 9000 ";
+  view.cancelAt = "物理扇区 9000 - " + std::to_string(disk.Device().TotalSectors - 1);
   SearchAll(disk);
   EXPECT_TRUE(dialog.Cancelled);
   EXPECT_EQ(Starts(disk), (std::vector<std::uint32_t>{2048, 8192}));
@@ -313,7 +294,7 @@ TEST_F(LostDrives, RangeKeepsToTheDevice) {
   // A last sector below the first examines the first alone.
   Search(disk, disk.Device(), 8192, 5);
   EXPECT_EQ(Starts(disk), (std::vector<std::uint32_t>{8192}));
-  EXPECT_EQ(view.lines.size(), 1u);
+  EXPECT_EQ(std::count_if(view.lines.begin(), view.lines.end(), [](const auto& l) { return !l.first.empty(); }), 1);
   // Beyond the end of the device the search stops at its last sector.
   Search(disk, disk.Device(), 43008, 0xFFFFFFFF);
   EXPECT_EQ(Starts(disk), (std::vector<std::uint32_t>{8192, 43008}));

@@ -29,15 +29,7 @@ namespace {
 using test::TempDir;
 
 // Bytes that differ from file to file and from sector to sector.
-std::string Pattern(std::uint32_t seed, std::size_t size) {
-  std::string data(size, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : data) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
+using test::Pattern;
 
 const char* kToolEnv = "MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC ";
 

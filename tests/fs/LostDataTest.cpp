@@ -26,6 +26,7 @@
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "support/LostImages.h"
+#include "support/Recorders.h"
 #include "support/MemoryDisk.h"
 #include "support/TempDir.h"
 
@@ -267,27 +268,7 @@ class RangeView : public IClusterDialogView {
   int shown = 0;
 };
 
-// The progress window: records line 1 with the state of the read-ahead
-// cache at that moment, and presses Cancel when line 1 shows cancelAt.
-class ProgressView : public IStatusView {
- public:
-  void SetCaption(const std::string&) override {}
-  void SetLine(int line, const std::string& text) override {
-    if (line != 1) return;
-    lines.emplace_back(text, device && device->CacheEnabled);
-    if (!cancelAt.empty() && text == cancelAt) dialog->CancelBtnClick();
-  }
-  void SetProgressVisible(bool) override {}
-  void SetProgress(int) override {}
-  void SetRemainingText(const std::string&) override {}
-  void ShowWindow() override {}
-  void HideWindow() override {}
-
-  TStatusDialog* dialog = nullptr;
-  const TDevice* device = nullptr;
-  std::string cancelAt;
-  std::vector<std::pair<std::string, bool>> lines;
-};
+using ProgressView = test::ProgressRecorder;
 
 class LostData : public ::testing::Test {
  protected:

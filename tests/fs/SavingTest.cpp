@@ -36,15 +36,7 @@ namespace fs = std::filesystem;
 using test::TempDir;
 using Tree = std::map<std::string, std::string>;  // relative path → bytes, "DIR/" → ""
 
-std::string Pattern(std::uint32_t seed, std::size_t size) {
-  std::string data(size, '\0');
-  std::uint32_t x = seed * 2246822519u + 7;
-  for (auto& c : data) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
+using test::Pattern;
 
 void Tool(const std::string& command) {
   if (!test::Run("MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC " + command + " >/dev/null"))

@@ -110,16 +110,6 @@ inline std::string MadeOnce(const std::string& name, const std::function<void(co
 // costs more time than the script.
 inline std::string Python() { return Run("test -x /usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
 
-// Bytes that no file-type test recognises at any cluster start.
-inline std::string Pattern(std::uint32_t seed, std::size_t size) {
-  std::string data(size, '\0');
-  std::uint32_t x = seed * 2654435761u + 11;
-  for (auto& c : data) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return data;
-}
 
 // Writes into folder: A.ZIP (zipfile), B.TAR (tarfile), C.PNG and G.PNG
 // (64 x 64 pixels), J1.JPG to J3.JPG (a JFIF header, under 2 KiB each),

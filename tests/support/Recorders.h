@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "common/DebugLog.h"
+#include "common/TStatusDialog.h"
 #include "common/UserInterface.h"
+#include "devices/TDevice.h"
 
 namespace vantrel::test {
 
@@ -30,6 +32,28 @@ struct DebugRecorder : IDebugSink {
     return false;
   }
   std::vector<std::string> lines;
+};
+
+// The progress window of a search: records line 1 with the state of the
+// device's read-ahead cache at that moment, and presses Cancel when line 1
+// reads cancelAt.
+struct ProgressRecorder : IStatusView {
+  void SetCaption(const std::string&) override {}
+  void SetLine(int line, const std::string& text) override {
+    if (line != 1) return;
+    lines.emplace_back(text, device && device->CacheEnabled);
+    if (!cancelAt.empty() && text == cancelAt) dialog->CancelBtnClick();
+  }
+  void SetProgressVisible(bool) override {}
+  void SetProgress(int) override {}
+  void SetRemainingText(const std::string&) override {}
+  void ShowWindow() override {}
+  void HideWindow() override {}
+
+  TStatusDialog* dialog = nullptr;
+  const TDevice* device = nullptr;
+  std::string cancelAt;
+  std::vector<std::pair<std::string, bool>> lines;
 };
 
 }  // namespace vantrel::test

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh folder under the system's temp folder, removed with its content.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -24,5 +25,17 @@ bool Run(const std::string& command);
 // Reads a whole file.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+
+// Reproducible bytes for file contents, different for each seed, which no
+// file-type test recognises at any cluster start.
+inline std::string Pattern(std::uint32_t seed, std::size_t size) {
+  std::string data(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 11;
+  for (auto& c : data) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return data;
+}
 
 }  // namespace vantrel::test
