@@ -82,7 +82,7 @@ printf '%-44s %8s MB/s\n' "cat of the image ($((bytes_image / 1048576)) MiB)" "$
 printf '%-44s %8s MB/s\n' "mcopy -s of $copied files ($((bytes_files / 1048576)) MiB)" "$(mbps "$bytes_files" "$t_mcopy")"
 printf '%-44s %8s MB/s  (%.2f of mcopy)\n' "vantrel-cli save 1 /, whole command" "$(mbps "$bytes_files" "$t_save")" \
   "$(echo "$t_mcopy / $t_save" | bc -l)"
-# Start-up (device detection with its 100 ms read-ahead measurement, the
+# Start-up (device detection and the
 # partition scan) is the same for every command; the save is shown without it
 # as well.
 t_alone=$(echo "$t_save - $t_start" | bc -l)

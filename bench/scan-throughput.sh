@@ -45,7 +45,7 @@ seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo
 mbps() { echo "scale=1; $1 / 1048576 / $2" | bc -l; }
 
 t_cat=$(seconds cat "$image")
-# Start-up (device detection with its 100 ms read-ahead measurement, the
+# Start-up (device detection and the
 # partition scan) is the same for every command; the scans are measured
 # without it as well.
 t_start=$(seconds "$cli" --only-images --image "$image" drives)

@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libblkid-dev libcurl4-openssl-dev libssl-dev
   dosfstools mtools fdisk python3 xxd lame strace e2fsprogs
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev bc
 )
 
 missing=()
