@@ -38,11 +38,17 @@ struct TTransfer {
   TTempFile* File = nullptr;
   EVP_MD_CTX* Hash = nullptr;
   std::uint64_t Bytes = 0;
+  std::uint64_t MaxBytes = 0;  // 0: no limit
+  bool TooLong = false;
   int WriteErrno = 0;
 };
 
 std::size_t WriteBody(char* data, std::size_t, std::size_t count, void* user) {
   auto& transfer = *static_cast<TTransfer*>(user);
+  if (transfer.MaxBytes != 0 && count > transfer.MaxBytes - transfer.Bytes) {
+    transfer.TooLong = true;
+    return 0;
+  }
   if (!transfer.File->Write({data, count})) {
     transfer.WriteErrno = errno;
     return 0;  // anything short of count makes libcurl abort the transfer
@@ -77,7 +83,7 @@ bool IsHttpUrl(std::string_view url) {
 }
 
 TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path& destination,
-                             std::string_view expectedSha256) {
+                             std::string_view expectedSha256, std::uint64_t maxBytes) {
   if (!IsHttpUrl(url)) return Failed("not an http or https address");
   if (!expectedSha256.empty() && !IsSha256Hex(expectedSha256)) return Failed("sha256 is not 64 hexadecimal digits");
 
@@ -90,6 +96,7 @@ TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path
   if (!curl) return Failed("cannot set up libcurl");
 
   TTransfer transfer{&file, hash.get()};
+  transfer.MaxBytes = maxBytes;
   char curlError[CURL_ERROR_SIZE] = {};
   CURL* c = curl.get();
   // A redirect must not lead to file: or any other scheme either.
@@ -115,6 +122,7 @@ TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   if (code == CURLE_HTTP_RETURNED_ERROR) return Failed("HTTP status " + std::to_string(status));
+  if (transfer.TooLong) return Failed("the file is longer than " + std::to_string(maxBytes) + " bytes");
   if (transfer.WriteErrno != 0) return Failed("cannot write " + file.Path().string() + ": " + std::strerror(transfer.WriteErrno));
   if (code != CURLE_OK) return Failed(curlError[0] != '\0' ? curlError : curl_easy_strerror(code));
   if (status < 200 || status > 299) return Failed("HTTP status " + std::to_string(status));

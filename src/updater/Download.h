@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ struct TDownloadResult {
 // renamed to destination only when the transfer has finished with a 2xx
 // status, the body is not empty and, when expectedSha256 is given, its
 // SHA-256 matches. In every other case destination is left as it was.
-// Only http and https are spoken, on redirects too.
+// Only http and https are spoken, on redirects too. A body longer than
+// maxBytes (when not 0) ends the transfer as a failure.
 TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path& destination,
-                             std::string_view expectedSha256 = {});
+                             std::string_view expectedSha256 = {}, std::uint64_t maxBytes = 0);

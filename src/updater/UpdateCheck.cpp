@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::string_view InfoSection = "info";
+// A release description is a few lines; a server that sends more than this
+// is not sending one, and must not fill the program's disk.
+constexpr std::uint64_t MaxDescriptionBytes = 1 << 20;
 
 // A release stored under the name of one of our own files would destroy the
 // record it is about to be entered in.
@@ -38,7 +41,7 @@ TUpdateOutcome RunUpdateCheck(const TUpdateSettings& settings, std::ostream& log
   }
 
   const auto url = DescriptionUrl(settings.BaseUrl);
-  const auto description = DownloadFile(url, descriptionFile);
+  const auto description = DownloadFile(url, descriptionFile, {}, MaxDescriptionBytes);
   if (!description.Ok) {
     log << "kobrel: cannot fetch " << url << ": " << description.Error << '\n';
     return TUpdateOutcome::uoFailed;

@@ -158,6 +158,19 @@ TEST_F(KobrelRun, ServerDownLeavesNoDescriptionAndChangesNothing) {
   EXPECT_TRUE(NothingStarted());
 }
 
+// A server that streams without end must not fill the program's disk.
+TEST_F(KobrelRun, OverlongDescriptionIsRefused) {
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Server.Serve("/files/setup.sh", Release);
+  Server.Serve("/dova/new.htm", "[info]\r\nnum=13\r\nurl=" + Server.BaseUrl() +
+                                    "/files/setup.sh\r\nname=setup.sh\r\n" + std::string(1 << 20, ';'));
+
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini"}));
+  EXPECT_EQ(Get(AppDir / "nowver.ini"), "[info]\nnum=12\n");
+  EXPECT_TRUE(NothingStarted());
+}
+
 TEST_F(KobrelRun, FailedReleaseIsRecordedButNeverStarted) {
   struct TCase {
     const char* What;
