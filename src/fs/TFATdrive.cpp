@@ -263,13 +263,21 @@ bool TFATdrive::LoadDirSector(std::uint32_t sector) {
   return true;
 }
 
-bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
-  static const char* kContext = "扇区数据读取错误, 参数错误: cluster %u (valid range is 0-%u)";
+// Whether the cursor names a directory: a cluster of the volume, or on
+// FAT12/16 with cluster 0 the fixed root area. FAT32 has none; cluster 0
+// names nothing there.
+bool TFATdrive::CanReadChain(const TChainCursor& cursor, const char* context) const {
   if (!GeometryValid) return false;
   if (cursor.Cluster == 1 || cursor.Cluster > MaxCluster()) {
-    DebugMessage(Format(kContext, cursor.Cluster, MaxCluster()), 3);
+    DebugMessage(Format(context, cursor.Cluster, MaxCluster()), 3);
     return false;
   }
+  return cursor.Cluster != 0 || FATType != ftFAT32;
+}
+
+bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
+  static const char* kContext = "扇区数据读取错误, 参数错误: cluster %u (valid range is 0-%u)";
+  if (!CanReadChain(cursor, kContext)) return false;
   std::uint32_t sector;
   if (cursor.Cluster != 0) {
     if (cursor.Index >= SectorsPerCluster) {
@@ -295,11 +303,7 @@ bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
 
 bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
   static const char* kContext = "获取下个记录错误, 参数错误: cluster %u (valid range is 0-%u)";
-  if (!GeometryValid) return false;
-  if (cursor.Cluster == 1 || cursor.Cluster > MaxCluster()) {
-    DebugMessage(Format(kContext, cursor.Cluster, MaxCluster()), 3);
-    return false;
-  }
+  if (!CanReadChain(cursor, kContext)) return false;
   const std::uint32_t perSector = BytesPerSector / 32;
   std::uint32_t sector;
   if (cursor.Cluster != 0) {

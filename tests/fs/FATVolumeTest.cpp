@@ -154,6 +154,33 @@ TEST(FATVolume, ImplausibleRootClusterIsReportedButOpens) {
   EXPECT_EQ(messages.shown.size(), 1u);
 }
 
+TEST(FATVolume, Fat32RootClusterZeroListsNothing) {
+  // FAT32 has no fixed root area: a root cluster of 0 must not be read as
+  // one, which would take the sectors in front of the data area (the end of
+  // the last FAT copy) for entries.
+  MemoryVolume v(ReadFixtureBytes("fat32.img", 1 << 20));
+  ASSERT_TRUE(v.drive.Open(true));
+  const std::uint32_t firstData = v.drive.FirstDataSector;
+  const std::vector<std::uint8_t> ghost = {'G', 'H', 'O', 'S', 'T', ' ', ' ', ' ', 'T', 'X', 'T', 0x20};
+  const std::vector<std::uint8_t> folder = {'F', 'O', 'L', 'D', 'E', 'R', ' ', ' ', ' ', ' ', ' ', 0x10};
+  for (std::uint32_t s = firstData - 2; s < firstData; ++s) {
+    v.Poke(s * 512u, ghost);
+    v.Poke(s * 512u + 32, folder);
+  }
+  v.Poke(44, {0, 0, 0, 0});
+  ASSERT_TRUE(v.drive.Open(true));
+  ASSERT_EQ(v.drive.RootCluster, 0u);
+  EXPECT_FALSE(v.drive.Root()->ProbeSubDirs(false));
+  v.drive.Root()->LoadChildren(false, false);
+  EXPECT_TRUE(v.drive.Root()->Items->empty());
+  v.drive.Deleted()->LoadChildren(true, true);
+  EXPECT_TRUE(v.drive.Deleted()->Items->empty());
+  TChainCursor cursor(0, v.drive.RootSector);
+  std::vector<std::uint8_t> buffer(v.drive.BytesPerSector);
+  EXPECT_FALSE(v.drive.ReadChainSector(cursor, buffer.data()));
+  EXPECT_FALSE(v.drive.ReadChainEntry(cursor, buffer.data()));
+}
+
 TEST(FATVolume, AnyClusterInUseBesidesTheRootMakesTheFATUsable) {
   // FAT32: the root's own end-of-chain entry does not count.
   MemoryVolume v32(ReadFixtureBytes("fat32.img", 1 << 20));
