@@ -190,7 +190,7 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
   SetReadAhead(true);
 
   if (d.FATType != ftFAT32) {
-    for (std::uint32_t s = d.ReservedSectors + d.FATSectors; s <= d.FirstDataSector && !dialog_.Cancelled; ++s) {
+    for (std::uint32_t s = d.ReservedSectors + d.FATSectors; s < d.FirstDataSector && !dialog_.Cancelled; ++s) {
       if (s > rootReach_ && !ClusterHasDotEntries(d, 0, s) && IsDirectoryCluster(d, 0, s))
         Attach("扇区 " + std::to_string(s) + " (根目录)", 0, s);
       if (dialog_.IsRefreshDue()) {
