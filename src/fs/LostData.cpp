@@ -51,6 +51,10 @@ void TLostDataSearch::Refresh(const std::string& line1) {
 }
 
 void TLostDataSearch::RemoveLostItems(std::uint32_t cluster) {
+  // Every lost item stands at a cluster the search marked before it added
+  // the item: a file entry that leads anywhere else, as most do, need not
+  // look through the whole list.
+  if (!Marked(cluster)) return;
   auto& items = *drive_.LostDir->Items;
   items.erase(std::remove_if(items.begin(), items.end(),
                              [&](const std::unique_ptr<TFSObject>& item) {
