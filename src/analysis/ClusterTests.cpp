@@ -20,9 +20,12 @@ bool ClusterHasDotEntries(TFATdrive& drive, std::uint32_t cluster, std::uint32_t
 }
 
 bool IsDirectoryCluster(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  // The lost-data search asks this for every cluster it scans: the sector
+  // goes on the stack (an open volume has sectors of 4096 bytes at most).
+  std::array<std::uint8_t, 4096> buffer;
+  if (drive.BytesPerSector == 0 || drive.BytesPerSector > buffer.size()) return false;
   TChainCursor cursor(cluster, sector);
-  std::vector<std::uint8_t> buffer(drive.BytesPerSector);
-  if (buffer.empty() || !drive.ReadChainSector(cursor, buffer.data())) return false;
+  if (!drive.ReadChainSector(cursor, buffer.data())) return false;
   // The directory test judges 512 bytes, the size of a sector it was made for.
   return IsDirectorySector(buffer.data(), 512, drive.ClusterCount, drive.DataSectors);
 }
