@@ -4,7 +4,6 @@
 
 #include "analysis/AnalyserBlocks.h"
 #include "analysis/FileType.h"
-#include "common/Bytes.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATdrive.h"
 
@@ -35,11 +34,8 @@ bool ClusterHasVolumeLabel(TFATdrive& drive, std::uint32_t cluster, std::uint32_
   const std::uint32_t entries = drive.BytesPerCluster / 32;
   int labels = 0;
   std::array<std::uint8_t, 32> e{};
-  for (std::uint32_t i = 0; i < entries && drive.ReadChainEntry(cursor, e.data()); ++i) {
-    const bool label = e[11] != kAttrLongName && (e[11] & kAttrVolumeLabel) && Le16(e, 20) == 0 &&
-                       Le16(e, 26) == 0 && (e[0] & 0x40);
-    if (label && ++labels > 1) return false;
-  }
+  for (std::uint32_t i = 0; i < entries && drive.ReadChainEntry(cursor, e.data()); ++i)
+    if (HasVolumeLabel(e.data(), e.size()) && ++labels > 1) return false;
   return labels == 1;
 }
 
