@@ -222,13 +222,7 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   return (cluster & 1) ? word >> 4 : word & 0xFFF;
 }
 
-bool TFATdrive::IsEndOfChain(std::uint32_t value) const {
-  switch (FATType) {
-    case ftFAT12: return value > 0xFF7;
-    case ftFAT16: return value > 0xFFF7;
-    default: return value > 0x0FFFFFF7;
-  }
-}
+bool TFATdrive::IsEndOfChain(std::uint32_t value) const { return ClassifyEntry(FATType, value) == feEndOfChain; }
 
 std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoice) {
   const std::uint32_t next = fatChoice >= 1 ? GetFATEntry(cluster, fatChoice - 1u) : cluster + 1;
