@@ -261,6 +261,30 @@ TEST(FATVolume, ClustersOutOfRangeAreNeverRead) {
   EXPECT_TRUE(debug.lines.empty());
 }
 
+TEST(FATVolume, EntriesPastTheFATSizeAreNeverRead) {
+  // A boot sector that claims FATs of one sector: what follows the first
+  // copy's sector is the second copy, what follows that the root area. The
+  // entries that do not fit in a copy's sector are no entries of it, the
+  // entry of cluster 341 (its second byte in the next sector) included.
+  MemoryVolume v(ReadFixtureBytes("floppy.img"));
+  v.Poke(22, {1, 0});
+  for (std::size_t at = 2 * 512; at < 17 * 512; ++at) v.Bytes()[at] = 0x55;
+  v.Poke(512 + 450, {0x23, 0x01});  // cluster 300: 0x123
+  ASSERT_TRUE(v.drive.Open(true));
+  ASSERT_EQ(v.drive.FATType, ftFAT12);
+  ASSERT_EQ(v.drive.FATSize, 1u);
+  ASSERT_EQ(v.drive.FirstDataSector, 17u);
+  EXPECT_EQ(v.drive.GetFATEntry(300, 0), 0x123u);
+  const int reads = v.platform.reads;
+  for (std::uint32_t copy : {0u, 1u}) {
+    SCOPED_TRACE(copy);
+    EXPECT_EQ(v.drive.GetFATEntry(341, copy), 0u);
+    EXPECT_EQ(v.drive.GetFATEntry(342, copy), 0u);
+    EXPECT_EQ(v.drive.GetFATEntry(v.drive.MaxCluster(), copy), 0u);
+  }
+  EXPECT_EQ(v.platform.reads, reads);
+}
+
 // Sectors a chain reader delivers from a cluster before it stops.
 int SectorsOfChain(TFATdrive& d, std::uint32_t cluster, std::uint32_t sector = 0) {
   TChainCursor cursor(cluster, sector);
