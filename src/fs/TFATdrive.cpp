@@ -200,9 +200,10 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
     case ftFAT32: offset = static_cast<std::uint64_t>(cluster) * 4; width = 4; break;
     default: offset = cluster + cluster / 2; width = 2; break;
   }
-  // An entry that does not fit in a copy's FATSize sectors is none: what lies
-  // behind them is the next copy, the root area or data.
-  if ((offset + width - 1) / BytesPerSector >= FATSize) return 0;
+  // A copy the boot sector does not count, or an entry that does not fit in
+  // a copy's FATSize sectors, is none: what lies there is the next copy, the
+  // root area or data.
+  if (copy >= NumberOfFATs || (offset + width - 1) / BytesPerSector >= FATSize) return 0;
   const std::uint64_t sector64 = offset / BytesPerSector + static_cast<std::uint64_t>(copy) * FATSize + ReservedSectors;
   if (sector64 >= 0xFFFFFFFFull) return 0;
   const auto sector = static_cast<std::uint32_t>(sector64);

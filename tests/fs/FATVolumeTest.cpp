@@ -285,6 +285,35 @@ TEST(FATVolume, EntriesPastTheFATSizeAreNeverRead) {
   EXPECT_EQ(v.platform.reads, reads);
 }
 
+TEST(FATVolume, CopiesTheBootSectorDoesNotHaveAreNeverRead) {
+  // One FAT copy: where a second one would be lies the root area.
+  MemoryVolume one(ReadFixtureBytes("floppy.img"));
+  one.Poke(16, {1});
+  for (std::size_t at = 10 * 512; at < 24 * 512; ++at) one.Bytes()[at] = 0x55;
+  ASSERT_TRUE(one.drive.Open(true));
+  ASSERT_EQ(one.drive.NumberOfFATs, 1u);
+  ASSERT_EQ(one.drive.FirstDataSector, 24u);
+  one.SetFATEntry(5, 6);
+  ASSERT_TRUE(one.drive.Open(true));
+  EXPECT_EQ(one.drive.GetFATEntry(5, 0), 6u);
+  const int reads = one.platform.reads;
+  EXPECT_EQ(one.drive.GetFATEntry(5, 1), 0u);
+  EXPECT_EQ(one.drive.NextCluster(5, 2), 0u);
+  EXPECT_EQ(one.platform.reads, reads);
+
+  // No copy at all: the sectors behind the reserved one are the root area,
+  // whatever they hold, and the volume is read without a FAT.
+  MemoryVolume none(ReadFixtureBytes("floppy.img"));
+  ASSERT_TRUE(none.drive.Open(true));
+  none.SetFATEntry(5, 0xFFF);
+  none.Poke(16, {0});
+  ASSERT_TRUE(none.drive.Open(true));
+  EXPECT_EQ(none.drive.NumberOfFATs, 0u);
+  EXPECT_EQ(none.drive.GetFATEntry(5, 0), 0u);
+  EXPECT_TRUE(none.drive.Flags & dfNoFAT);
+  EXPECT_EQ(none.drive.FATChoice, 0);
+}
+
 // Sectors a chain reader delivers from a cluster before it stops.
 int SectorsOfChain(TFATdrive& d, std::uint32_t cluster, std::uint32_t sector = 0) {
   TChainCursor cursor(cluster, sector);
