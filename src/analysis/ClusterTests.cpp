@@ -4,7 +4,6 @@
 
 #include "analysis/AnalyserBlocks.h"
 #include "analysis/FileType.h"
-#include "common/Bytes.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATdrive.h"
 
@@ -20,9 +19,12 @@ bool ClusterHasDotEntries(TFATdrive& drive, std::uint32_t cluster, std::uint32_t
 }
 
 bool IsDirectoryCluster(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  // The lost-data search asks this for every cluster it scans: the sector
+  // goes on the stack (an open volume has sectors of 4096 bytes at most).
+  std::array<std::uint8_t, 4096> buffer;
+  if (drive.BytesPerSector == 0 || drive.BytesPerSector > buffer.size()) return false;
   TChainCursor cursor(cluster, sector);
-  std::vector<std::uint8_t> buffer(drive.BytesPerSector);
-  if (buffer.empty() || !drive.ReadChainSector(cursor, buffer.data())) return false;
+  if (!drive.ReadChainSector(cursor, buffer.data())) return false;
   // The directory test judges 512 bytes, the size of a sector it was made for.
   return IsDirectorySector(buffer.data(), 512, drive.ClusterCount, drive.DataSectors);
 }
@@ -32,11 +34,8 @@ bool ClusterHasVolumeLabel(TFATdrive& drive, std::uint32_t cluster, std::uint32_
   const std::uint32_t entries = drive.BytesPerCluster / 32;
   int labels = 0;
   std::array<std::uint8_t, 32> e{};
-  for (std::uint32_t i = 0; i < entries && drive.ReadChainEntry(cursor, e.data()); ++i) {
-    const bool label = e[11] != kAttrLongName && (e[11] & kAttrVolumeLabel) && Le16(e, 20) == 0 &&
-                       Le16(e, 26) == 0 && (e[0] & 0x40);
-    if (label && ++labels > 1) return false;
-  }
+  for (std::uint32_t i = 0; i < entries && drive.ReadChainEntry(cursor, e.data()); ++i)
+    if (HasVolumeLabel(e.data(), e.size()) && ++labels > 1) return false;
   return labels == 1;
 }
 

@@ -50,13 +50,17 @@ void TLostDataSearch::Refresh(const std::string& line1) {
   ProcessMessages();
 }
 
-void TLostDataSearch::RemoveLostItems(std::uint32_t cluster, std::uint32_t sector) {
+void TLostDataSearch::RemoveLostItems(std::uint32_t cluster) {
+  // Every lost item stands at a cluster the search marked before it added
+  // the item: a file entry that leads anywhere else, as most do, need not
+  // look through the whole list.
+  if (!Marked(cluster)) return;
   auto& items = *drive_.LostDir->Items;
   items.erase(std::remove_if(items.begin(), items.end(),
                              [&](const std::unique_ptr<TFSObject>& item) {
                                if (item->IsDirectory()) {
                                  const auto& d = static_cast<const TFATDirectory&>(*item);
-                                 return d.StartCluster == cluster && (cluster != 0 || d.Sector == sector);
+                                 return d.StartCluster == cluster && (cluster != 0 || d.Sector == 0);
                                }
                                return static_cast<const TFATFile&>(*item).StartCluster == cluster && cluster != 0;
                              }),
@@ -74,7 +78,7 @@ void TLostDataSearch::Attach(const std::string& name, std::uint32_t cluster, std
   folder->Parent = drive_.LostDir.get();
   drive_.LostDir->Items->push_back(std::move(folder));
   SetReadAhead(false);
-  Walk(cluster, sector, false);
+  Walk(cluster, sector);
   SetReadAhead(true);
 }
 
@@ -104,7 +108,7 @@ void TLostDataSearch::MarkChain(std::uint32_t f) {
   }
 }
 
-void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector, bool remove) {
+void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector) {
   struct Frame {
     TChainCursor cursor;
     std::uint32_t first, last;
@@ -116,7 +120,6 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
     else
       Refresh("扫描蔟 " + std::to_string(cluster) + " (子目录)");
     Mark(cluster);
-    if (remove) RemoveLostItems(cluster, sector);
     stack.push_back({TChainCursor(cluster, sector), cluster, cluster});
   };
   if (dialog_.Cancelled) return;
@@ -152,7 +155,7 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
         enter(f, 0);
       }
     } else if (!(attr & kAttrVolumeLabel)) {
-      RemoveLostItems(f, 0);
+      RemoveLostItems(f);
       MarkChain(f);
     }
   }
@@ -186,11 +189,11 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
   rootReach_ = 0;
 
   SetReadAhead(false);
-  Walk(d.RootCluster, d.RootSector, false);
+  Walk(d.RootCluster, d.RootSector);
   SetReadAhead(true);
 
   if (d.FATType != ftFAT32) {
-    for (std::uint32_t s = d.ReservedSectors + d.FATSectors; s <= d.FirstDataSector && !dialog_.Cancelled; ++s) {
+    for (std::uint32_t s = d.ReservedSectors + d.FATSectors; s < d.FirstDataSector && !dialog_.Cancelled; ++s) {
       if (s > rootReach_ && !ClusterHasDotEntries(d, 0, s) && IsDirectoryCluster(d, 0, s))
         Attach("扇区 " + std::to_string(s) + " (根目录)", 0, s);
       if (dialog_.IsRefreshDue()) {

@@ -27,9 +27,9 @@ class TLostDataSearch {
   bool InRange(std::uint32_t cluster) const { return cluster >= first_ && cluster <= last_; }
   void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector);
   void AddLostFile(std::uint32_t cluster, const std::string& typeName);
-  void RemoveLostItems(std::uint32_t cluster, std::uint32_t sector);
+  void RemoveLostItems(std::uint32_t cluster);
   // Marks everything a folder reaches, depth first, without recursion.
-  void Walk(std::uint32_t cluster, std::uint32_t sector, bool remove);
+  void Walk(std::uint32_t cluster, std::uint32_t sector);
   void MarkChain(std::uint32_t cluster);
   void Refresh(const std::string& line1);
   void CountLost(std::uint32_t& folders, std::uint32_t& files) const;

@@ -194,11 +194,16 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
     return 0;
   }
   std::uint64_t offset;
+  std::uint32_t width;
   switch (FATType) {
-    case ftFAT16: offset = static_cast<std::uint64_t>(cluster) * 2; break;
-    case ftFAT32: offset = static_cast<std::uint64_t>(cluster) * 4; break;
-    default: offset = cluster + cluster / 2; break;
+    case ftFAT16: offset = static_cast<std::uint64_t>(cluster) * 2; width = 2; break;
+    case ftFAT32: offset = static_cast<std::uint64_t>(cluster) * 4; width = 4; break;
+    default: offset = cluster + cluster / 2; width = 2; break;
   }
+  // A copy the boot sector does not count, or an entry that does not fit in
+  // a copy's FATSize sectors, is none: what lies there is the next copy, the
+  // root area or data.
+  if (copy >= NumberOfFATs || (offset + width - 1) / BytesPerSector >= FATSize) return 0;
   const std::uint64_t sector64 = offset / BytesPerSector + static_cast<std::uint64_t>(copy) * FATSize + ReservedSectors;
   if (sector64 >= 0xFFFFFFFFull) return 0;
   const auto sector = static_cast<std::uint32_t>(sector64);
@@ -222,13 +227,7 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   return (cluster & 1) ? word >> 4 : word & 0xFFF;
 }
 
-bool TFATdrive::IsEndOfChain(std::uint32_t value) const {
-  switch (FATType) {
-    case ftFAT12: return value > 0xFF7;
-    case ftFAT16: return value > 0xFFF7;
-    default: return value > 0x0FFFFFF7;
-  }
-}
+bool TFATdrive::IsEndOfChain(std::uint32_t value) const { return ClassifyEntry(FATType, value) == feEndOfChain; }
 
 std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoice) {
   const std::uint32_t next = fatChoice >= 1 ? GetFATEntry(cluster, fatChoice - 1u) : cluster + 1;
@@ -263,13 +262,21 @@ bool TFATdrive::LoadDirSector(std::uint32_t sector) {
   return true;
 }
 
-bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
-  static const char* kContext = "扇区数据读取错误, 参数错误: cluster %u (valid range is 0-%u)";
+// Whether the cursor names a directory: a cluster of the volume, or on
+// FAT12/16 with cluster 0 the fixed root area. FAT32 has none; cluster 0
+// names nothing there.
+bool TFATdrive::CanReadChain(const TChainCursor& cursor, const char* context) const {
   if (!GeometryValid) return false;
   if (cursor.Cluster == 1 || cursor.Cluster > MaxCluster()) {
-    DebugMessage(Format(kContext, cursor.Cluster, MaxCluster()), 3);
+    DebugMessage(Format(context, cursor.Cluster, MaxCluster()), 3);
     return false;
   }
+  return cursor.Cluster != 0 || FATType != ftFAT32;
+}
+
+bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
+  static const char* kContext = "扇区数据读取错误, 参数错误: cluster %u (valid range is 0-%u)";
+  if (!CanReadChain(cursor, kContext)) return false;
   std::uint32_t sector;
   if (cursor.Cluster != 0) {
     if (cursor.Index >= SectorsPerCluster) {
@@ -295,11 +302,7 @@ bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
 
 bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
   static const char* kContext = "获取下个记录错误, 参数错误: cluster %u (valid range is 0-%u)";
-  if (!GeometryValid) return false;
-  if (cursor.Cluster == 1 || cursor.Cluster > MaxCluster()) {
-    DebugMessage(Format(kContext, cursor.Cluster, MaxCluster()), 3);
-    return false;
-  }
+  if (!CanReadChain(cursor, kContext)) return false;
   const std::uint32_t perSector = BytesPerSector / 32;
   std::uint32_t sector;
   if (cursor.Cluster != 0) {

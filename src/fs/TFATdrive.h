@@ -103,6 +103,7 @@ class TFATdrive : public TCustomDrive {
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
   bool LoadDirSector(std::uint32_t sector);
   bool StepCluster(TChainCursor& cursor, const char* context);
+  bool CanReadChain(const TChainCursor& cursor, const char* context) const;
 
   std::uint32_t deviceSectorsPerSector_ = 1;
   std::vector<std::uint8_t> fatCache_;  // two sectors back to back

@@ -154,6 +154,33 @@ TEST(FATVolume, ImplausibleRootClusterIsReportedButOpens) {
   EXPECT_EQ(messages.shown.size(), 1u);
 }
 
+TEST(FATVolume, Fat32RootClusterZeroListsNothing) {
+  // FAT32 has no fixed root area: a root cluster of 0 must not be read as
+  // one, which would take the sectors in front of the data area (the end of
+  // the last FAT copy) for entries.
+  MemoryVolume v(ReadFixtureBytes("fat32.img", 1 << 20));
+  ASSERT_TRUE(v.drive.Open(true));
+  const std::uint32_t firstData = v.drive.FirstDataSector;
+  const std::vector<std::uint8_t> ghost = {'G', 'H', 'O', 'S', 'T', ' ', ' ', ' ', 'T', 'X', 'T', 0x20};
+  const std::vector<std::uint8_t> folder = {'F', 'O', 'L', 'D', 'E', 'R', ' ', ' ', ' ', ' ', ' ', 0x10};
+  for (std::uint32_t s = firstData - 2; s < firstData; ++s) {
+    v.Poke(s * 512u, ghost);
+    v.Poke(s * 512u + 32, folder);
+  }
+  v.Poke(44, {0, 0, 0, 0});
+  ASSERT_TRUE(v.drive.Open(true));
+  ASSERT_EQ(v.drive.RootCluster, 0u);
+  EXPECT_FALSE(v.drive.Root()->ProbeSubDirs(false));
+  v.drive.Root()->LoadChildren(false, false);
+  EXPECT_TRUE(v.drive.Root()->Items->empty());
+  v.drive.Deleted()->LoadChildren(true, true);
+  EXPECT_TRUE(v.drive.Deleted()->Items->empty());
+  TChainCursor cursor(0, v.drive.RootSector);
+  std::vector<std::uint8_t> buffer(v.drive.BytesPerSector);
+  EXPECT_FALSE(v.drive.ReadChainSector(cursor, buffer.data()));
+  EXPECT_FALSE(v.drive.ReadChainEntry(cursor, buffer.data()));
+}
+
 TEST(FATVolume, AnyClusterInUseBesidesTheRootMakesTheFATUsable) {
   // FAT32: the root's own end-of-chain entry does not count.
   MemoryVolume v32(ReadFixtureBytes("fat32.img", 1 << 20));
@@ -232,6 +259,59 @@ TEST(FATVolume, ClustersOutOfRangeAreNeverRead) {
   debug.lines.clear();
   EXPECT_EQ(v.drive.GetFATEntry(4085, 0), 0u);  // the last cluster: free, and read
   EXPECT_TRUE(debug.lines.empty());
+}
+
+TEST(FATVolume, EntriesPastTheFATSizeAreNeverRead) {
+  // A boot sector that claims FATs of one sector: what follows the first
+  // copy's sector is the second copy, what follows that the root area. The
+  // entries that do not fit in a copy's sector are no entries of it, the
+  // entry of cluster 341 (its second byte in the next sector) included.
+  MemoryVolume v(ReadFixtureBytes("floppy.img"));
+  v.Poke(22, {1, 0});
+  for (std::size_t at = 2 * 512; at < 17 * 512; ++at) v.Bytes()[at] = 0x55;
+  v.Poke(512 + 450, {0x23, 0x01});  // cluster 300: 0x123
+  ASSERT_TRUE(v.drive.Open(true));
+  ASSERT_EQ(v.drive.FATType, ftFAT12);
+  ASSERT_EQ(v.drive.FATSize, 1u);
+  ASSERT_EQ(v.drive.FirstDataSector, 17u);
+  EXPECT_EQ(v.drive.GetFATEntry(300, 0), 0x123u);
+  const int reads = v.platform.reads;
+  for (std::uint32_t copy : {0u, 1u}) {
+    SCOPED_TRACE(copy);
+    EXPECT_EQ(v.drive.GetFATEntry(341, copy), 0u);
+    EXPECT_EQ(v.drive.GetFATEntry(342, copy), 0u);
+    EXPECT_EQ(v.drive.GetFATEntry(v.drive.MaxCluster(), copy), 0u);
+  }
+  EXPECT_EQ(v.platform.reads, reads);
+}
+
+TEST(FATVolume, CopiesTheBootSectorDoesNotHaveAreNeverRead) {
+  // One FAT copy: where a second one would be lies the root area.
+  MemoryVolume one(ReadFixtureBytes("floppy.img"));
+  one.Poke(16, {1});
+  for (std::size_t at = 10 * 512; at < 24 * 512; ++at) one.Bytes()[at] = 0x55;
+  ASSERT_TRUE(one.drive.Open(true));
+  ASSERT_EQ(one.drive.NumberOfFATs, 1u);
+  ASSERT_EQ(one.drive.FirstDataSector, 24u);
+  one.SetFATEntry(5, 6);
+  ASSERT_TRUE(one.drive.Open(true));
+  EXPECT_EQ(one.drive.GetFATEntry(5, 0), 6u);
+  const int reads = one.platform.reads;
+  EXPECT_EQ(one.drive.GetFATEntry(5, 1), 0u);
+  EXPECT_EQ(one.drive.NextCluster(5, 2), 0u);
+  EXPECT_EQ(one.platform.reads, reads);
+
+  // No copy at all: the sectors behind the reserved one are the root area,
+  // whatever they hold, and the volume is read without a FAT.
+  MemoryVolume none(ReadFixtureBytes("floppy.img"));
+  ASSERT_TRUE(none.drive.Open(true));
+  none.SetFATEntry(5, 0xFFF);
+  none.Poke(16, {0});
+  ASSERT_TRUE(none.drive.Open(true));
+  EXPECT_EQ(none.drive.NumberOfFATs, 0u);
+  EXPECT_EQ(none.drive.GetFATEntry(5, 0), 0u);
+  EXPECT_TRUE(none.drive.Flags & dfNoFAT);
+  EXPECT_EQ(none.drive.FATChoice, 0);
 }
 
 // Sectors a chain reader delivers from a cluster before it stops.

@@ -423,6 +423,24 @@ TEST_F(FileDataTest, StreamOfAnEntryWithoutClusterEndsAtItsSize) {
   EXPECT_GT(stream.Cursor().FailedSectors, 0u);
 }
 
+TEST_F(FileDataTest, AnEntryWithoutAClusterOfTheVolumeGivesOnlyZerosThroughEitherChoice) {
+  // A deleted FAT32 entry whose high cluster word was cleared can be left
+  // with cluster 0; reading it must not run on into the clusters 2, 3, ...
+  // of other files.
+  TFATdrive& drive = Open(g_sources->data);
+  const std::uint32_t size = 4 * drive.BytesPerCluster;
+  for (const std::uint32_t first : {0u, 1u, drive.ClusterCount + 2}) {
+    for (const std::uint8_t choice : {0, 1}) {
+      SCOPED_TRACE(std::to_string(first) + " through choice " + std::to_string(choice));
+      std::uint32_t failed = 0;
+      const std::string bytes = ReadAll(drive, first, size, choice, 65536, &failed);
+      EXPECT_EQ(bytes.size(), size);
+      EXPECT_EQ(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\0')), bytes.size());
+      EXPECT_GT(failed, 0u);
+    }
+  }
+}
+
 // The data image in memory, with reads that fail where a test says.
 class FileDataFaultTest : public FileDataTest {
  protected:

@@ -550,6 +550,31 @@ TEST_F(LostData, RootAreaSectorLeftOverIsALostRoot) {
   EXPECT_EQ(children, expected);
 }
 
+TEST_F(LostData, RootAreaPassEndsWhereTheDataAreaBegins) {
+  // An old root in cluster 2, right behind the emptied root area, is one
+  // lost root at its cluster; the pass over the root area does not take its
+  // first sector for a root-area sector as well. (A.ZIP, whose first
+  // cluster the old root now takes, becomes an empty file in it.)
+  Bytes image = TypedWithoutRoot();
+  const Bytes typed = Image("typed.img");
+  const std::uint32_t firstData = g->rootSector + g->rootSectors;
+  const auto old = image.begin() + firstData * 512;
+  std::copy_n(typed.begin() + g->rootSector * 512, 512, old);
+  const std::string zip = "A       ZIP";
+  const auto entry = std::search(old, old + 512, zip.begin(), zip.end());
+  ASSERT_NE(entry, old + 512);
+  std::fill(entry + 20, entry + 22, 0);
+  std::fill(entry + 26, entry + 32, 0);
+  MemoryDisk disk(std::move(image), false);
+  TFATdrive& drive = disk.Drive(0);
+  ASSERT_EQ(drive.FirstDataSector, firstData);
+  Search(drive);
+  std::vector<std::string> roots;
+  for (const auto& item : *drive.LostDir->Items)
+    if (item->Name.find("(根目录)") != std::string::npos) roots.push_back(item->Name);
+  EXPECT_EQ(roots, std::vector<std::string>{"蔟 2 (根目录)"});
+}
+
 TEST_F(LostData, BadClustersAreSkippedOnlyWithAFAT) {
   Bytes image = TypedWithoutRoot();
   const std::uint32_t png = g->typedAt["C.PNG"];
