@@ -41,13 +41,21 @@ void CloseHandle(ReadHandle& h) {
   h = ReadHandle{};
 }
 
+using DeviceNameOf = std::string (IDiskPlatform::*)(std::uint8_t);
+
 // The handle of drive, reusing the open one when it belongs to the same drive.
-int GetReadHandle(ReadHandle& h, std::uint8_t drive, const std::string& name) {
+// The device name is looked up only to open a handle: reads go on one after
+// another and must not ask the platform each time. opened tells whether this
+// call opened the handle.
+int GetReadHandle(ReadHandle& h, std::uint8_t drive, DeviceNameOf nameOf, bool& opened) {
+  opened = false;
   if (h.assigned && h.drive == drive && h.handle >= 0) return h.handle;
   CloseHandle(h);
   h.assigned = true;
   h.drive = drive;
+  const std::string name = (DiskPlatform().*nameOf)(drive);
   h.handle = name.empty() ? -1 : DiskPlatform().Open(name);
+  opened = h.handle >= 0;
   return h.handle;
 }
 
@@ -88,7 +96,8 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uin
                          bool prompt, void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
-  const int handle = GetReadHandle(m.physical, drive, platform.PhysicalDeviceName(drive));
+  bool opened = false;
+  const int handle = GetReadHandle(m.physical, drive, &IDiskPlatform::PhysicalDeviceName, opened);
   if (handle < 0) return false;
 
   std::uint64_t position = static_cast<std::uint64_t>(firstSector) * kPhysicalSectorSize;
@@ -126,10 +135,10 @@ bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint
                         void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
-  const bool reopened = !(m.logical.assigned && m.logical.drive == drive && m.logical.handle >= 0);
-  const int handle = GetReadHandle(m.logical, drive, platform.LogicalDeviceName(drive));
+  bool opened = false;
+  const int handle = GetReadHandle(m.logical, drive, &IDiskPlatform::LogicalDeviceName, opened);
   if (handle < 0) return false;
-  if (reopened) {
+  if (opened) {
     // Without a geometry the sector size is unknown: the handle is of no use.
     if (!GetLogicalGeometry(drive, m.logicalGeometry) || m.logicalGeometry.BytesPerSector == 0) {
       CloseHandle(m.logical);

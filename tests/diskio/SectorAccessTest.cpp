@@ -79,6 +79,21 @@ TEST_F(SectorAccess, ReusesTheHandleOfTheSameDriveAndReopensOnSwitch) {
   EXPECT_EQ(platform.openedNames, (std::vector<std::string>{"phys0", "phys128", "phys0"}));
 }
 
+TEST_F(SectorAccess, ReadsThroughAnOpenHandleDoNotLookTheDeviceUpAgain) {
+  platform.AddPhysical(0x80, Pattern(64 * 512));
+  platform.AddLogical(4, Pattern(64 * 512));
+  std::vector<std::uint8_t> buffer(512);
+  ASSERT_TRUE(ReadPhysicalSectors(0x80, 0, 1, false, buffer.data()));
+  ASSERT_TRUE(ReadLogicalSectors(4, 0, 1, buffer.data()));
+  const int lookups = platform.nameLookups;
+  for (std::uint32_t sector = 1; sector < 64; ++sector) {
+    ASSERT_TRUE(ReadPhysicalSectors(0x80, sector, 1, false, buffer.data()));
+    ASSERT_TRUE(ReadLogicalSectors(4, sector, 1, buffer.data()));
+  }
+  EXPECT_EQ(platform.nameLookups, lookups);
+  EXPECT_EQ(platform.opens, 2);
+}
+
 TEST_F(SectorAccess, FailedReadWithoutPromptReturnsFalseSilently) {
   platform.AddPhysical(0x80, Pattern(300 * 512));
   platform.FailRange("phys128", 200 * 512, 512);
