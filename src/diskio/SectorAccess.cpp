@@ -1,7 +1,6 @@
 #include "diskio/SectorAccess.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -26,7 +25,6 @@ struct SectorModule {
   ReadHandle physical;
   ReadHandle logical;
   TDiskGeometry logicalGeometry;
-  unsigned logicalShift = 9;
   std::vector<std::uint8_t> physicalStaging = std::vector<std::uint8_t>(kStagingSize);
   std::vector<std::uint8_t> logicalStaging = std::vector<std::uint8_t>(kStagingSize);
 };
@@ -144,10 +142,9 @@ bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint
       CloseHandle(m.logical);
       return false;
     }
-    m.logicalShift = static_cast<unsigned>(std::lround(std::log2(m.logicalGeometry.BytesPerSector)));
   }
   const std::size_t sectorSize = m.logicalGeometry.BytesPerSector;
-  std::uint64_t position = static_cast<std::uint64_t>(firstSector) << m.logicalShift;
+  std::uint64_t position = static_cast<std::uint64_t>(firstSector) * sectorSize;
   std::size_t remaining = static_cast<std::size_t>(count) * sectorSize;
   auto* out = static_cast<std::uint8_t*>(buffer);
   const std::size_t maxChunk = std::min<std::size_t>(128 * sectorSize, kStagingSize);

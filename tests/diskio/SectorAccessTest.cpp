@@ -165,6 +165,16 @@ TEST_F(SectorAccess, LogicalReadsUseTheDriveSectorSizeAndNeverPrompt) {
   EXPECT_TRUE(prompt.asked.empty());
 }
 
+TEST_F(SectorAccess, LogicalReadsStartAtTheSectorTimesItsSize) {
+  const auto data = Pattern(64 * 1024);
+  platform.AddLogical(6, data).geometry.BytesPerSector = 520;
+  std::vector<std::uint8_t> buffer(2 * 520);
+  ASSERT_TRUE(ReadLogicalSectors(6, 3, 2, buffer.data()));
+  ASSERT_EQ(platform.readLog.size(), 1u);
+  EXPECT_EQ(platform.readLog[0], std::make_pair(std::uint64_t{3 * 520}, std::size_t{2 * 520}));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + 3 * 520));
+}
+
 TEST_F(SectorAccess, GeometryKinds) {
   platform.AddLogical(5, Pattern(4096)).driveType = dtCDROM;
   TDiskGeometry g;
