@@ -173,6 +173,27 @@ TEST_F(CliBrowse, CommandsJoinedByThenShareWhatWasFound) {
   EXPECT_NE(r.out.find("deleted:/_emoved.txt\n"), std::string::npos) << r.out;
 }
 
+TEST_F(CliBrowse, NumbersAreDecimalOrHexWithALeadingZeroMeaningNothing) {
+  const struct {
+    std::string first;
+    std::string offset;  // of the sector's first line
+  } reads[] = {{"10", "    1400h"}, {"010", "    1400h"}, {"08", "    1000h"}, {"0x10", "    2000h"}, {"0X1f", "    3E00h"}};
+  for (const auto& c : reads) {
+    SCOPED_TRACE(c.first);
+    const auto r = Cli({"fat12.img"}, {"read", "1", c.first, "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, c.offset.size()), c.offset) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 32);
+  }
+  for (const std::string bad : {"\t5", " 5", "5 ", "+5", "-5", "0x", "0x-5", "0x+5", "1e3", "5x"}) {
+    SCOPED_TRACE(bad);
+    const auto r = Cli({"fat12.img"}, {"read", "1", bad, "1"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "vantrel-cli: not a number for FIRST: " + bad + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {
   const struct {
     std::vector<std::string> args;
