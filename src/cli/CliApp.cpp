@@ -230,15 +230,9 @@ void CliApp::CmdDevices(const std::vector<std::string>& words) {
     const std::string path = d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number)
                                               : LinuxPlatform().LogicalDeviceName(d.Number);
     char line[512];
-    std::snprintf(line, sizeof line, "%-3d %s", i + 1, d.Name.c_str());
-    std::string text = line;
-    // Pad by characters, not bytes, so that the Chinese names line up.
-    std::size_t width = 0;
-    for (unsigned char c : d.Name) width += (c & 0xC0) != 0x80 ? ((c >= 0xE0) ? 2 : 1) : 0;
-    text += std::string(width < 38 ? 38 - width : 1, ' ');
     std::snprintf(line, sizeof line, " %-10s %-14u %-13u %s\n", KindText(d), d.TotalSectors,
                   static_cast<unsigned>(d.BytesPerSector), path.c_str());
-    std::cout << text << line;
+    std::cout << Pad(std::to_string(i + 1), 4) << Pad(d.Name, 38) << line;
   }
 }
 

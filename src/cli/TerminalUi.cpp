@@ -4,10 +4,18 @@
 
 #include <iostream>
 
+#include "common/Routines.h"
+
 namespace vantrel::cli {
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::string Pad(const std::string& text, std::size_t width) {
+  std::size_t columns = 0;
+  for (char32_t c : Utf8ToCodePoints(text)) columns += (c >= 0x1100 && c < 0xDC00) ? 2 : 1;
+  return columns >= width ? text + " " : text + std::string(width - columns, ' ');
+}
 
 std::string PlainText(const std::string& text) {
   std::string out;

@@ -83,4 +83,8 @@ class TerminalStatusView : public IStatusView {
 // Text with the control characters of "\r\n" pairs turned into plain line breaks.
 std::string PlainText(const std::string& text);
 
+// Pads to a number of terminal columns (CJK characters take two); text as
+// wide as that or wider gets one blank.
+std::string Pad(const std::string& text, std::size_t width);
+
 }  // namespace vantrel::cli
