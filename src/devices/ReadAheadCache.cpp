@@ -81,7 +81,10 @@ bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count,
   if (static_cast<std::uint64_t>(firstSector) + n > device.TotalSectors)
     n = device.TotalSectors - firstSector;
   if (victim->data.empty()) victim->data.resize(kCacheEntryBytes);
-  if (n > 0 && device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), prompt,
+  // The fill reads ahead on its own account: a sector of it that fails was
+  // not asked for, so it asks nobody. The request itself is read directly
+  // below, with the caller's prompt.
+  if (n > 0 && device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), false,
                                         victim->data.data())) {
     victim->owner = &device;
     victim->age = 15;
