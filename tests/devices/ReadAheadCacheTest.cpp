@@ -151,6 +151,26 @@ TEST_F(ReadAheadCacheTest, AFailedFillAsksNothingOnlyTheRequestedSectorsDo) {
   EXPECT_NE(prompt.asked[0].find("LBA:600 blocks:1"), std::string::npos) << prompt.asked[0];
 }
 
+TEST_F(ReadAheadCacheTest, AFailedFillIsNotTriedAgainFromEachSectorItCovers) {
+  platform.FailRange("phys128", 600 * 512, 512);
+  for (std::uint32_t sector = 550; sector < 650; ++sector) {
+    std::vector<std::uint8_t> buffer(512);
+    EXPECT_EQ(device->ReadSectors(sector, 1, false, buffer.data()), sector != 600);
+  }
+  // A bad sector may take the device seconds each time: it is read by the
+  // first fill and by the request for it, no more.
+  int badReads = 0;
+  for (const auto& [offset, size] : platform.readLog) badReads += offset <= 600 * 512 && 600 * 512 < offset + size;
+  EXPECT_EQ(badReads, 2);
+  // One failed fill, then each sector of its range on its own.
+  EXPECT_EQ(platform.reads, 1 + 100);
+  // Past the range the cache fills again.
+  Read(*device, 650, 1);
+  Read(*device, 651, 1);
+  EXPECT_EQ(platform.reads, 1 + 100 + 1);
+  EXPECT_EQ(CacheEntryState(0).First, 650u);
+}
+
 TEST_F(ReadAheadCacheTest, DestroyingADeviceEmptiesOnlyItsEntries) {
   platform.AddPhysical(0x81, Numbered(5000));
   auto other = MakeDevice(0x81, 5000, 100);
