@@ -231,10 +231,11 @@ void CliApp::CmdDevices(const std::vector<std::string>& words) {
   std::cout << "No  Name                                   Kind       Sectors        Bytes/sector  Path\n";
   for (int i = 0; i < list.Count(); ++i) {
     const TDevice& d = *list.Items(i);
-    char line[512];
-    std::snprintf(line, sizeof line, " %-10s %-14u %-13u %s\n", KindText(d), d.TotalSectors,
-                  static_cast<unsigned>(d.BytesPerSector), DevicePath(d).c_str());
-    std::cout << Pad(std::to_string(i + 1), 4) << Pad(d.Name, 38) << line;
+    // The path goes out apart: an image's path can be longer than any line buffer.
+    char line[64];
+    std::snprintf(line, sizeof line, " %-10s %-14u %-13u ", KindText(d), d.TotalSectors,
+                  static_cast<unsigned>(d.BytesPerSector));
+    std::cout << Pad(std::to_string(i + 1), 4) << Pad(d.Name, 38) << line << DevicePath(d) << "\n";
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -92,6 +93,19 @@ TEST_F(CliBrowse, DrivesListsEveryFATPartitionPrimaryThenLogical) {
 
   const auto empty = Cli({"floppy.img"}, {"--json", "drives"});
   EXPECT_EQ(ParseArray(empty.out).at(0).at("flags"), "nofat");
+}
+
+TEST_F(CliBrowse, DevicesShowsALongImagePathWhole) {
+  test::TempDir dir;
+  std::filesystem::path folder = dir.Path();
+  for (char c : {'a', 'b', 'c'}) folder /= std::string(200, c);
+  std::filesystem::create_directories(folder);
+  const std::string image = (folder / "fat12.img").string();
+  std::filesystem::create_symlink(Fixture("fat12.img"), image);
+  const auto r = RunCli({"--only-images", "--image", image, "devices"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find(" 512           " + image + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
 }
 
 class CliTree : public CliBrowse, public ::testing::WithParamInterface<const char*> {
