@@ -261,7 +261,7 @@ void CliApp::CmdFind(const std::vector<std::string>& words) {
           .Add("status", StatusName(hit.status));
       items.push_back(o);
     } else {
-      std::cout << hit.view << ":/" << hit.path << (hit.isDirectory ? "/" : "") << "\n";
+      std::cout << hit.view << ":/" << TerminalText(hit.path) << (hit.isDirectory ? "/" : "") << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);
