@@ -1,7 +1,6 @@
 #include "cli/Args.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <charconv>
 
 namespace vantrel::cli {
 
@@ -59,13 +58,18 @@ void Args::Expect(std::size_t min, std::size_t max, const std::string& usage) co
 }
 
 unsigned long long ParseNumber(const std::string& text, const std::string& what) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-    throw UsageError("not a number for " + what + ": " + text);
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0')
-    throw UsageError("not a number for " + what + ": " + text);
+  // Digits only: no blanks or signs, and a leading zero is no octal prefix
+  // ("010" is sector 10).
+  const char* first = text.data();
+  const char* const last = text.data() + text.size();
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    first += 2;
+    base = 16;
+  }
+  unsigned long long value = 0;
+  const auto [end, ec] = std::from_chars(first, last, value, base);
+  if (first == last || ec != std::errc() || end != last) throw UsageError("not a number for " + what + ": " + text);
   return value;
 }
 

@@ -65,6 +65,11 @@ const char* KindText(const TDevice& d) {
   }
 }
 
+// The device file or image file a device reads from.
+std::string DevicePath(const TDevice& d) {
+  return d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number) : LinuxPlatform().LogicalDeviceName(d.Number);
+}
+
 }  // namespace
 
 CliApp::CliApp() {
@@ -217,8 +222,7 @@ void CliApp::CmdDevices(const std::vector<std::string>& words) {
           .Add("bytes_per_sector", static_cast<int>(d.BytesPerSector))
           .Add("partitioned", d.Partitioned != 0)
           .Add("removable", (d.Flags & 1) != 0)
-          .Add("path", d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number)
-                                        : LinuxPlatform().LogicalDeviceName(d.Number));
+          .Add("path", DevicePath(d));
       items.push_back(o);
     }
     std::cout << JsonArray(items);
@@ -227,18 +231,11 @@ void CliApp::CmdDevices(const std::vector<std::string>& words) {
   std::cout << "No  Name                                   Kind       Sectors        Bytes/sector  Path\n";
   for (int i = 0; i < list.Count(); ++i) {
     const TDevice& d = *list.Items(i);
-    const std::string path = d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number)
-                                              : LinuxPlatform().LogicalDeviceName(d.Number);
-    char line[512];
-    std::snprintf(line, sizeof line, "%-3d %s", i + 1, d.Name.c_str());
-    std::string text = line;
-    // Pad by characters, not bytes, so that the Chinese names line up.
-    std::size_t width = 0;
-    for (unsigned char c : d.Name) width += (c & 0xC0) != 0x80 ? ((c >= 0xE0) ? 2 : 1) : 0;
-    text += std::string(width < 38 ? 38 - width : 1, ' ');
-    std::snprintf(line, sizeof line, " %-10s %-14u %-13u %s\n", KindText(d), d.TotalSectors,
-                  static_cast<unsigned>(d.BytesPerSector), path.c_str());
-    std::cout << text << line;
+    // The path goes out apart: an image's path can be longer than any line buffer.
+    char line[64];
+    std::snprintf(line, sizeof line, " %-10s %-14u %-13u ", KindText(d), d.TotalSectors,
+                  static_cast<unsigned>(d.BytesPerSector));
+    std::cout << Pad(std::to_string(i + 1), 4) << Pad(d.Name, 38) << line << DevicePath(d) << "\n";
   }
 }
 

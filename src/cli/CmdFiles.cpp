@@ -48,13 +48,6 @@ std::string FlagsText(std::uint8_t flags) {
   return text.empty() ? "-" : text;
 }
 
-// Pads to a number of terminal columns (CJK characters take two).
-std::string Pad(const std::string& text, std::size_t width) {
-  std::size_t columns = 0;
-  for (char32_t c : Utf8ToCodePoints(text)) columns += (c >= 0x1100 && c < 0xDC00) ? 2 : 1;
-  return columns >= width ? text + " " : text + std::string(width - columns, ' ');
-}
-
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts;
   std::string part;
@@ -268,7 +261,7 @@ void CliApp::CmdFind(const std::vector<std::string>& words) {
           .Add("status", StatusName(hit.status));
       items.push_back(o);
     } else {
-      std::cout << hit.view << ":/" << hit.path << (hit.isDirectory ? "/" : "") << "\n";
+      std::cout << hit.view << ":/" << TerminalText(hit.path) << (hit.isDirectory ? "/" : "") << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);

@@ -4,10 +4,43 @@
 
 #include <iostream>
 
+#include "common/Routines.h"
+
 namespace vantrel::cli {
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::string TerminalText(const std::string& text, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t len = Utf8SequenceLength(text, pos);
+    const auto b = static_cast<unsigned char>(text[pos]);
+    bool control = false;
+    if (len == 1) {
+      control = (b < 0x20 && !(keepLineBreaks && b == '\n')) || b == 0x7F;
+    } else if (len == 2) {
+      control = b == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;  // U+0080..U+009F
+    } else if (len == 0) {
+      control = b >= 0x80 && b < 0xA0;  // a stray byte that reads as C1 outside UTF-8
+    }
+    if (control) {
+      out += '?';
+    } else {
+      out.append(text, pos, len == 0 ? 1 : len);
+    }
+    pos += len == 0 ? 1 : len;
+  }
+  return out;
+}
+
+std::string Pad(const std::string& text, std::size_t width) {
+  const std::string shown = TerminalText(text);
+  std::size_t columns = 0;
+  for (char32_t c : Utf8ToCodePoints(shown)) columns += (c >= 0x1100 && c < 0xDC00) ? 2 : 1;
+  return columns >= width ? shown + " " : shown + std::string(width - columns, ' ');
+}
 
 std::string PlainText(const std::string& text) {
   std::string out;
@@ -83,7 +116,7 @@ std::string TerminalPrompt::Summary() const {
 TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& caption, TMsgType type,
                                     TMsgButtons buttons) {
   const std::string head = caption.empty() ? std::string() : caption + ": ";
-  std::cerr << head << PlainText(text) << "\n";
+  std::cerr << TerminalText(head) << TerminalText(PlainText(text), true) << "\n";
   if (type == TMsgType::mtWarning || type == TMsgType::mtError) ++Warnings;
   if (buttons == TMsgButtons::mbOK) return TMsgResult::mrOK;
   if (!Interactive || !StdinIsTerminal()) {
@@ -106,7 +139,7 @@ TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& 
 }
 
 void StderrDebugSink::Add(const std::string& text) {
-  std::cerr << "debug: " << text;
+  std::cerr << "debug: " << TerminalText(text, true);
   if (text.empty() || text.back() != '\n') std::cerr << "\n";
 }
 

@@ -83,4 +83,13 @@ class TerminalStatusView : public IStatusView {
 // Text with the control characters of "\r\n" pairs turned into plain line breaks.
 std::string PlainText(const std::string& text);
 
+// Text, names from the disk among it, as it may go to a terminal: a control
+// character (C0, DEL, C1) would be acted on by the terminal, so each shows as
+// '?'. Line breaks stay when keepLineBreaks is set.
+std::string TerminalText(const std::string& text, bool keepLineBreaks = false);
+
+// Pads to a number of terminal columns (CJK characters take two); text as
+// wide as that or wider gets one blank. Control characters show as by TerminalText.
+std::string Pad(const std::string& text, std::size_t width);
+
 }  // namespace vantrel::cli

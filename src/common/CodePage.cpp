@@ -59,7 +59,6 @@ std::string OemToUtf8(const std::uint8_t* bytes, std::size_t size, const std::st
     for (std::size_t i = 0; i < size; ++i) AppendLatin1(out, bytes[i]);
     return out;
   }
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::size_t pos = 0;
   char buffer[64];
   while (pos < size) {
@@ -71,7 +70,7 @@ std::string OemToUtf8(const std::uint8_t* bytes, std::size_t size, const std::st
       std::size_t inLeft = len;
       char* outPtr = buffer;
       std::size_t outLeft = sizeof buffer;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);  // each attempt starts from the initial state
       if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0) {
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
         pos += len;

@@ -37,7 +37,7 @@ std::string HexDumpRow(const std::uint8_t* buffer, std::size_t size, std::size_t
     const std::uint8_t b = base + i < size ? buffer[base + i] : 0;
     // Control bytes and bytes above ASCII would break the line (or the UTF-8
     // of the window), so they show as dots like the low control bytes do.
-    line += (b <= 10 || b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
+    line += (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
   }
   line += '\n';
   return line;

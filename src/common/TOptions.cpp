@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <limits>
-#include <string_view>
 
+#include "common/Routines.h"
 #include "common/UserInterface.h"
 
 namespace vantrel {
@@ -14,39 +14,6 @@ namespace {
 int MulDiv(int a, int b, int c) {
   if (c == 0) return 0;
   return static_cast<int>(std::llround(static_cast<double>(a) * b / c));
-}
-
-// Length of the valid UTF-8 sequence that starts at s[i], or 0 when the byte
-// there starts none (a stray continuation byte, a lead byte without its
-// continuation bytes, an overlong form, a surrogate, or past U+10FFFF).
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return 1;
-  std::size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c == 0xE0) {
-    n = 3, lo = 0xA0;
-  } else if (c == 0xED) {
-    n = 3, hi = 0x9F;
-  } else if (c >= 0xE1 && c <= 0xEF) {
-    n = 3;
-  } else if (c == 0xF0) {
-    n = 4, lo = 0x90;
-  } else if (c >= 0xF1 && c <= 0xF3) {
-    n = 4;
-  } else if (c == 0xF4) {
-    n = 4, hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < n) return 0;
-  const auto c1 = static_cast<unsigned char>(s[i + 1]);
-  if (c1 < lo || c1 > hi) return 0;
-  for (std::size_t k = 2; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
 }
 
 // Reads values in order; the first missing or mistyped number sticks and

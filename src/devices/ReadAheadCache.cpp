@@ -18,9 +18,20 @@ struct CacheEntry {
   std::vector<std::uint8_t> data;
 };
 
+// The sectors of the last fill that failed. A scan that meets a bad sector
+// reads the sectors before it one by one; filling again from each of them
+// would read up to a whole entry for every one only to fail on the same
+// sector, so misses in this range read directly.
+struct FailedFill {
+  const TDevice* owner = nullptr;
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+};
+
 struct Cache {
   bool on = false;
   std::array<CacheEntry, kCacheEntries> entries;
+  FailedFill failed;
 };
 
 Cache& TheCache() {
@@ -69,6 +80,9 @@ bool ReadAheadCacheSwitch() { return TheCache().on; }
 bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count, bool prompt,
                 std::uint8_t* buffer) {
   if (Lookup(device, firstSector, count, buffer)) return true;
+  FailedFill& failed = TheCache().failed;
+  if (failed.owner == &device && failed.first <= firstSector && firstSector <= failed.last)
+    return device.ReadSectorsDirect(firstSector, count, prompt, buffer);
 
   // Victim: the lowest age, the first of equals.
   auto& entries = TheCache().entries;
@@ -81,7 +95,10 @@ bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count,
   if (static_cast<std::uint64_t>(firstSector) + n > device.TotalSectors)
     n = device.TotalSectors - firstSector;
   if (victim->data.empty()) victim->data.resize(kCacheEntryBytes);
-  if (n > 0 && device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), prompt,
+  // The fill reads ahead on its own account: a sector of it that fails was
+  // not asked for, so it asks nobody. The request itself is read directly
+  // below, with the caller's prompt.
+  if (n > 0 && device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), false,
                                         victim->data.data())) {
     victim->owner = &device;
     victim->age = 15;
@@ -90,6 +107,7 @@ bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count,
     if (Lookup(device, firstSector, count, buffer)) return true;
   } else {
     Empty(*victim);  // part of its data may have been overwritten
+    if (n > 0) failed = {&device, firstSector, firstSector + n - 1};
   }
   return device.ReadSectorsDirect(firstSector, count, prompt, buffer);
 }
@@ -97,6 +115,7 @@ bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count,
 void ForgetCachedDevice(const TDevice* device) {
   for (auto& e : TheCache().entries)
     if (e.owner == device) Empty(e);
+  if (TheCache().failed.owner == device) TheCache().failed = FailedFill{};
 }
 
 TCacheEntryState CacheEntryState(int index) {
@@ -106,6 +125,7 @@ TCacheEntryState CacheEntryState(int index) {
 
 void ResetReadAheadCache() {
   for (auto& e : TheCache().entries) Empty(e);
+  TheCache().failed = FailedFill{};
 }
 
 }  // namespace vantrel

@@ -1,7 +1,6 @@
 #include "diskio/SectorAccess.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -26,7 +25,6 @@ struct SectorModule {
   ReadHandle physical;
   ReadHandle logical;
   TDiskGeometry logicalGeometry;
-  unsigned logicalShift = 9;
   std::vector<std::uint8_t> physicalStaging = std::vector<std::uint8_t>(kStagingSize);
   std::vector<std::uint8_t> logicalStaging = std::vector<std::uint8_t>(kStagingSize);
 };
@@ -41,13 +39,21 @@ void CloseHandle(ReadHandle& h) {
   h = ReadHandle{};
 }
 
+using DeviceNameOf = std::string (IDiskPlatform::*)(std::uint8_t);
+
 // The handle of drive, reusing the open one when it belongs to the same drive.
-int GetReadHandle(ReadHandle& h, std::uint8_t drive, const std::string& name) {
+// The device name is looked up only to open a handle: reads go on one after
+// another and must not ask the platform each time. opened tells whether this
+// call opened the handle.
+int GetReadHandle(ReadHandle& h, std::uint8_t drive, DeviceNameOf nameOf, bool& opened) {
+  opened = false;
   if (h.assigned && h.drive == drive && h.handle >= 0) return h.handle;
   CloseHandle(h);
   h.assigned = true;
   h.drive = drive;
+  const std::string name = (DiskPlatform().*nameOf)(drive);
   h.handle = name.empty() ? -1 : DiskPlatform().Open(name);
+  opened = h.handle >= 0;
   return h.handle;
 }
 
@@ -88,7 +94,8 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uin
                          bool prompt, void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
-  const int handle = GetReadHandle(m.physical, drive, platform.PhysicalDeviceName(drive));
+  bool opened = false;
+  const int handle = GetReadHandle(m.physical, drive, &IDiskPlatform::PhysicalDeviceName, opened);
   if (handle < 0) return false;
 
   std::uint64_t position = static_cast<std::uint64_t>(firstSector) * kPhysicalSectorSize;
@@ -126,19 +133,18 @@ bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint
                         void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
-  const bool reopened = !(m.logical.assigned && m.logical.drive == drive && m.logical.handle >= 0);
-  const int handle = GetReadHandle(m.logical, drive, platform.LogicalDeviceName(drive));
+  bool opened = false;
+  const int handle = GetReadHandle(m.logical, drive, &IDiskPlatform::LogicalDeviceName, opened);
   if (handle < 0) return false;
-  if (reopened) {
+  if (opened) {
     // Without a geometry the sector size is unknown: the handle is of no use.
     if (!GetLogicalGeometry(drive, m.logicalGeometry) || m.logicalGeometry.BytesPerSector == 0) {
       CloseHandle(m.logical);
       return false;
     }
-    m.logicalShift = static_cast<unsigned>(std::lround(std::log2(m.logicalGeometry.BytesPerSector)));
   }
   const std::size_t sectorSize = m.logicalGeometry.BytesPerSector;
-  std::uint64_t position = static_cast<std::uint64_t>(firstSector) << m.logicalShift;
+  std::uint64_t position = static_cast<std::uint64_t>(firstSector) * sectorSize;
   std::size_t remaining = static_cast<std::size_t>(count) * sectorSize;
   auto* out = static_cast<std::uint8_t*>(buffer);
   const std::size_t maxChunk = std::min<std::size_t>(128 * sectorSize, kStagingSize);

@@ -144,6 +144,27 @@ TEST_F(CliBadInput, ARangePastTheEndIsRefusedBeforeAnythingIsRead) {
   }
 }
 
+TEST_F(CliBadInput, ControlCharactersInNamesNeverReachTheTerminal) {
+  // README.TXT renamed on the disk to ESC, BEL, "ADME.TXT".
+  std::string bytes = test::ReadFile(test::Fixture("fat12.img"));
+  const std::size_t at = bytes.find("README  TXT");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] = '\x1b';
+  bytes[at + 1] = '\x07';
+  test::WriteFile(*g_ / "control.img", bytes);
+
+  const CliResult ls = Cli("control.img", {"ls", "1", "--recursive"});
+  ASSERT_EQ(ls.exitCode, 0) << ls.err;
+  EXPECT_NE(ls.out.find("??ADME.TXT "), std::string::npos) << ls.out;
+  const CliResult find = Cli("control.img", {"find", "1", "*ADME*"});
+  ASSERT_EQ(find.exitCode, 0) << find.err;
+  EXPECT_EQ(find.out, "live:/??ADME.TXT\n");
+  for (const CliResult& r : {ls, find})
+    for (char c : r.out + r.err) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << int(c);
+  // JSON carries the name as it is, escaped.
+  EXPECT_NE(Cli("control.img", {"--json", "ls", "1"}).out.find("\"\\u001b\\u0007ADME.TXT\""), std::string::npos);
+}
+
 TEST_F(CliBadInput, ATargetThatCannotBeWrittenGetsNothing) {
   TempDir target;
   test::WriteFile(target / "a-file", "x");

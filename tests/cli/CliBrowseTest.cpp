@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -94,6 +95,19 @@ TEST_F(CliBrowse, DrivesListsEveryFATPartitionPrimaryThenLogical) {
   EXPECT_EQ(ParseArray(empty.out).at(0).at("flags"), "nofat");
 }
 
+TEST_F(CliBrowse, DevicesShowsALongImagePathWhole) {
+  test::TempDir dir;
+  std::filesystem::path folder = dir.Path();
+  for (char c : {'a', 'b', 'c'}) folder /= std::string(200, c);
+  std::filesystem::create_directories(folder);
+  const std::string image = (folder / "fat12.img").string();
+  std::filesystem::create_symlink(Fixture("fat12.img"), image);
+  const auto r = RunCli({"--only-images", "--image", image, "devices"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find(" 512           " + image + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+}
+
 class CliTree : public CliBrowse, public ::testing::WithParamInterface<const char*> {
  protected:
   // ls --recursive --json of a view, one text line per item, sorted.
@@ -171,6 +185,27 @@ TEST_F(CliBrowse, CommandsJoinedByThenShareWhatWasFound) {
   EXPECT_NE(r.out.find("4   FAT12VOL"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("说明.txt                        21          07.06.2015 08:09"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("deleted:/_emoved.txt\n"), std::string::npos) << r.out;
+}
+
+TEST_F(CliBrowse, NumbersAreDecimalOrHexWithALeadingZeroMeaningNothing) {
+  const struct {
+    std::string first;
+    std::string offset;  // of the sector's first line
+  } reads[] = {{"10", "    1400h"}, {"010", "    1400h"}, {"08", "    1000h"}, {"0x10", "    2000h"}, {"0X1f", "    3E00h"}};
+  for (const auto& c : reads) {
+    SCOPED_TRACE(c.first);
+    const auto r = Cli({"fat12.img"}, {"read", "1", c.first, "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, c.offset.size()), c.offset) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 32);
+  }
+  for (const std::string bad : {"\t5", " 5", "5 ", "+5", "-5", "0x", "0x-5", "0x+5", "1e3", "5x"}) {
+    SCOPED_TRACE(bad);
+    const auto r = Cli({"fat12.img"}, {"read", "1", bad, "1"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "vantrel-cli: not a number for FIRST: " + bad + "\n");
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {

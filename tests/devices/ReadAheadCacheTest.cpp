@@ -5,6 +5,7 @@
 
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
+#include "diskio/SectorAccess.h"
 #include "support/FakePlatform.h"
 
 namespace vantrel {
@@ -29,7 +30,10 @@ class ReadAheadCacheTest : public ::testing::Test {
     SetReadAheadCacheSwitch(true);
     device = MakeDevice(0x80, 10000, 100);
   }
-  void TearDown() override { SetReadAheadCacheSwitch(false); }
+  void TearDown() override {
+    SetReadAheadCacheSwitch(false);
+    SetErrorPrompt(nullptr);
+  }
 
   std::unique_ptr<TDevice> MakeDevice(std::uint8_t number, std::uint32_t total, std::uint32_t readAhead) {
     auto d = std::make_unique<TDevice>();
@@ -123,6 +127,48 @@ TEST_F(ReadAheadCacheTest, FailedFillEmptiesTheVictimAndFallsBackToADirectRead) 
     if (e.Owner && e.First <= 550 && 550 <= e.Last) anyHolds550 = true;
   }
   EXPECT_FALSE(anyHolds550);
+}
+
+TEST_F(ReadAheadCacheTest, AFailedFillAsksNothingOnlyTheRequestedSectorsDo) {
+  struct CountingPrompt : IErrorPrompt {
+    std::vector<std::string> asked;
+    TPromptAnswer AskAbortRetryIgnore(const std::string&, const std::string& text) override {
+      asked.push_back(text);
+      return TPromptAnswer::Abort;
+    }
+  } prompt;
+  SetErrorPrompt(&prompt);
+  platform.FailRange("phys128", 600 * 512, 512);
+  std::vector<std::uint8_t> buffer(512);
+  // Every fill from 550 on reaches the bad sector; the sectors asked for are good.
+  for (std::uint32_t sector = 550; sector < 600; ++sector) {
+    ASSERT_TRUE(device->ReadSectors(sector, 1, true, buffer.data()));
+    EXPECT_EQ(SectorAt(buffer, 0), sector);
+  }
+  EXPECT_TRUE(prompt.asked.empty());
+  EXPECT_FALSE(device->ReadSectors(600, 1, true, buffer.data()));
+  ASSERT_EQ(prompt.asked.size(), 1u);
+  EXPECT_NE(prompt.asked[0].find("LBA:600 blocks:1"), std::string::npos) << prompt.asked[0];
+}
+
+TEST_F(ReadAheadCacheTest, AFailedFillIsNotTriedAgainFromEachSectorItCovers) {
+  platform.FailRange("phys128", 600 * 512, 512);
+  for (std::uint32_t sector = 550; sector < 650; ++sector) {
+    std::vector<std::uint8_t> buffer(512);
+    EXPECT_EQ(device->ReadSectors(sector, 1, false, buffer.data()), sector != 600);
+  }
+  // A bad sector may take the device seconds each time: it is read by the
+  // first fill and by the request for it, no more.
+  int badReads = 0;
+  for (const auto& [offset, size] : platform.readLog) badReads += offset <= 600 * 512 && 600 * 512 < offset + size;
+  EXPECT_EQ(badReads, 2);
+  // One failed fill, then each sector of its range on its own.
+  EXPECT_EQ(platform.reads, 1 + 100);
+  // Past the range the cache fills again.
+  Read(*device, 650, 1);
+  Read(*device, 651, 1);
+  EXPECT_EQ(platform.reads, 1 + 100 + 1);
+  EXPECT_EQ(CacheEntryState(0).First, 650u);
 }
 
 TEST_F(ReadAheadCacheTest, DestroyingADeviceEmptiesOnlyItsEntries) {

@@ -79,6 +79,21 @@ TEST_F(SectorAccess, ReusesTheHandleOfTheSameDriveAndReopensOnSwitch) {
   EXPECT_EQ(platform.openedNames, (std::vector<std::string>{"phys0", "phys128", "phys0"}));
 }
 
+TEST_F(SectorAccess, ReadsThroughAnOpenHandleDoNotLookTheDeviceUpAgain) {
+  platform.AddPhysical(0x80, Pattern(64 * 512));
+  platform.AddLogical(4, Pattern(64 * 512));
+  std::vector<std::uint8_t> buffer(512);
+  ASSERT_TRUE(ReadPhysicalSectors(0x80, 0, 1, false, buffer.data()));
+  ASSERT_TRUE(ReadLogicalSectors(4, 0, 1, buffer.data()));
+  const int lookups = platform.nameLookups;
+  for (std::uint32_t sector = 1; sector < 64; ++sector) {
+    ASSERT_TRUE(ReadPhysicalSectors(0x80, sector, 1, false, buffer.data()));
+    ASSERT_TRUE(ReadLogicalSectors(4, sector, 1, buffer.data()));
+  }
+  EXPECT_EQ(platform.nameLookups, lookups);
+  EXPECT_EQ(platform.opens, 2);
+}
+
 TEST_F(SectorAccess, FailedReadWithoutPromptReturnsFalseSilently) {
   platform.AddPhysical(0x80, Pattern(300 * 512));
   platform.FailRange("phys128", 200 * 512, 512);
@@ -148,6 +163,16 @@ TEST_F(SectorAccess, LogicalReadsUseTheDriveSectorSizeAndNeverPrompt) {
   platform.FailRange("log4", 0, 2048);
   EXPECT_FALSE(ReadLogicalSectors(4, 0, 1, buffer.data()));
   EXPECT_TRUE(prompt.asked.empty());
+}
+
+TEST_F(SectorAccess, LogicalReadsStartAtTheSectorTimesItsSize) {
+  const auto data = Pattern(64 * 1024);
+  platform.AddLogical(6, data).geometry.BytesPerSector = 520;
+  std::vector<std::uint8_t> buffer(2 * 520);
+  ASSERT_TRUE(ReadLogicalSectors(6, 3, 2, buffer.data()));
+  ASSERT_EQ(platform.readLog.size(), 1u);
+  EXPECT_EQ(platform.readLog[0], std::make_pair(std::uint64_t{3 * 520}, std::size_t{2 * 520}));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + 3 * 520));
 }
 
 TEST_F(SectorAccess, GeometryKinds) {

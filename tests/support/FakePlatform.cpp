@@ -51,11 +51,13 @@ void FakePlatform::FailRange(const std::string& name, std::uint64_t offset, std:
 }
 
 std::string FakePlatform::PhysicalDeviceName(std::uint8_t drive) {
+  ++nameLookups;
   if (drive >= 2 && drive < 0x80) return "";
   return devices.count(PhysName(drive)) ? PhysName(drive) : "";
 }
 
 std::string FakePlatform::LogicalDeviceName(std::uint8_t drive) {
+  ++nameLookups;
   return devices.count(LogName(drive)) ? LogName(drive) : "";
 }
 

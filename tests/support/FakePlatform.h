@@ -39,6 +39,7 @@ class FakePlatform : public IDiskPlatform {
 
   int opens = 0;
   int reads = 0;
+  int nameLookups = 0;  // PhysicalDeviceName and LogicalDeviceName calls
   std::vector<std::string> openedNames;
   std::vector<std::pair<std::uint64_t, std::size_t>> readLog;  // offset, size
 
