@@ -117,7 +117,7 @@ bool TSectorDialog::Execute(ISectorDialogView& view) {
 
 // ---------------------------------------------------------------- clusters
 
-void TClusterDialog::SetDefaults(std::int32_t clusterCount, std::uint16_t bytesPerCluster) {
+void TClusterDialog::SetDefaults(std::int32_t clusterCount, std::uint32_t bytesPerCluster) {
   ClusterCount = clusterCount;
   RangeStart = 2;
   RangeEnd = clusterCount + 1;

@@ -110,7 +110,7 @@ class TClusterDialog {
   std::int32_t ClusterCount = 0;
   std::int32_t RangeStart = 0;  // first cluster of the range (out)
   std::int32_t RangeEnd = 0;    // last cluster of the range (out)
-  std::uint16_t ClusterBytes = 0;  // bytes per cluster, for the size shown
+  std::uint32_t ClusterBytes = 0;  // bytes per cluster, for the size shown (64 KiB fits too)
 
   std::string Caption = "选择簇范围";
   std::string GroupStartCaption = "开始簇";
@@ -123,7 +123,7 @@ class TClusterDialog {
   std::string LabelSize;
 
   // The lost-data search's defaults: every data cluster of the drive.
-  void SetDefaults(std::int32_t clusterCount, std::uint16_t bytesPerCluster);
+  void SetDefaults(std::int32_t clusterCount, std::uint32_t bytesPerCluster);
 
   void FormActivate();
   void TrackBarStartClusChange(int position);

@@ -19,7 +19,7 @@ namespace vantrel {
 void FindLostData(TFATdrive& drive, TStatusDialog& dialog, TClusterDialog& clusterDialog, IClusterDialogView& view) {
   if (!drive.GeometryValid) return;
   clusterDialog.SetDefaults(static_cast<std::int32_t>(std::min<std::uint32_t>(drive.ClusterCount, 0x7FFFFFFE)),
-                            static_cast<std::uint16_t>(drive.BytesPerCluster));
+                            drive.BytesPerCluster);
   if (!clusterDialog.Execute(view)) return;
   TLostDataSearch search(drive, dialog);
   search.Run(clusterDialog.RangeStart, clusterDialog.RangeEnd);

@@ -160,6 +160,15 @@ TEST(RangeDialogCluster, EditsFollowTheTrackBars) {
   EXPECT_EQ(dlg.EditStartClus, "2");
 }
 
+TEST(RangeDialogCluster, SizeOfSixtyFourKiBClusters) {
+  TClusterDialog dlg;
+  ClusterView view;
+  dlg.SetDefaults(1000, 65536);
+  view.result = {true, "2", "1001"};
+  EXPECT_TRUE(dlg.Execute(view));
+  EXPECT_EQ(view.opened.LabelSize, "62 MB");  // 62.5 MB, not 0
+}
+
 class DirView : public IDirSelectDialogView {
  public:
   TDirSelectResult ShowModal(TDirSelectDialog& dialog) override {
