@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <string_view>
+#include <vector>
 
 #include "common/Bytes.h"
 #include "common/TextRoutines.h"
@@ -180,19 +181,30 @@ bool CrcMatches(ByteSpan data, std::size_t p) {
 
 bool IsFrameSync(ByteSpan data, std::size_t p) { return data[p] == 0xFF && (data[p + 1] & 0xE0) == 0xE0; }
 
-// Frames that follow one another without a gap from p to the end of the
-// buffer; 0 when a header in the chain is missing or bad.
-std::size_t ChainedFrames(ByteSpan data, std::size_t p) {
-  std::size_t frames = 0;
+// Where a frame header at p leads: the frames that follow one another from
+// p, and whether they reach the end of the buffer (a missing or bad header
+// on the way, at position End, stops them). Positions in dead are known to
+// lead to a bad header.
+struct FrameRun {
+  std::size_t Frames = 0;
+  bool ReachesEnd = false;
+  std::size_t End = 0;
+};
+
+FrameRun FollowFrames(ByteSpan data, std::size_t p, const std::vector<bool>& dead) {
+  FrameRun run;
   while (data.size() - p >= 4) {
-    if (!IsFrameSync(data, p)) return 0;
+    run.End = p;
+    if (!dead.empty() && dead[p]) return run;
+    if (!IsFrameSync(data, p)) return run;
     const std::uint16_t length = FrameLength(data[p + 1], data[p + 2], data[p + 3]);
-    if (length == 0 || !CrcMatches(data, p)) return 0;
-    ++frames;
+    if (length == 0 || !CrcMatches(data, p)) return run;
+    ++run.Frames;
     p += length;
     if (p >= data.size()) break;
   }
-  return frames;
+  run.ReachesEnd = true;
+  return run;
 }
 
 // Test #21: a run of MPEG audio frames. A cluster may begin inside a frame,
@@ -205,11 +217,23 @@ bool IsAudioFrameRun(ByteSpan data) {
   // runs at memory speed.
   const std::uint8_t* begin = data.data();
   const std::uint8_t* end = begin + data.size() - 3;
+  // A run that breaks is the same run from each of its frames: once a long
+  // one has broken, its frames are not followed again, or a cluster packed
+  // with short frames and one bad header at its end would cost the square of
+  // its frames.
+  std::vector<bool> dead;
   for (const std::uint8_t* at = begin; at < end; ++at) {
     at = static_cast<const std::uint8_t*>(std::memchr(at, 0xFF, static_cast<std::size_t>(end - at)));
     if (!at) return false;
     const auto p = static_cast<std::size_t>(at - begin);
-    if (IsFrameSync(data, p) && ChainedFrames(data, p) >= 2) return true;
+    const FrameRun run = FollowFrames(data, p, dead);
+    if (run.ReachesEnd) {
+      if (run.Frames >= 2) return true;
+      continue;
+    }
+    if (run.Frames < 2) continue;
+    if (dead.empty()) dead.resize(data.size());
+    for (std::size_t q = p; q < run.End; q += FrameLength(data[q + 1], data[q + 2], data[q + 3])) dead[q] = true;
   }
   return false;
 }

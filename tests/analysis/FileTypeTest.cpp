@@ -157,6 +157,22 @@ TEST(FileTypeAudio, FramesMustFollowOneAnotherToTheEnd) {
   EXPECT_EQ(Detect(single), "");
 }
 
+// A 64 KiB cluster packed with the shortest frames there are (MPEG-1 Layer I,
+// 32 kbit/s, 48 kHz: 32 bytes), every one of them a start of the run.
+TEST(FileTypeAudio, ShortFramesPackedIntoALargeCluster) {
+  constexpr Frame kShortest{0xFF, 0x14, 0, 32};
+  Bytes b(65536, 0);
+  WriteFrames(b, 0, 0, kShortest);
+  EXPECT_EQ(Detect(b), "MP3");
+  // With the last header broken no start reaches the end; each of the 2047
+  // frames before it is followed once, not once for every start before it.
+  b[65536 - 32 + 2] = 0xF0;
+  EXPECT_EQ(Detect(b), "");
+  // A run that starts behind the broken ones still counts.
+  WriteFrames(b, 40000, 0, kLayer3);
+  EXPECT_EQ(Detect(b), "MP3");
+}
+
 TEST(FileTypeAudio, RandomDataIsNotSound) {
   std::uint32_t seed = 12345;
   int found = 0;
