@@ -332,7 +332,7 @@ void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   if (!item || item->IsDirectory()) throw CliError(1, args.Positional()[1] + " is not a file");
   auto& file = *static_cast<TFATFile*>(item);
   TFATStream stream(drive, choice, file.Size, file.StartCluster);
-  // The viewer reads in blocks of 2048 bytes.
+  // Read through the stream the viewers use, in 64 KiB pieces.
   std::vector<std::uint8_t> block(65536);
   std::uint64_t offset = 0;
   for (;;) {
