@@ -17,6 +17,7 @@
 #include "devices/TDriveList.h"
 #include "diskio/DiskPlatform.h"
 #include "diskio/SectorAccess.h"
+#include "fs/TFATdrive.h"
 
 namespace vantrel::fuzz {
 
@@ -91,6 +92,11 @@ class FuzzDisk {
   }
   TDevice& Device() { return *device_; }
   void Scan() { drives.ScanDevice(*device_); }
+  // Each volume of the list in turn (every drive on this device is a FAT volume).
+  template <class Fn>
+  void ForEachDrive(Fn&& fn) {
+    for (int i = 0; i < drives.Count(); ++i) fn(static_cast<TFATdrive&>(*drives.Items(i)));
+  }
   TDriveList drives;
 
  private:

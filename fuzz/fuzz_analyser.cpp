@@ -11,10 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::FuzzDisk disk(data, size, false);
   TStatusDialog dialog;
   disk.Device().FindLostDrives(0, disk.Device().TotalSectors - 1, disk.drives, &dialog);
-  for (int i = 0; i < disk.drives.Count(); ++i) {
-    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
+  disk.ForEachDrive([&](TFATdrive& drive) {
     int items = 0;
     drive.Root()->ForEach([&](TFSObject*, int) { return ++items < 5000; }, false, 0, true, false);
-  }
+  });
   return 0;
 }

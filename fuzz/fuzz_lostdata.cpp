@@ -31,9 +31,8 @@ struct InputRange : IClusterDialogView {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzDisk disk(data, size, true);
   disk.Scan();
-  for (int i = 0; i < disk.drives.Count(); ++i) {
-    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
-    if (!drive.GeometryValid) continue;
+  disk.ForEachDrive([&](TFATdrive& drive) {
+    if (!drive.GeometryValid) return;
     TStatusDialog dialog;
     TClusterDialog clusters;
     InputRange view;
@@ -42,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FindLostData(drive, dialog, clusters, view);
     int items = 0;
     drive.Lost()->ForEach([&](TFSObject*, int) { return ++items < 5000; }, false, 0, true, false);
-  }
+  });
   return 0;
 }

@@ -9,9 +9,8 @@ using namespace vantrel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzDisk disk(data, size, false);
   disk.Scan();
-  for (int i = 0; i < disk.drives.Count(); ++i) {
-    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
+  disk.ForEachDrive([&](TFATdrive& drive) {
     (void)drive.Root()->ProbeSubDirs(false);
-  }
+  });
   return 0;
 }

@@ -78,9 +78,8 @@ void Save(TFATDirectory& top, std::uint8_t choice, bool deleted) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzDisk disk(data, size, true);
   disk.Scan();
-  for (int i = 0; i < disk.drives.Count(); ++i) {
-    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
-    if (!drive.GeometryValid) continue;
+  disk.ForEachDrive([&](TFATdrive& drive) {
+    if (!drive.GeometryValid) return;
     std::vector<TFATFile*> live, deleted;
     TWalkGuard liveGuard, deletedGuard;
     auto& root = static_cast<TFATDirectory&>(*drive.Root());
@@ -97,6 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (live.size() < 50) Save(root, choice, false);
       if (deleted.size() < 50) Save(deletedTop, choice, true);
     }
-  }
+  });
   return 0;
 }

@@ -38,8 +38,7 @@ struct FindAll : IFindDialog {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzDisk disk(data, size, true);
   disk.Scan();
-  for (int i = 0; i < disk.drives.Count(); ++i) {
-    auto& drive = static_cast<TFATdrive&>(*disk.drives.Items(i));
+  disk.ForEachDrive([&](TFATdrive& drive) {
     int items = 0;
     auto count = [&](TFSObject* item, int) {
       (void)item->GetPath(nullptr);
@@ -54,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)drive.Root()->ProbeSubDirs(false);
     FindAll find;
     (void)drive.Find(find);
-  }
+  });
   return 0;
 }
