@@ -1,13 +1,24 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 // True for an absolute http:// or https:// URL with a host part; anything
 // else (file:, ftp:, a bare path) is never fetched.
 bool IsHttpUrl(std::string_view url);
+
+struct TDownloadOptions {
+  std::string Sha256;                  // 64 hex digits the body must hash to; empty: not checked
+  std::uint64_t MaxBytes = 0;          // a longer body ends the transfer as a failure; 0: no limit
+  std::optional<std::uint64_t> Bytes;  // the body must be exactly this long
+  // The whole transfer, redirects included, is given up at this moment.
+  std::chrono::steady_clock::time_point Deadline = std::chrono::steady_clock::time_point::max();
+  std::string CaFile;                  // certificates trusted besides the system's; empty: none
+};
 
 struct TDownloadResult {
   bool Ok = false;
@@ -17,9 +28,9 @@ struct TDownloadResult {
 // Fetches url with one blocking GET and stores the body as destination.
 // The body is written to a temporary file in the destination's folder and
 // renamed to destination only when the transfer has finished with a 2xx
-// status, the body is not empty and, when expectedSha256 is given, its
-// SHA-256 matches. In every other case destination is left as it was.
-// Only http and https are spoken, on redirects too. A body longer than
-// maxBytes (when not 0) ends the transfer as a failure.
+// status, the body is not empty and meets the options. In every other case
+// destination is left as it was. A file that is replaced keeps its
+// permissions. Only http and https are spoken, on redirects too, and a
+// transfer that starts on https never goes on over plain http.
 TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path& destination,
-                             std::string_view expectedSha256 = {}, std::uint64_t maxBytes = 0);
+                             const TDownloadOptions& options = {});

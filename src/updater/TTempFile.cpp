@@ -4,8 +4,50 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <string>
+
+namespace {
+
+// The path a signal handler removes. It is only armed once the path is
+// complete, so a handler never sees half a name.
+char SignalPath[PATH_MAX];
+volatile std::sig_atomic_t SignalPathArmed = 0;
+
+void ArmSignalPath(const std::filesystem::path& path) {
+  SignalPathArmed = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  const auto& text = path.native();
+  if (text.size() >= sizeof SignalPath) return;
+  std::memcpy(SignalPath, text.c_str(), text.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  SignalPathArmed = 1;
+}
+
+void DisarmSignalPath() {
+  SignalPathArmed = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+extern "C" void RemoveAndDie(int signal) {
+  if (SignalPathArmed) ::unlink(SignalPath);
+  // Ended by the signal itself, so that whoever waits for us sees it.
+  std::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (const char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
 
 TTempFile::TTempFile(const std::filesystem::path& target) : FTarget(target) {
   // Hidden, and named after the target and this process so that a leftover
@@ -13,15 +55,22 @@ TTempFile::TTempFile(const std::filesystem::path& target) : FTarget(target) {
   const std::string stem = "." + target.filename().string() + "." + std::to_string(::getpid());
   for (int attempt = 0; FFd < 0 && attempt < 100; ++attempt) {
     FPath = target.parent_path() / (stem + "-" + std::to_string(attempt) + ".tmp");
+    // Armed before the file exists: a signal between open and arming would
+    // leave it behind, one on a name that is not ours yet finds nothing.
+    ArmSignalPath(FPath);
     FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (FFd < 0 && errno != EEXIST) break;
   }
-  if (FFd < 0) FPath.clear();
+  if (FFd < 0) {
+    DisarmSignalPath();
+    FPath.clear();
+  }
 }
 
 TTempFile::~TTempFile() {
   if (FFd >= 0) ::close(FFd);
   if (!FCommitted && !FPath.empty()) ::unlink(FPath.c_str());
+  if (!FPath.empty()) DisarmSignalPath();
 }
 
 bool TTempFile::Write(std::string_view data) {
@@ -45,5 +94,39 @@ bool TTempFile::Commit() {
   FFd = -1;
   if (ok) ok = ::rename(FPath.c_str(), FTarget.c_str()) == 0;
   FCommitted = ok;
+  if (ok) DisarmSignalPath();
   return ok;
+}
+
+bool IsTempFileName(std::string_view name) {
+  // "." target "." pid "-" attempt ".tmp", the target not empty
+  if (!name.starts_with('.') || !name.ends_with(".tmp")) return false;
+  name = name.substr(1, name.size() - 5);
+  const auto dash = name.rfind('-');
+  if (dash == std::string_view::npos || !AllDigits(name.substr(dash + 1))) return false;
+  name = name.substr(0, dash);
+  const auto dot = name.rfind('.');
+  return dot != std::string_view::npos && dot > 0 && AllDigits(name.substr(dot + 1));
+}
+
+int RemoveStaleTempFiles(const std::filesystem::path& folder) {
+  int removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto name = it->path().filename().string();
+    // Only plain files: a folder or a link that merely looks like one is
+    // none of ours.
+    std::error_code typeError;
+    if (!IsTempFileName(name) || !std::filesystem::is_regular_file(it->symlink_status(typeError))) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+void RemoveTempFileOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = RemoveAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }

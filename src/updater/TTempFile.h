@@ -8,7 +8,8 @@
 // A new file beside a target file, for content that must replace the target
 // only once it is complete. The temporary file lies in the target's folder so
 // that the final rename never crosses file systems; it is removed again
-// unless Commit succeeds.
+// unless Commit succeeds, also when the process is stopped by one of the
+// signals RemoveTempFileOnSignals catches. One exists at a time.
 class TTempFile {
 public:
   explicit TTempFile(const std::filesystem::path& target);
@@ -30,3 +31,16 @@ private:
   int FFd = -1;
   bool FCommitted = false;
 };
+
+// True for the name a TTempFile of any process gives its file
+// (".<target>.<pid>-<n>.tmp").
+bool IsTempFileName(std::string_view name);
+
+// Removes the temporary files that runs stopped without warning (power cut,
+// SIGKILL) left in folder; only for a caller that knows no other run is
+// busy there. Returns how many were removed.
+int RemoveStaleTempFiles(const std::filesystem::path& folder);
+
+// SIGTERM, SIGINT and SIGHUP remove the current temporary file, then end
+// the process as the signal would have.
+void RemoveTempFileOnSignals();

@@ -4,6 +4,8 @@
 // problems on standard error only.
 
 #include "Download.h"
+#include "RunLock.h"
+#include "TTempFile.h"
 #include "UpdateCheck.h"
 
 #include <curl/curl.h>
@@ -24,7 +26,8 @@ constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
 void PrintHelp(std::ostream& out) {
-  out << "Usage: kobrel [--base-url URL] [--app-dir DIR]\n"
+  out << "Usage: kobrel [--base-url URL] [--app-dir DIR] [--deadline SECONDS] [--max-size BYTES]\n"
+         "              [--ca-file FILE]\n"
          "\n"
          "Fetches the release description " << DescriptionPath << " from the update host,\n"
          "compares its release number with the one in nowver.ini and, when the\n"
@@ -33,7 +36,17 @@ void PrintHelp(std::ostream& out) {
          "\n"
          "  --base-url URL  update host instead of " KOBREL_BASE_URL "\n"
          "  --app-dir DIR   program folder instead of the folder of this executable\n"
+         "  --deadline SECONDS\n"
+         "                  both downloads end within this time (default " << DefaultDeadlineSeconds << ",\n"
+         "                  or \"deadline\" in [info] of nowver.ini)\n"
+         "  --max-size BYTES\n"
+         "                  largest release fetched (default " << DefaultMaxReleaseBytes << ",\n"
+         "                  or \"maxsize\" in [info] of nowver.ini)\n"
+         "  --ca-file FILE  also trust the certificates in FILE for https\n"
          "  --help          show this text\n"
+         "\n"
+         "Only one run at a time works in a program folder; another one that\n"
+         "starts meanwhile ends at once with status 0.\n"
          "\n"
          "Exit status: 0 when up to date or the new release was started, 1 when\n"
          "something failed, 2 for a wrong command line.\n";
@@ -48,7 +61,8 @@ std::filesystem::path ExecutableFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  TUpdateSettings settings{KOBREL_BASE_URL, {}};
+  TUpdateSettings settings;
+  settings.BaseUrl = KOBREL_BASE_URL;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -63,6 +77,18 @@ int main(int argc, char** argv) {
       settings.AppDir = argv[++i];
       continue;
     }
+    if (arg == "--deadline" && i + 1 < argc && (settings.DeadlineSeconds = ParseDeadline(argv[i + 1]))) {
+      ++i;
+      continue;
+    }
+    if (arg == "--max-size" && i + 1 < argc && (settings.MaxReleaseBytes = ParseByteCount(argv[i + 1]))) {
+      ++i;
+      continue;
+    }
+    if (arg == "--ca-file" && i + 1 < argc) {
+      settings.CaFile = argv[++i];
+      continue;
+    }
     std::cerr << "kobrel: unknown or incomplete argument \"" << arg << "\" (see kobrel --help)\n";
     return ExitUsage;
   }
@@ -73,10 +99,26 @@ int main(int argc, char** argv) {
   }
   if (settings.AppDir.empty()) settings.AppDir = ExecutableFolder();
   std::error_code ec;
-  if (settings.AppDir.empty() || !std::filesystem::is_directory(settings.AppDir, ec)) {
+  // The release is started from inside the folder, so a relative one would
+  // no longer lead to it.
+  if (!settings.AppDir.empty()) settings.AppDir = std::filesystem::absolute(settings.AppDir, ec);
+  if (ec || settings.AppDir.empty() || !std::filesystem::is_directory(settings.AppDir, ec)) {
     std::cerr << "kobrel: no program folder \"" << settings.AppDir.string() << "\"\n";
     return ExitFailed;
   }
+
+  RemoveTempFileOnSignals();
+  // vantrel started several times at once starts several of us: the first
+  // does the work, the others have nothing to add.
+  const TRunLock lock(settings.AppDir);
+  if (lock.State() == TRunLock::TState::lsBusy) return ExitOk;
+  if (lock.State() == TRunLock::TState::lsFailed) {
+    std::cerr << "kobrel: " << lock.Error() << '\n';
+    return ExitFailed;
+  }
+  // Nobody else is at work here, so any temporary file is left from a run
+  // that was stopped without a chance to clean up.
+  RemoveStaleTempFiles(settings.AppDir);
 
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::cerr << "kobrel: cannot set up libcurl\n";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,9 +50,12 @@ protected:
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
+  // The files of the program folder but the lock file, which stays there
+  // between runs.
   std::set<std::string> AppFiles() {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(AppDir)) names.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(AppDir))
+      if (entry.path().filename() != ".kobrel.lock") names.insert(entry.path().filename().string());
     return names;
   }
 
@@ -63,19 +67,34 @@ protected:
     return text;
   }
 
-  int Run(std::vector<std::string> args = {}) {
+  // Starts kobrel with args (by default the test server as update host) and
+  // the program folder appDir, in the folder workDir, its standard error
+  // going to errorFile.
+  pid_t Spawn(std::vector<std::string> args = {}, std::string appDir = {}, const fs::path& workDir = {},
+              const fs::path& errorFile = {}) {
     if (args.empty()) args = {"--base-url", Server.BaseUrl()};
     args.insert(args.begin(), KOBREL_EXE);
-    args.insert(args.end(), {"--app-dir", AppDir.string()});
+    args.insert(args.end(), {"--app-dir", appDir.empty() ? AppDir.string() : appDir});
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    if (!errorFile.empty())
+      posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
-    if (posix_spawn(&pid, KOBREL_EXE, nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (posix_spawn(&pid, KOBREL_EXE, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
   }
+  // The exit status, or minus the signal that ended the process.
+  static int Wait(pid_t pid) {
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
+  }
+  int Run(std::vector<std::string> args = {}) { return Wait(Spawn(std::move(args))); }
 
   // The started release runs on its own; give it a bounded time to show up.
   bool StartedIn(const fs::path& folder) {

@@ -2,10 +2,17 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <stdexcept>
 
 namespace {
@@ -23,17 +30,111 @@ int ListenOnLoopback(int& port) {
   return fd;
 }
 
+void AddExtension(X509* cert, int nid, const char* value) {
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+  if (ext == nullptr || X509_add_ext(cert, ext, -1) != 1) throw std::runtime_error("test certificate");
+  X509_EXTENSION_free(ext);
+}
+
+// A TLS context with a fresh self-signed certificate for 127.0.0.1.
+std::shared_ptr<void> MakeTls(const std::filesystem::path& certFile) {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  if (key == nullptr || cert == nullptr) throw std::runtime_error("test certificate");
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert, X509_get_subject_name(cert));
+  X509_set_pubkey(cert, key);
+  AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
+  AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
+  if (X509_sign(cert, key, EVP_sha256()) == 0) throw std::runtime_error("test certificate");
+
+  FILE* out = std::fopen(certFile.c_str(), "w");
+  if (out == nullptr || PEM_write_X509(out, cert) != 1) throw std::runtime_error("test certificate file");
+  std::fclose(out);
+
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  if (ctx == nullptr || SSL_CTX_use_certificate(ctx, cert) != 1 || SSL_CTX_use_PrivateKey(ctx, key) != 1)
+    throw std::runtime_error("test TLS context");
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return {ctx, [](void* p) { SSL_CTX_free(static_cast<SSL_CTX*>(p)); }};
+}
+
 }  // namespace
 
-TTestHttpServer::TTestHttpServer() {
+// One accepted connection, plain or TLS.
+class TTestHttpServer::TConnection {
+public:
+  TConnection(int fd, void* tls) : FFd(fd) {
+    timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (tls == nullptr) return;
+    FSsl = SSL_new(static_cast<SSL_CTX*>(tls));
+    SSL_set_fd(FSsl, fd);
+    FOk = SSL_accept(FSsl) == 1;
+  }
+  ~TConnection() {
+    if (FSsl != nullptr) {
+      if (FOk) SSL_shutdown(FSsl);
+      SSL_free(FSsl);
+    }
+    ::close(FFd);
+  }
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  bool Ok() const { return FOk; }
+  long Read(char* buffer, std::size_t size) {
+    return FSsl != nullptr ? SSL_read(FSsl, buffer, static_cast<int>(size)) : ::read(FFd, buffer, size);
+  }
+  bool WriteAll(std::string_view data) {
+    while (!data.empty()) {
+      const long n = FSsl != nullptr ? SSL_write(FSsl, data.data(), static_cast<int>(data.size()))
+                                     : ::send(FFd, data.data(), data.size(), MSG_NOSIGNAL);
+      if (n <= 0) return FOk = false;
+      data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+private:
+  int FFd;
+  SSL* FSsl = nullptr;
+  bool FOk = true;
+};
+
+TTestHttpServer::TTestHttpServer() { Start(); }
+
+TTestHttpServer::TTestHttpServer(const std::filesystem::path& certFile) : FTls(MakeTls(certFile)) { Start(); }
+
+void TTestHttpServer::Start() {
   FListener = ListenOnLoopback(FPort);
-  FThread = std::thread([this] { Run(); });
+  FThread = std::thread([this] {
+    // A client that hangs up early must not end the tests with SIGPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    Run();
+  });
 }
 
 TTestHttpServer::~TTestHttpServer() {
   FStop = true;
   FThread.join();
   ::close(FListener);
+}
+
+std::string TTestHttpServer::BaseUrl() const {
+  return (FTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(FPort);
 }
 
 int TTestHttpServer::UnusedPort() {
@@ -45,6 +146,17 @@ int TTestHttpServer::UnusedPort() {
 void TTestHttpServer::Serve(const std::string& path, std::string body, int status) {
   std::lock_guard lock(FLock);
   FFiles[path] = {status, std::move(body), {}};
+}
+
+void TTestHttpServer::Trickle(const std::string& path, std::string body, std::size_t chunkBytes,
+                              std::chrono::milliseconds pause) {
+  std::lock_guard lock(FLock);
+  FFiles[path] = {200, std::move(body), {}, chunkBytes, pause};
+}
+
+void TTestHttpServer::ServeEndless(const std::string& path) {
+  std::lock_guard lock(FLock);
+  FFiles[path] = {200, std::string(4096, 'x'), {}, 0, {}, true};
 }
 
 void TTestHttpServer::Redirect(const std::string& path, const std::string& location) {
@@ -63,18 +175,16 @@ void TTestHttpServer::Run() {
     if (::poll(&p, 1, 50) <= 0) continue;
     const int client = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    Answer(client);
-    ::close(client);
+    TConnection connection(client, FTls.get());
+    if (connection.Ok()) Answer(connection);
   }
 }
 
-void TTestHttpServer::Answer(int client) {
+void TTestHttpServer::Answer(TConnection& client) {
   std::string request;
   char buffer[4096];
   while (request.find("\r\n\r\n") == std::string::npos) {
-    pollfd p{client, POLLIN, 0};
-    if (::poll(&p, 1, 2000) <= 0) return;
-    const auto n = ::read(client, buffer, sizeof buffer);
+    const auto n = client.Read(buffer, sizeof buffer);
     if (n <= 0) return;
     request.append(buffer, static_cast<std::size_t>(n));
   }
@@ -88,14 +198,20 @@ void TTestHttpServer::Answer(int client) {
     FRequests.push_back(path);
     if (const auto it = FFiles.find(path); it != FFiles.end()) a = it->second;
   }
-  std::string answer = "HTTP/1.1 " + std::to_string(a.Status) + " X\r\nContent-Length: " + std::to_string(a.Body.size()) +
-                       "\r\nConnection: close\r\n";
-  if (!a.Location.empty()) answer += "Location: " + a.Location + "\r\n";
-  answer += "\r\n" + a.Body;
-  std::string_view rest = answer;
-  while (!rest.empty()) {
-    const auto n = ::write(client, rest.data(), rest.size());
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
+  std::string head = "HTTP/1.1 " + std::to_string(a.Status) + " X\r\nConnection: close\r\n";
+  if (!a.Endless) head += "Content-Length: " + std::to_string(a.Body.size()) + "\r\n";
+  if (!a.Location.empty()) head += "Location: " + a.Location + "\r\n";
+  if (!client.WriteAll(head + "\r\n")) return;
+  if (a.Endless) {
+    while (!FStop && client.WriteAll(a.Body)) {
+    }
+    return;
+  }
+  std::string_view rest = a.Body;
+  const auto chunk = a.ChunkBytes == 0 ? rest.size() : a.ChunkBytes;
+  while (!rest.empty() && !FStop) {
+    std::this_thread::sleep_for(a.Pause);
+    if (!client.WriteAll(rest.substr(0, chunk))) return;
+    rest.remove_prefix(std::min(chunk, rest.size()));
   }
 }

@@ -2,10 +2,14 @@
 
 // A small HTTP server on 127.0.0.1 for the tests: it answers every GET from
 // a table of path -> status and body, one connection at a time, and notes
-// the paths that were asked for.
+// the paths that were asked for. It can send a body slowly or without end,
+// and speak https with a certificate of its own.
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,13 +17,20 @@
 
 class TTestHttpServer {
 public:
-  TTestHttpServer();  // listens on a free port
+  TTestHttpServer();  // plain http on a free port
+  // https on a free port, with a new self-signed certificate for 127.0.0.1
+  // that is written to certFile for the client to trust.
+  explicit TTestHttpServer(const std::filesystem::path& certFile);
   ~TTestHttpServer();
   TTestHttpServer(const TTestHttpServer&) = delete;
   TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
-  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+  std::string BaseUrl() const;
   void Serve(const std::string& path, std::string body, int status = 200);
+  // Sends body chunkBytes at a time with a pause before each chunk.
+  void Trickle(const std::string& path, std::string body, std::size_t chunkBytes, std::chrono::milliseconds pause);
+  // Sends a body without length that never ends, as fast as it is taken.
+  void ServeEndless(const std::string& path);
   void Redirect(const std::string& path, const std::string& location);
   std::vector<std::string> Requests() const;
 
@@ -27,18 +38,25 @@ public:
   static int UnusedPort();
 
 private:
-  void Run();
-  void Answer(int client);
-
-  int FListener = -1;
-  int FPort = 0;
-  std::atomic<bool> FStop{false};
-  mutable std::mutex FLock;
   struct TAnswer {
     int Status = 404;
     std::string Body;
     std::string Location;
+    std::size_t ChunkBytes = 0;  // 0: all at once
+    std::chrono::milliseconds Pause{0};
+    bool Endless = false;
   };
+  class TConnection;
+
+  void Start();
+  void Run();
+  void Answer(TConnection& client);
+
+  int FListener = -1;
+  int FPort = 0;
+  std::shared_ptr<void> FTls;  // SSL_CTX when speaking https
+  std::atomic<bool> FStop{false};
+  mutable std::mutex FLock;
   std::map<std::string, TAnswer> FFiles;
   std::vector<std::string> FRequests;
   std::thread FThread;
