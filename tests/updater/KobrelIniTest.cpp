@@ -40,6 +40,25 @@ TEST(KobrelIniLookup, ValueFormsOfOtherTools) {
   EXPECT_EQ(IniLookup("[info]\n;num=3\n", "info", "num"), "");                             // comment
 }
 
+TEST(KobrelIniLookup, Utf16AndCarriageReturnLines) {
+  // "[info]\r\nnum=7\r\nname=\u00E9\U0001F600\r\n" in both byte orders
+  const std::string le("\xFF\xFE[\0i\0n\0f\0o\0]\0\r\0\n\0n\0u\0m\0=\0" "7\0\r\0\n\0n\0a\0m\0e\0=\0\xE9\0=\xD8\0\xDE\r\0\n\0", 50);
+  std::string be = le;
+  for (std::size_t i = 0; i + 1 < be.size(); i += 2) std::swap(be[i], be[i + 1]);
+  for (const auto& bytes : {le, be}) {
+    const auto text = DecodeIniText(bytes);
+    EXPECT_EQ(IniLookup(text, "info", "num"), "7");
+    EXPECT_EQ(IniLookup(text, "info", "name"), "\xC3\xA9\xF0\x9F\x98\x80");
+  }
+  EXPECT_EQ(DecodeIniText(std::string("\xFF\xFE" "=\xD8x\0" "9", 7)), "\xEF\xBF\xBDx");  // half a pair, half a character
+  EXPECT_EQ(DecodeIniText("[info]\nnum=1\n"), "[info]\nnum=1\n");          // 8-bit text as it is
+
+  EXPECT_EQ(IniLookup("[info]\rnum=7\rname=x.sh\r", "info", "num"), "7");
+  EXPECT_EQ(IniLookup("[info]\rnum=7\r\n\nname=x.sh", "info", "name"), "x.sh");
+  EXPECT_TRUE(IniHasSection("x=1\r[Info]", "info"));
+  EXPECT_FALSE(IniHasSection("<html>[info]</html>", "info"));
+}
+
 TEST(KobrelIniLookup, LongValuesAreCutToTheBuffer) {
   const std::string text = "[info]\nurl=" + std::string(20000, 'a') + "\n";
   EXPECT_EQ(IniLookup(text, "info", "url"), std::string(IniBufferSize - 1, 'a'));
@@ -56,6 +75,8 @@ TEST(KobrelIniSetValue, AddsMissingKeysAndSections) {
   EXPECT_EQ(IniSetValue("[info]", "info", "num", "3"), "[info]\nnum=3\n");
   EXPECT_EQ(IniSetValue("[x]\r\na=1", "info", "num", "3"), "[x]\r\na=1\r\n\r\n[info]\r\nnum=3\r\n");
   EXPECT_EQ(IniSetValue("", "info", "num", "3"), "[info]\nnum=3\n");
+  EXPECT_EQ(IniSetValue("[info]\rnum=1\rurl=u", "info", "num", "2"), "[info]\rnum=2\rurl=u");
+  EXPECT_EQ(IniSetValue("[info]\rurl=u", "info", "num", "2"), "[info]\rurl=u\rnum=2\r");
 }
 
 TEST(KobrelIniFile, WriteCreatesReplacesAndReadsBack) {
@@ -76,6 +97,12 @@ TEST(KobrelIniFile, WriteCreatesReplacesAndReadsBack) {
   EXPECT_EQ(Slurp(file), "[info]\nnum=13\n");
   // No temporary file is left behind.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+
+  // A UTF-16 record stays UTF-16, in its byte order.
+  const std::string utf16("\xFE\xFF\0[\0i\0n\0f\0o\0]\0\r\0\n\0n\0u\0m\0=\0" "1\0\r\0\n", 32);
+  std::ofstream(file, std::ios::binary) << utf16;
+  ASSERT_TRUE(WriteIni("info", "num", "2", file));
+  EXPECT_EQ(Slurp(file), utf16.substr(0, 26) + std::string("\0" "2\0\r\0\n", 6));
 
   // A file that cannot be replaced is reported.
   EXPECT_FALSE(WriteIni("info", "num", "1", dir / "missing-folder" / "nowver.ini"));

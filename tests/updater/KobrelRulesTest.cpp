@@ -3,6 +3,7 @@
 #include "Download.h"
 #include "Launch.h"
 #include "ReleaseNumber.h"
+#include "TTempFile.h"
 #include "UpdateCheck.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,23 @@ TEST(KobrelNames, OnlyPlainFileNames) {
   for (const char* good : {"setup.sh", "vantrel-1.9.run", "a b", "..x", "x.."}) EXPECT_TRUE(IsPlainFileName(good)) << good;
   for (const char* bad : {"", ".", "..", "../x", "a/b", "/etc/x", "a\\b", "..\\x", "x\n", "x\ty"})
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+}
+
+TEST(KobrelNames, TemporaryFilesOfAnyRun) {
+  for (const char* temp : {".setup.sh.4711-0.tmp", ".nowver.ini.1-99.tmp", ".a.b.c.12-3.tmp"})
+    EXPECT_TRUE(IsTempFileName(temp)) << temp;
+  for (const char* other : {"setup.sh.4711-0.tmp", ".setup.sh.tmp", ".4711-0.tmp", "..4711-0.tmp", ".x.12-.tmp",
+                            ".x.-1.tmp", ".x.1a-0.tmp", ".x.1-0.tmp~", ".kobrel.lock"})
+    EXPECT_FALSE(IsTempFileName(other)) << other;
+}
+
+TEST(KobrelLimits, SettingsAreWholePositiveNumbers) {
+  EXPECT_EQ(ParseDeadline("2"), 2);
+  EXPECT_EQ(ParseDeadline("604800"), 604800);
+  for (const char* bad : {"", "0", "-5", "+5", "2s", "1.5", " 2", "604801", "99999999999999999999"})
+    EXPECT_EQ(ParseDeadline(bad), std::nullopt) << bad;
+  EXPECT_EQ(ParseByteCount("18446744073709551615"), UINT64_MAX);
+  for (const char* bad : {"", "0", "-1", "4k", "18446744073709551616"}) EXPECT_EQ(ParseByteCount(bad), std::nullopt) << bad;
 }
 
 TEST(KobrelAddresses, OnlyHttpAndHttps) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -105,6 +106,11 @@ protected:
     }
     return false;
   }
+  std::string IniNum() {
+    const auto text = Get(AppDir / "nowver.ini");
+    const auto at = text.find("num=");
+    return at == std::string::npos ? "" : text.substr(at + 4, text.find('\n', at) - at - 4);
+  }
   // kobrel has ended, so anything it started has been running for a moment.
   bool NothingStarted() {
     std::this_thread::sleep_for(300ms);
@@ -131,7 +137,7 @@ TEST_F(KobrelRun, EqualNumbersFetchOnlyTheDescription) {
 TEST_F(KobrelRun, HigherNumberFetchesRecordsAndStartsTheRelease) {
   Put(AppDir / "nowver.ini", "; installed\n[info]\nnum=12\nlang=en\n");
   Put(AppDir / "new.htm", "[info]\nnum=99\n");  // stale, must be replaced
-  Publish("13", "setup.sh", "SHA256=" + ReleaseSha256 + "\r\n");
+  Publish("13", "setup.sh", "SHA256=" + ReleaseSha256 + "\r\nsize=" + std::to_string(Release.size()) + "\r\n");
   Server.Serve("/files/setup.sh", Release);
 
   EXPECT_EQ(Run(), 0);
@@ -203,6 +209,10 @@ TEST_F(KobrelRun, FailedReleaseIsRecordedButNeverStarted) {
       {"empty body", 200, "", ""},
       {"sha256 mismatch", 200, Release, "sha256=" + std::string(64, '0') + "\r\n"},
       {"sha256 malformed", 200, Release, "sha256=12ab\r\n"},
+      {"longer than its size", 200, Release, "size=10\r\n"},
+      {"shorter than its size", 200, Release, "size=1000\r\n"},
+      {"size malformed", 200, Release, "size=35 bytes\r\n"},
+      {"size above the cap", 200, Release, "size=999999999999\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
@@ -221,7 +231,8 @@ TEST_F(KobrelRun, FailedReleaseIsRecordedButNeverStarted) {
 
 TEST_F(KobrelRun, NameOutsideTheFolderIsRefused) {
   Server.Serve("/files/setup.sh", Release);
-  for (const char* name : {"../setup.sh", "sub/setup.sh", "..", "", "nowver.ini", "/tmp/setup.sh"}) {
+  for (const char* name :
+       {"../setup.sh", "sub/setup.sh", "..", "", "nowver.ini", "/tmp/setup.sh", ".kobrel.lock", ".setup.sh.7-0.tmp"}) {
     SCOPED_TRACE(name);
     fs::create_directory(AppDir / "sub");
     Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
@@ -256,6 +267,186 @@ TEST_F(KobrelRun, OnlyHttpAddressesAreFetched) {
   EXPECT_EQ(Run({"--base-url", "file://" + Root.string()}), 2);
   EXPECT_EQ(Server.Requests().size(), requests);
   EXPECT_EQ(Get(AppDir / "new.htm"), "[info]\nnum=99\n");
+}
+
+// A release that never ends is cut at the size cap, one that trickles at the
+// deadline, and so is a trickling description; the limits come from the
+// command line or from nowver.ini.
+TEST_F(KobrelRun, EndlessOrTricklingDownloadsEndByCapOrDeadline) {
+  struct TCase {
+    const char* What;
+    bool Endless;
+    std::vector<std::string> Options;
+    std::string Settings;  // extra lines in [info] of nowver.ini
+  };
+  const TCase cases[] = {
+      {"endless, cap on the command line", true, {"--max-size", "4096"}, ""},
+      {"endless, cap in nowver.ini", true, {}, "maxsize=4096\n"},
+      {"trickling, deadline in nowver.ini", false, {}, "deadline=2\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    Put(AppDir / "nowver.ini", "[info]\nnum=12\n" + c.Settings);
+    Publish("13");
+    if (c.Endless)
+      Server.ServeEndless("/files/setup.sh");
+    else
+      Server.Trickle("/files/setup.sh", std::string(4096, '#'), 2, 100ms);
+    std::vector<std::string> args{"--base-url", Server.BaseUrl()};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(args), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3500ms);
+    EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini", "new.htm"}));
+    EXPECT_EQ(IniNum(), "13");
+    EXPECT_TRUE(NothingStarted());
+  }
+
+  // The deadline covers the description too.
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Server.Trickle("/dova/new.htm", "[info]\nnum=13\n" + std::string(4096, ';'), 2, 100ms);
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--base-url", Server.BaseUrl(), "--deadline", "2"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 3500ms);
+  EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini"}));
+}
+
+// The program started three times at once starts three checkers: one does
+// the work, the others end at once without a word.
+TEST_F(KobrelRun, OneRunAtATime) {
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Publish("13");
+  const std::string counting = "#!/bin/sh\necho started >> starts.log\n";
+  Server.Trickle("/files/setup.sh", counting, 8, 150ms);  // keeps the first run busy for most of a second
+
+  std::vector<pid_t> runs;
+  for (int i = 0; i < 3; ++i) runs.push_back(Spawn({}, {}, {}, Root / ("errors" + std::to_string(i))));
+  for (const auto pid : runs) EXPECT_EQ(Wait(pid), 0);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Get(AppDir / "starts.log"), "started\n");
+  EXPECT_EQ(Server.Requests(), (std::vector<std::string>{"/dova/new.htm", "/files/setup.sh"}));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Get(Root / ("errors" + std::to_string(i))), "");
+}
+
+TEST_F(KobrelRun, TemporaryFilesOfStoppedRunsAreRemoved) {
+  // Left by runs that had no chance to clean up; look-alikes are kept.
+  for (const char* stale : {".setup.sh.4711-0.tmp", ".nowver.ini.12-3.tmp"}) Put(AppDir / stale, "partial");
+  for (const char* other : {".setup.sh.tmp", "setup.sh.4711-0.tmp", ".setup.sh.x-0.tmp"}) Put(AppDir / other, "mine");
+  fs::create_directory(AppDir / ".cache.1-0.tmp");
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Publish("12");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini", "new.htm", ".setup.sh.tmp", "setup.sh.4711-0.tmp",
+                                               ".setup.sh.x-0.tmp", ".cache.1-0.tmp"}));
+
+  // A run stopped in the middle of a download removes its own file.
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+    Publish("13");
+    Server.Trickle("/files/setup.sh", std::string(4096, '#'), 16, 50ms);
+    const auto before = AppFiles();
+    const pid_t pid = Spawn();
+    bool downloading = false;
+    for (auto waited = 0ms; !downloading && waited < 3000ms; waited += 10ms) {
+      std::this_thread::sleep_for(10ms);
+      for (const auto& name : AppFiles()) downloading = downloading || (name.starts_with(".setup.sh.") && !before.contains(name));
+    }
+    EXPECT_TRUE(downloading);
+    ::kill(pid, signal);
+    EXPECT_EQ(Wait(pid), -signal);
+    EXPECT_EQ(AppFiles(), (std::set<std::string>(before.begin(), before.end())));
+  }
+}
+
+TEST_F(KobrelRun, RelativeProgramFolderStillStartsTheRelease) {
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Publish("13");
+  Server.Serve("/files/setup.sh", Release);
+
+  EXPECT_EQ(Wait(Spawn({}, "app", Root)), 0);
+  EXPECT_TRUE(StartedIn(AppDir));
+}
+
+// Whoever could run the old release can run the new one; nobody else.
+TEST_F(KobrelRun, ReplacedReleaseKeepsItsMode) {
+  Server.Serve("/files/setup.sh", Release);
+  for (const auto mode : {fs::perms(0755), fs::perms(0750), fs::perms(0700)}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    fs::remove(AppDir / "started.marker");
+    Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+    Put(AppDir / "setup.sh", OldRelease);
+    fs::permissions(AppDir / "setup.sh", mode);
+    Publish("13");
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(StartedIn(AppDir));
+    EXPECT_EQ(fs::status(AppDir / "setup.sh").permissions(), mode);
+  }
+}
+
+// Descriptions saved by Windows tools; anything without [info] is an error,
+// not "up to date".
+TEST_F(KobrelRun, DescriptionsInOtherFormsAreReadOrRefused) {
+  const auto utf16 = [](const std::string& text, bool little) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char c : text) bytes += little ? std::string{c, '\0'} : std::string{'\0', c};
+    return bytes;
+  };
+  const std::string text = "[info]\r\nnum=13\r\nurl=" + Server.BaseUrl() + "/files/setup.sh\r\nname=setup.sh\r\n";
+  std::string crOnly = text;
+  std::erase(crOnly, '\n');
+  Server.Serve("/files/setup.sh", Release);
+  for (const auto& [what, description] : std::vector<std::pair<std::string, std::string>>{
+           {"UTF-16LE", utf16(text, true)}, {"UTF-16BE", utf16(text, false)}, {"CR only", crOnly}}) {
+    SCOPED_TRACE(what);
+    fs::remove(AppDir / "started.marker");
+    Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+    Server.Serve("/dova/new.htm", description);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(StartedIn(AppDir));
+    EXPECT_EQ(IniNum(), "13");
+  }
+
+  for (const std::string& junk : {std::string("<html><body>Not here</body></html>"), utf16("<html>", true)}) {
+    Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+    Server.Serve("/dova/new.htm", junk);
+    EXPECT_EQ(Wait(Spawn({}, {}, {}, Root / "errors")), 1);
+    EXPECT_NE(Get(Root / "errors").find("no [info] section"), std::string::npos);
+    EXPECT_EQ(IniNum(), "12");
+  }
+}
+
+// What was asked for over https never comes over plain http.
+TEST_F(KobrelRun, HttpsIsNeverLoweredToHttp) {
+  const auto cert = Root / "cert.pem";
+  TTestHttpServer secure(cert);
+  Server.Serve("/files/setup.sh", Release);
+  Server.Serve("/dova/new.htm", "[info]\nnum=99\n");
+  const std::vector<std::string> args{"--base-url", secure.BaseUrl(), "--ca-file", cert.string()};
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+
+  // https to https is fine ...
+  secure.Redirect("/files/moved.sh", secure.BaseUrl() + "/files/setup.sh");
+  secure.Serve("/files/setup.sh", Release);
+  secure.Serve("/dova/new.htm", "[info]\nnum=13\nname=setup.sh\nurl=" + secure.BaseUrl() + "/files/moved.sh\n");
+  EXPECT_EQ(Wait(Spawn(args)), 0);
+  EXPECT_TRUE(StartedIn(AppDir));
+
+  // ... https to http is not, for the release ...
+  fs::remove(AppDir / "setup.sh");
+  secure.Redirect("/files/moved.sh", Server.BaseUrl() + "/files/setup.sh");
+  secure.Serve("/dova/new.htm", "[info]\nnum=14\nname=setup.sh\nurl=" + secure.BaseUrl() + "/files/moved.sh\n");
+  EXPECT_EQ(Wait(Spawn(args)), 1);
+  EXPECT_FALSE(fs::exists(AppDir / "setup.sh"));
+  EXPECT_EQ(IniNum(), "14");
+
+  // ... nor for the description.
+  secure.Redirect("/dova/new.htm", Server.BaseUrl() + "/dova/new.htm");
+  EXPECT_EQ(Wait(Spawn(args)), 1);
+  EXPECT_FALSE(fs::exists(AppDir / "new.htm"));
+  EXPECT_TRUE(Server.Requests().empty());
 }
 
 }  // namespace
