@@ -46,10 +46,10 @@ void PrintHelp(std::ostream& out) {
          "  --help          show this text\n"
          "\n"
          "Only one run at a time works in a program folder; another one that\n"
-         "starts meanwhile ends at once with status 0.\n"
+         "starts meanwhile ends at once.\n"
          "\n"
-         "Exit status: 0 when up to date or the new release was started, 1 when\n"
-         "something failed, 2 for a wrong command line.\n";
+         "Exit status: 0 when up to date, when the new release was started or when\n"
+         "another run was at work, 1 when something failed, 2 for a wrong command line.\n";
 }
 
 std::filesystem::path ExecutableFolder() {

@@ -307,8 +307,8 @@ TEST_F(KobrelRun, EndlessOrTricklingDownloadsEndByCapOrDeadline) {
   Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
   Server.Trickle("/dova/new.htm", "[info]\nnum=13\n" + std::string(4096, ';'), 2, 100ms);
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run({"--base-url", Server.BaseUrl(), "--deadline", "2"}), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, 3500ms);
+  EXPECT_EQ(Run({"--base-url", Server.BaseUrl(), "--deadline", "1"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 2500ms);
   EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini"}));
 }
 
