@@ -74,9 +74,10 @@ class TCustomDrive {
   TDevice* Device = nullptr;  // not owned
   std::string Name;
   std::uint8_t Flags = 0;
-  std::uint32_t BootSector = 0;
-  std::uint32_t StartSector = 0;
-  std::uint32_t SectorCount = 0;
+  // Device sectors: a volume may lie anywhere on a disk beyond 2 TiB.
+  std::uint64_t BootSector = 0;
+  std::uint64_t StartSector = 0;
+  std::uint64_t SectorCount = 0;
   std::unique_ptr<TCustomDirectory> RootDir;
   std::unique_ptr<TCustomDirectory> DeletedDir;
   std::unique_ptr<TCustomDirectory> LostDir;

@@ -21,7 +21,7 @@ namespace {
 // the first boot sector the search meets, and its volume starts that many
 // sectors earlier: the first FAT lies that far before where the copy would
 // put it.
-std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) {
+std::uint64_t VolumeStartOf(TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) {
   const ByteSpan boot(sector, 512);
   const std::uint16_t backupAt = Le16(boot, 50);
   const std::uint16_t reserved = Le16(boot, 14);
@@ -29,18 +29,18 @@ std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::
   if (!fat32 || backupAt == 0 || backupAt >= reserved || backupAt > sectorNo) return sectorNo;
   std::vector<std::uint8_t> fat(device.BytesPerSector ? device.BytesPerSector : 512);
   auto fatStartsAt = [&](std::uint64_t at) {
-    return at <= 0xFFFFFFFFu && device.ReadSectors(static_cast<std::uint32_t>(at), 1, false, fat.data()) &&
+    return device.ReadSectors(at, 1, false, fat.data()) &&
            IsFATStart(fat.data(), fat.size(), ftFAT32);
   };
-  const std::uint32_t original = sectorNo - backupAt;
-  if (fatStartsAt(std::uint64_t{original} + reserved) && !fatStartsAt(std::uint64_t{sectorNo} + reserved))
+  const std::uint64_t original = sectorNo - backupAt;
+  if (fatStartsAt(original + reserved) && !fatStartsAt(sectorNo + reserved))
     return original;
   return sectorNo;
 }
 
 }  // namespace
 
-void FindLostDrives(TDevice& device, std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
+void FindLostDrives(TDevice& device, std::uint64_t firstSector, std::uint64_t lastSector, TDriveList& drives,
                     TStatusDialog* dialog) {
   if (device.TotalSectors == 0) return;
   // Past the end of the device there is nothing to read.
@@ -66,19 +66,25 @@ void FindLostDrives(TDevice& device, std::uint32_t firstSector, std::uint32_t la
     dialog->Show();
   }
   std::uint32_t found = 0;
-  std::uint32_t current = firstSector;
+  std::uint64_t current = firstSector;
   analyser.Start(&device);
+  // Beyond 2 TiB the analyser counts from in front of the range (a FAT at
+  // its first sector has its boot sector there).
+  if (lastSector > 0xFFFFFFFFu && firstSector > 0) analyser.Base = firstSector - 1;
   bool ok;
   do {
     if (dialog && dialog->IsRefreshDue()) {
-      dialog->SetTexts(caption, Format("物理扇区 %u - %u", current, lastSector), "",
+      dialog->SetTexts(caption,
+                       Format("物理扇区 %llu - %llu", static_cast<unsigned long long>(current),
+                              static_cast<unsigned long long>(lastSector)),
+                       "",
                        Format("丢失的驱动器: %u", found), "");
       ProcessMessages();
     }
     ok = device.ReadSectors(current, 1, true, buffer.data());
     if (ok) {
       if (analyser.IsBootSector(buffer.data(), buffer.size())) {
-        const std::uint32_t start = VolumeStartOf(device, current, buffer.data());
+        const std::uint64_t start = VolumeStartOf(device, current, buffer.data());
         if (!drives.HasDriveAt(device, start) && !drives.IsBackupBootSector(device, current, buffer.data())) {
           drives.AddLostDrive(device, current, true, 0, start);
           ++found;
