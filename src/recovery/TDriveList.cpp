@@ -7,6 +7,7 @@
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
 #include "fs/TFATdrive.h"
+#include "recovery/GPTPartitions.h"
 
 namespace vantrel {
 namespace {
@@ -50,6 +51,10 @@ void TDriveList::ScanDevice(TDevice& device) {
   if (!device.ReadSectors(0, 1, device.Flags != 1, sector.data())) return;
   if (device.Partitioned & 1) {
     tablesSeen_.clear();
+    // A protective entry hands the disk to its GUID partition table; the
+    // other entries of a hybrid record only repeat part of it. Without an
+    // intact table the record's own entries are all there is.
+    if (HasProtectiveEntry(sector) && ReadGUIDPartitionTable(device)) return;
     ReadPartitionTable(device, 0, 0);
   } else {
     AddVolume(device, 0, 0, device.TotalSectors, 0, false);

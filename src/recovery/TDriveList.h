@@ -27,6 +27,9 @@ class TDriveList : public IRebuiltVolumeSink {
 
   void ScanDevice(TDevice& device);
   void ReadPartitionTable(TDevice& device, std::uint64_t tableSector, std::uint64_t extendedBase);
+  // Appends the FAT volumes of the device's GUID partition table, in entry
+  // order; false when neither its primary nor its backup table is intact.
+  bool ReadGUIDPartitionTable(TDevice& device);
   // Appends a drive found by the lost-drive search, named by its label + " (lost)".
   TFATdrive* AddLostDrive(TDevice& device, std::uint64_t bootSector, bool quiet, std::uint64_t sectorCount,
                           std::uint64_t startSector);
