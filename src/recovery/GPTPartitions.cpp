@@ -51,22 +51,22 @@ bool ReadTableAt(TDevice& device, std::uint64_t lba, TGPTHeader& header, std::ve
   const std::size_t sectorSize = device.BytesPerSector ? device.BytesPerSector : 512;
   std::vector<std::uint8_t> sector(std::max<std::size_t>(sectorSize, 512));
   if (!device.ReadSectors(lba, 1, false, sector.data())) {
-    DebugMessage(Format("GPT: %s 表头不可读: 扇区 %llu", which, Ull(lba)), 3);
+    DebugMessage(Format("GPT %s: 表头不可读: 扇区 %llu", which, Ull(lba)), 3);
     return false;
   }
   if (!ParseGPTHeader(std::span(sector).first(sectorSize), lba, device.TotalSectors, header)) {
-    DebugMessage(Format("GPT: %s 表头损坏: 扇区 %llu", which, Ull(lba)), 3);
+    DebugMessage(Format("GPT %s: 表头损坏: 扇区 %llu", which, Ull(lba)), 3);
     return false;
   }
   const std::uint64_t bytes = std::uint64_t{header.EntryCount} * header.EntrySize;
   const std::uint64_t sectors = (bytes + sectorSize - 1) / sectorSize;
   std::vector<std::uint8_t> array(static_cast<std::size_t>(sectors * sectorSize));
   if (!device.ReadSectors(header.EntriesLBA, static_cast<std::uint16_t>(sectors), false, array.data())) {
-    DebugMessage(Format("GPT: %s 分区项不可读: 扇区 %llu", which, Ull(header.EntriesLBA)), 3);
+    DebugMessage(Format("GPT %s: 分区项不可读: 扇区 %llu", which, Ull(header.EntriesLBA)), 3);
     return false;
   }
   if (Crc32(array.data(), static_cast<std::size_t>(bytes)) != header.EntriesCRC) {
-    DebugMessage(Format("GPT: %s 分区项 CRC32 错误: 扇区 %llu", which, Ull(header.EntriesLBA)), 3);
+    DebugMessage(Format("GPT %s: 分区项 CRC32 错误: 扇区 %llu", which, Ull(header.EntriesLBA)), 3);
     return false;
   }
   entries = ParseGPTEntries(std::span(array).first(static_cast<std::size_t>(bytes)), header);
@@ -167,17 +167,17 @@ bool ReadGPT(TDevice& device, std::vector<TGPTEntry>& entries) {
   entries.clear();
   if (device.TotalSectors < 3) return false;
   TGPTHeader primary;
-  if (ReadTableAt(device, 1, primary, entries, "主")) return true;
+  if (ReadTableAt(device, 1, primary, entries, "主表")) return true;
   // The backup lies in the disk's last sector; a disk that grew after it
   // was partitioned keeps it where the primary header says.
   const std::uint64_t last = device.TotalSectors - 1;
   TGPTHeader backup;
-  if (ReadTableAt(device, last, backup, entries, "备份")) {
+  if (ReadTableAt(device, last, backup, entries, "备份表")) {
     DebugMessage(Format("GPT: 使用备份表: 扇区 %llu", Ull(last)), 3);
     return true;
   }
   if (primary.AlternateLBA != 0 && primary.AlternateLBA != last && primary.AlternateLBA < last &&
-      ReadTableAt(device, primary.AlternateLBA, backup, entries, "备份")) {
+      ReadTableAt(device, primary.AlternateLBA, backup, entries, "备份表")) {
     DebugMessage(Format("GPT: 使用备份表: 扇区 %llu", Ull(primary.AlternateLBA)), 3);
     return true;
   }
