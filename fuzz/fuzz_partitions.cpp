@@ -1,4 +1,5 @@
-// Reads the input as a partitioned disk: master boot record and extended chains.
+// Reads the input as a partitioned disk: master boot record and extended
+// chains, or its GUID partition table.
 
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"

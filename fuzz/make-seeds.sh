@@ -51,6 +51,12 @@ truncate -s 8M "$tmp/disk.img"
 printf 'label: dos\nstart=2, size=60, type=6\nstart=100, size=120, type=5\nstart=102, size=50, type=c\nstart=160, size=50, type=b\nstart=300, size=40, type=7\n' |
   sfdisk -q "$tmp/disk.img" 2>/dev/null
 head -c 131072 "$tmp/disk.img" >"$out/partitions/mbr"
+# A GUID partition table on a small disk, whole, so that its backup stays in
+# the last sector.
+truncate -s 64K "$tmp/gpt.img"
+printf 'label: gpt\nfirst-lba: 34\nstart=40, size=20, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, name="Data"\nstart=60, size=20, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n' |
+  sfdisk -q "$tmp/gpt.img" 2>/dev/null
+cp "$tmp/gpt.img" "$out/partitions/gpt"
 
 python3 - "$out/filetype" <<'PY'
 import io, sys, tarfile, zipfile, struct, zlib

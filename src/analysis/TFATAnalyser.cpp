@@ -32,6 +32,7 @@ bool IsPowerOfTwo(std::uint64_t value) { return value != 0 && (value & (value - 
 
 void TFATAnalyser::Start(TDevice* device) {
   SkipUntil = 0;
+  Base = 0;
   Device = device;
   const std::size_t sectorSize = device && device->BytesPerSector ? device->BytesPerSector : 512;
   SavedFATSector.assign(std::max(sectorSize, kComparedBytes), 0);
@@ -68,10 +69,20 @@ bool TFATAnalyser::IsBootSector(const std::uint8_t* sector, std::size_t size) co
   return vantrel::IsBootSector(sector, size);
 }
 
-bool TFATAnalyser::AnalyseSector(TDevice* device, std::uint32_t sectorNo, std::uint32_t sectorSize,
+bool TFATAnalyser::AnalyseSector(TDevice* device, std::uint64_t sectorNo, std::uint32_t sectorSize,
                                  const std::uint8_t* sector) {
   if (!sector || sectorSize == 0) return false;
   if (device) Device = device;
+  if (sectorNo < Base) return false;
+  if (sectorNo - Base > kMaxU32) {
+    Reset();
+    SkipUntil = 0;
+    Base = sectorNo - 1;  // 0 stands for "none"
+  }
+  return AnalyseFromBase(static_cast<std::uint32_t>(sectorNo - Base), sectorSize, sector);
+}
+
+bool TFATAnalyser::AnalyseFromBase(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector) {
   if (sectorNo < SkipUntil) return false;
 
   if (!DataFound) {
@@ -175,8 +186,10 @@ void TFATAnalyser::NoteDotEntry(std::uint32_t sectorNo, std::uint32_t dotCluster
     FATSize = FATEnd - FATStart + 1;
     ClusterCount = EstimateClusterCount(FATType, FATSize, sectorSize);
   }
-  DebugMessage(Format("FAT开始扇区: %u, 结束扇区: %u", FATStart, FATEnd), 3);
-  DebugMessage(Format("数据开始扇区: %u", DataStart), 3);
+  DebugMessage(Format("FAT开始扇区: %llu, 结束扇区: %llu", static_cast<unsigned long long>(Base + FATStart),
+                      static_cast<unsigned long long>(Base + FATEnd)),
+               3);
+  DebugMessage(Format("数据开始扇区: %llu", static_cast<unsigned long long>(Base + DataStart)), 3);
 }
 
 bool TFATAnalyser::RootStillPlausible(std::uint32_t sectorSize) {
@@ -225,7 +238,7 @@ bool TFATAnalyser::Complete(std::uint32_t sectorSize) {
     return false;
   }
   DebugMessage(Format("根群: %u\r", RootCluster), 3);
-  const bool added = !Sink || Sink->AddRebuiltVolume(Device, FATStart - 1, bootRecord.data());
+  const bool added = !Sink || Sink->AddRebuiltVolume64(Device, Base + FATStart - 1, bootRecord.data());
   // The rest of this volume is its own data: no other volume starts inside
   // it, and looking for FATs in every one of its sectors would cost most of
   // a whole-disk scan.

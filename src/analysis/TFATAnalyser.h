@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/AnalyserBlocks.h"
+#include "fs/FATBlocks.h"
 
 namespace vantrel {
 
@@ -25,6 +25,11 @@ class IRebuiltVolumeSink {
   virtual ~IRebuiltVolumeSink() = default;
   // False when the volume was not taken (it is one already listed).
   virtual bool AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) = 0;
+  // The same for a start anywhere on a disk; a sink that knows only starts
+  // below 2 TiB does not take a volume beyond.
+  virtual bool AddRebuiltVolume64(TDevice* device, std::uint64_t startSector, const std::uint8_t* bootRecord) {
+    return startSector <= 0xFFFFFFFFu && AddRebuiltVolume(device, static_cast<std::uint32_t>(startSector), bootRecord);
+  }
 };
 
 class TFATAnalyser {
@@ -57,14 +62,21 @@ class TFATAnalyser {
 
   IRebuiltVolumeSink* Sink = nullptr;  // not owned; kept by Reset
 
+  // The sector numbers above count from this device sector, so that they
+  // fit 32 bits on a disk beyond 2 TiB as well: 0 unless the scan set it
+  // (before its first sector). A scan that runs 2^32 sectors past it starts
+  // afresh from there.
+  std::uint64_t Base = 0;
+
   void Start(TDevice* device);
   void Reset();
   void Finish();
   bool IsBootSector(const std::uint8_t* sector, std::size_t size) const;
   // Feeds one sector; true when it completed a volume that went to the sink.
-  bool AnalyseSector(TDevice* device, std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
+  bool AnalyseSector(TDevice* device, std::uint64_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
 
  private:
+  bool AnalyseFromBase(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
   void NoteFATStart(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
   void NoteDotEntry(std::uint32_t sectorNo, std::uint32_t dotCluster, std::uint32_t sectorSize);
   bool RootStillPlausible(std::uint32_t sectorSize);

@@ -9,10 +9,10 @@
 #include <iostream>
 #include <vector>
 
+#include "app/TOptions.h"
+#include "app/TSettingsFile.h"
 #include "cli/Json.h"
 #include "common/CodePage.h"
-#include "common/TOptions.h"
-#include "common/TSettingsFile.h"
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
@@ -233,7 +233,8 @@ void CliApp::CmdDevices(const std::vector<std::string>& words) {
     const TDevice& d = *list.Items(i);
     // The path goes out apart: an image's path can be longer than any line buffer.
     char line[64];
-    std::snprintf(line, sizeof line, " %-10s %-14u %-13u ", KindText(d), d.TotalSectors,
+    std::snprintf(line, sizeof line, " %-10s %-14llu %-13u ", KindText(d),
+                  static_cast<unsigned long long>(d.TotalSectors),
                   static_cast<unsigned>(d.BytesPerSector));
     std::cout << Pad(std::to_string(i + 1), 4) << Pad(d.Name, 38) << line << DevicePath(d) << "\n";
   }
@@ -245,7 +246,6 @@ void CliApp::CmdRead(const std::vector<std::string>& words) {
   TDevice& device = DeviceArg(args.Positional()[0]);
   const unsigned long long first = ParseNumber(args.Positional()[1], "FIRST");
   const unsigned long long count = ParseNumber(args.Positional()[2], "COUNT");
-  if (first > 0xFFFFFFFFull) throw UsageError("FIRST is beyond a 32-bit sector address");
   if (count == 0) return;
   // Compared without adding: a huge COUNT would wrap the sum around.
   if (count > device.TotalSectors || first > device.TotalSectors - count)
@@ -258,7 +258,7 @@ void CliApp::CmdRead(const std::vector<std::string>& words) {
   while (done < count) {
     const auto n = static_cast<std::uint16_t>(std::min<unsigned long long>(count - done, 128));
     buffer.resize(n * sectorSize);
-    const auto sector = static_cast<std::uint32_t>(first + done);
+    const std::uint64_t sector = first + done;
     if (!device.ReadSectors(sector, n, true, buffer.data()))
       throw CliError(1, "cannot read sectors " + std::to_string(sector) + ".." + std::to_string(sector + n - 1));
     const std::uint64_t base = (first + done) * sectorSize;

@@ -7,17 +7,17 @@
 #include <functional>
 #include <iostream>
 
-#include "analysis/FATEntries.h"
 #include "cli/CliApp.h"
 #include "cli/CliViews.h"
 #include "cli/Json.h"
 #include "common/HexDump.h"
-#include "common/RangeDialogs.h"
 #include "common/Routines.h"
+#include "fs/FATEntries.h"
 #include "fs/FileData.h"
-#include "fs/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "recovery/Saving.h"
 
 namespace vantrel::cli {
 
@@ -157,7 +157,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
     const int deviceIndex = devices.IndexOf(drive->Device);
     const std::string deviceName = deviceIndex >= 0 ? devices.GetDeviceName(deviceIndex, false) : "";
     const std::string name = (drive->Name.empty() ? std::string("NONAME") : drive->Name) + "   on " + deviceName;
-    const std::uint32_t sectors = drive->SectorCount ? drive->SectorCount : drive->TotalSectors;
+    const std::uint64_t sectors = drive->SectorCount ? drive->SectorCount : drive->TotalSectors;
     const char* type = drive->GeometryValid ? FATTypeName(drive->FATType) : "none";
     if (json_) {
       JsonObject o;
@@ -177,7 +177,8 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
       items.push_back(o);
     } else {
       char line[128];
-      std::snprintf(line, sizeof line, "%-12u %-12u %-6s %s\n", drive->StartSector, sectors, type,
+      std::snprintf(line, sizeof line, "%-12llu %-12llu %-6s %s\n", static_cast<unsigned long long>(drive->StartSector),
+                    static_cast<unsigned long long>(sectors), type,
                     FlagsText(drive->Flags).c_str());
       std::cout << Pad(std::to_string(i + 1), 4) << Pad(name, 44) << line;
     }

@@ -53,6 +53,11 @@ JsonObject& JsonObject::Add(const std::string& key, std::int64_t value) {
   return *this;
 }
 
+JsonObject& JsonObject::Add(const std::string& key, std::uint64_t value) {
+  fields_.emplace_back(key, std::to_string(value));
+  return *this;
+}
+
 JsonObject& JsonObject::Add(const std::string& key, bool value) {
   fields_.emplace_back(key, value ? "true" : "false");
   return *this;

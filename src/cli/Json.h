@@ -14,6 +14,8 @@ class JsonObject {
   JsonObject& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
   JsonObject& Add(const std::string& key, std::int64_t value);
   JsonObject& Add(const std::string& key, std::uint32_t value) { return Add(key, static_cast<std::int64_t>(value)); }
+  // Sector numbers of disks beyond 2 TiB.
+  JsonObject& Add(const std::string& key, std::uint64_t value);
   JsonObject& Add(const std::string& key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
   JsonObject& Add(const std::string& key, bool value);
   std::string Text() const;

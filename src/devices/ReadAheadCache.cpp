@@ -13,8 +13,8 @@ namespace {
 struct CacheEntry {
   const TDevice* owner = nullptr;
   std::uint8_t age = 0;
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
   std::vector<std::uint8_t> data;
 };
 
@@ -24,8 +24,8 @@ struct CacheEntry {
 // sector, so misses in this range read directly.
 struct FailedFill {
   const TDevice* owner = nullptr;
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
 };
 
 struct Cache {
@@ -46,7 +46,7 @@ void Empty(CacheEntry& e) {
 
 // Serves what an entry holds of the request; true when nothing is left.
 // Every entry that does not serve loses one age, the one that serves gains one.
-bool Lookup(const TDevice& device, std::uint32_t& first, std::uint16_t& count, std::uint8_t*& buffer) {
+bool Lookup(const TDevice& device, std::uint64_t& first, std::uint16_t& count, std::uint8_t*& buffer) {
   bool matched = false;
   bool complete = false;
   const std::size_t sectorSize = device.BytesPerSector;
@@ -55,7 +55,7 @@ bool Lookup(const TDevice& device, std::uint32_t& first, std::uint16_t& count, s
       matched = true;
       if (e.age < 15) ++e.age;
       std::uint32_t n = count;
-      if (first + static_cast<std::uint64_t>(count) - 1 > e.last) n = e.last - first + 1;
+      if (first + count - 1 > e.last) n = static_cast<std::uint32_t>(e.last - first + 1);
       std::memcpy(buffer, e.data.data() + static_cast<std::size_t>(first - e.first) * sectorSize,
                   n * sectorSize);
       if (n < count) {
@@ -77,7 +77,7 @@ bool Lookup(const TDevice& device, std::uint32_t& first, std::uint16_t& count, s
 void SetReadAheadCacheSwitch(bool on) { TheCache().on = on; }
 bool ReadAheadCacheSwitch() { return TheCache().on; }
 
-bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count, bool prompt,
+bool CachedRead(TDevice& device, std::uint64_t firstSector, std::uint16_t count, bool prompt,
                 std::uint8_t* buffer) {
   if (Lookup(device, firstSector, count, buffer)) return true;
   FailedFill& failed = TheCache().failed;
@@ -92,8 +92,7 @@ bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count,
 
   const std::uint32_t sectorSize = device.BytesPerSector ? device.BytesPerSector : 512;
   std::uint32_t n = std::min(device.ReadAhead, kCacheEntryBytes / sectorSize);
-  if (static_cast<std::uint64_t>(firstSector) + n > device.TotalSectors)
-    n = device.TotalSectors - firstSector;
+  if (firstSector + n > device.TotalSectors) n = static_cast<std::uint32_t>(device.TotalSectors - firstSector);
   if (victim->data.empty()) victim->data.resize(kCacheEntryBytes);
   // The fill reads ahead on its own account: a sector of it that fails was
   // not asked for, so it asks nobody. The request itself is read directly

@@ -17,7 +17,7 @@ void SetReadAheadCacheSwitch(bool on);
 bool ReadAheadCacheSwitch();
 
 // Serves a device read through the cache; the device has checked that it may.
-bool CachedRead(TDevice& device, std::uint32_t firstSector, std::uint16_t count, bool prompt,
+bool CachedRead(TDevice& device, std::uint64_t firstSector, std::uint16_t count, bool prompt,
                 std::uint8_t* buffer);
 
 // Empties every entry that holds sectors of the device (it is being destroyed).
@@ -26,8 +26,8 @@ void ForgetCachedDevice(const TDevice* device);
 struct TCacheEntryState {
   const TDevice* Owner;
   std::uint8_t Age;
-  std::uint32_t First;
-  std::uint32_t Last;
+  std::uint64_t First;
+  std::uint64_t Last;
 };
 TCacheEntryState CacheEntryState(int index);
 // Empties the whole table.

@@ -5,22 +5,22 @@
 
 #include "common/Clock.h"
 #include "common/DebugLog.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatform.h"
 #include "diskio/SectorAccess.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 
 TDevice::~TDevice() { ForgetCachedDevice(this); }
 
-bool TDevice::ReadSectorsDirect(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
+bool TDevice::ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
   if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, prompt, buffer);
   return ReadLogicalSectors(Number, firstSector, count, buffer);
 }
 
-bool TDevice::ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
+bool TDevice::ReadSectors(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
   if (count == 0) return true;
   if (ReadAheadPending && ReadAheadCacheSwitch() && CacheEnabled) {
     MeasureReadAhead();
@@ -44,7 +44,7 @@ void TDevice::MeasureReadAhead() {
   // instead of failing past the end.
   const std::uint32_t start = GetTickCount();
   std::uint32_t reads = 0;
-  std::uint32_t sectorNo = 0;
+  std::uint64_t sectorNo = 0;
   const std::uint32_t sectorSize = BytesPerSector ? BytesPerSector : 512;
   while (GetTickCount() - start < 100) {
     if (!ReadSectors(sectorNo, 1, false, sector.data())) return;
@@ -131,7 +131,7 @@ std::string TDeviceList::GetDeviceName(int index, bool withSize) const {
   }
   if (withSize) {
     // Sizes count 512-byte sectors here, whatever the device's sector size.
-    const double mb = d->TotalSectors / 2048.0;
+    const double mb = static_cast<double>(d->TotalSectors) / 2048.0;
     if (mb >= 1000)
       name += "   (" + Format("%.2f GB)", mb / 1024);
     else

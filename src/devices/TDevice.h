@@ -12,7 +12,6 @@
 namespace vantrel {
 
 class TStatusDialog;
-class TDriveList;
 
 enum TDeviceKind : std::uint8_t { dkBIOS = 0, dkWindows = 1 };
 
@@ -28,7 +27,7 @@ class TDevice {
   TDeviceKind Kind = dkBIOS;
   std::uint8_t MediaType = 0;  // 0 unknown, 1 floppy, 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk
   std::uint16_t Flags = 0;     // bit 0: removable medium
-  std::uint32_t TotalSectors = 0;
+  std::uint64_t TotalSectors = 0;
   std::uint16_t BytesPerSector = 512;
   std::uint16_t Partitioned = 0;
   std::uint8_t Number = 0;
@@ -38,15 +37,11 @@ class TDevice {
   bool ReadAheadPending = false;
 
   // Reads count sectors into buffer (count × BytesPerSector bytes).
-  bool ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer);
+  bool ReadSectors(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer);
   // The read without the cache.
-  bool ReadSectorsDirect(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer);
+  bool ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer);
   void SetCacheEnabled(bool value) { CacheEnabled = value; }
   void MeasureReadAhead();
-
-  // Scans sectors first..last for lost volumes and appends them to drives.
-  void FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
-                      TStatusDialog* dialog);
 };
 
 class TDeviceList {

@@ -221,7 +221,7 @@ bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g)
   }
   if (ok) {
     const std::uint64_t sectors = bytes / 512;
-    g.TotalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu));
+    g.TotalSectors = sectors;
     FillChs(g, sectors);
     if (S_ISBLK(st.st_mode)) {
       struct hd_geometry chs {};

@@ -11,6 +11,14 @@ namespace {
 
 constexpr std::size_t kStagingSize = 65536;
 
+// The furthest byte a read may reach: file offsets are signed 64-bit. A
+// sector number from a disk can be anything; one whose byte offset would
+// wrap around must fail, not read the start of the device.
+bool FitsByteOffset(std::uint64_t firstSector, std::uint64_t bytes, std::uint64_t sectorSize) {
+  constexpr std::uint64_t kMaxOffset = 0x7FFFFFFFFFFFFFFFull;
+  return firstSector <= kMaxOffset / sectorSize && bytes <= kMaxOffset - firstSector * sectorSize;
+}
+
 // One cached read handle per kind: reading the same drive again reuses it,
 // reading another drive of that kind closes it first.
 struct ReadHandle {
@@ -57,7 +65,7 @@ int GetReadHandle(ReadHandle& h, std::uint8_t drive, DeviceNameOf nameOf, bool& 
   return h.handle;
 }
 
-std::string PromptText(int error, std::uint8_t drive, std::uint32_t first, std::uint16_t count) {
+std::string PromptText(int error, std::uint8_t drive, std::uint64_t first, std::uint16_t count) {
   return "error no." + std::to_string(error) + "\r\n" + "drv:" + std::to_string(drive) +
          " LBA:" + std::to_string(first) + " blocks:" + std::to_string(count) + "\r\n\r\n" +
          "Abort, Retry or Ignore?";
@@ -90,7 +98,7 @@ void CloseSectorHandles() {
   CloseHandle(m.logical);
 }
 
-bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                          bool prompt, void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
@@ -98,8 +106,9 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uin
   const int handle = GetReadHandle(m.physical, drive, &IDiskPlatform::PhysicalDeviceName, opened);
   if (handle < 0) return false;
 
-  std::uint64_t position = static_cast<std::uint64_t>(firstSector) * kPhysicalSectorSize;
   std::size_t remaining = static_cast<std::size_t>(count) * kPhysicalSectorSize;
+  if (!FitsByteOffset(firstSector, remaining, kPhysicalSectorSize)) return false;
+  std::uint64_t position = firstSector * kPhysicalSectorSize;
   auto* out = static_cast<std::uint8_t*>(buffer);
   while (remaining > 0) {
     const std::size_t chunk = std::min(remaining, kStagingSize);
@@ -129,7 +138,7 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uin
   return true;
 }
 
-bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                         void* buffer) {
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
@@ -144,8 +153,9 @@ bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint
     }
   }
   const std::size_t sectorSize = m.logicalGeometry.BytesPerSector;
-  std::uint64_t position = static_cast<std::uint64_t>(firstSector) * sectorSize;
   std::size_t remaining = static_cast<std::size_t>(count) * sectorSize;
+  if (!FitsByteOffset(firstSector, remaining, sectorSize)) return false;
+  std::uint64_t position = firstSector * sectorSize;
   auto* out = static_cast<std::uint8_t*>(buffer);
   const std::size_t maxChunk = std::min<std::size_t>(128 * sectorSize, kStagingSize);
   while (remaining > 0) {

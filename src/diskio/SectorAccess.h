@@ -15,9 +15,8 @@ struct TDiskGeometry {
   std::uint32_t Cylinders = 0;
   std::uint32_t SectorsPerTrack = 0;
   std::uint32_t BytesPerSector = 0;
-  // Exact size in 512-byte sectors (the last partial cylinder included),
-  // limited to what a 32-bit sector address reaches.
-  std::uint32_t TotalSectors = 0;
+  // Exact size in 512-byte sectors (the last partial cylinder included).
+  std::uint64_t TotalSectors = 0;
   // Sector 0 holds a FAT boot sector: a volume without a partition table.
   bool Unpartitioned = false;
 };
@@ -38,10 +37,10 @@ class IErrorPrompt {
 void SetErrorPrompt(IErrorPrompt* prompt);
 
 // True when all count sectors are in buffer (ignored sectors count as read).
-bool ReadPhysicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                          bool prompt, void* buffer);
 // Logical drives never prompt.
-bool ReadLogicalSectors(std::uint8_t drive, std::uint32_t firstSector, std::uint16_t count,
+bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                         void* buffer);
 bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
 bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);

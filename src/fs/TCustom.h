@@ -14,7 +14,6 @@ namespace vantrel {
 class TCustomDirectory;
 class TCustomDrive;
 class TDevice;
-class TStatusDialog;
 
 enum TItemStatus : std::uint8_t { isNormal = 0, isDeleted = 1, isLost = 2 };
 enum TCondition : std::uint8_t { ccNone = 0, ccGood = 1, ccBad = 2 };
@@ -47,8 +46,6 @@ class TCustomFile : public TFSObject {
   bool IsDirectory() const override { return false; }
   std::uint32_t Size = 0;
   virtual void AssignTo(TCustomFile& target) const;
-  // Writes the file into the target folder under its display name.
-  virtual void SaveTo(const std::string& targetFolder, std::uint8_t fatChoice, TStatusDialog* dialog) = 0;
 };
 
 class TCustomDirectory : public TFSObject {
@@ -77,9 +74,10 @@ class TCustomDrive {
   TDevice* Device = nullptr;  // not owned
   std::string Name;
   std::uint8_t Flags = 0;
-  std::uint32_t BootSector = 0;
-  std::uint32_t StartSector = 0;
-  std::uint32_t SectorCount = 0;
+  // Device sectors: a volume may lie anywhere on a disk beyond 2 TiB.
+  std::uint64_t BootSector = 0;
+  std::uint64_t StartSector = 0;
+  std::uint64_t SectorCount = 0;
   std::unique_ptr<TCustomDirectory> RootDir;
   std::unique_ptr<TCustomDirectory> DeletedDir;
   std::unique_ptr<TCustomDirectory> LostDir;

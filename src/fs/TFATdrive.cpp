@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "analysis/TFATAnalyser.h"
 #include "common/Bytes.h"
 #include "common/CodePage.h"
 #include "common/DebugLog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
 #include "fs/TFATDirectory.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -33,7 +32,7 @@ constexpr std::uint32_t kMaxFAT32Clusters = 0x0FFFFFF5;
 
 }  // namespace
 
-TFATdrive::TFATdrive() : Analyser(std::make_unique<TFATAnalyser>()) {}
+TFATdrive::TFATdrive() = default;
 TFATdrive::~TFATdrive() = default;
 
 TFATDirectory* TFATdrive::Root() const { return static_cast<TFATDirectory*>(RootDir.get()); }
@@ -44,13 +43,16 @@ TFATDirectory* TFATdrive::Search() const { return static_cast<TFATDirectory*>(Se
 bool TFATdrive::ReadSectors(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
   if (!Device) return false;
   const std::uint64_t scale = deviceSectorsPerSector_;
-  std::uint64_t device = StartSector + static_cast<std::uint64_t>(firstSector) * scale;
+  // A start read from a disk can be anything: past the last sector
+  // number there is nothing to read.
+  const std::uint64_t offset = static_cast<std::uint64_t>(firstSector) * scale;
+  if (StartSector > ~std::uint64_t{0} - offset - 0x10000 * scale) return false;
+  std::uint64_t device = StartSector + offset;
   std::uint64_t remaining = count * scale;
   auto* out = static_cast<std::uint8_t*>(buffer);
   while (remaining > 0) {
-    if (device > 0xFFFFFFFFull) return false;  // beyond a 32-bit sector address
     const auto n = static_cast<std::uint16_t>(std::min<std::uint64_t>(remaining, 0x8000));
-    if (!Device->ReadSectors(static_cast<std::uint32_t>(device), n, prompt, out)) return false;
+    if (!Device->ReadSectors(device, n, prompt, out)) return false;
     out += static_cast<std::size_t>(n) * Device->BytesPerSector;
     device += n;
     remaining -= n;

@@ -67,9 +67,8 @@ inline constexpr int RangeTrackBarMax = 50;
 class TSectorDialog {
  public:
   // Fields set by the caller before Execute.
-  std::uint32_t MaxSector = 0;  // number of sectors of the device
-  // First and last sector of the range (in and out). Wider than 32 bits so
-  // that every sector of a disk above 1 TiB can be typed; the values are what
+  std::uint64_t MaxSector = 0;  // number of sectors of the device
+  // First and last sector of the range (in and out); the values are what
   // the user typed, not clamped to the device.
   std::int64_t RangeStart = 0;
   std::int64_t RangeEnd = 0;
@@ -87,7 +86,7 @@ class TSectorDialog {
 
   // The drive dialog's defaults for a device: the first 100000 sectors, or the
   // whole device when it is smaller.
-  void SetDefaults(std::uint32_t sectorCount, std::uint16_t bytesPerSector);
+  void SetDefaults(std::uint64_t sectorCount, std::uint16_t bytesPerSector);
 
   void FormActivate();
   // The user moved a track bar to position (clamped to 0..50).

@@ -7,11 +7,11 @@
 #include "analysis/TFATAnalyser.h"
 #include "common/Bytes.h"
 #include "common/DebugLog.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "fs/TFATdrive.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
+#include "recovery/TDriveList.h"
 
 namespace vantrel {
 namespace {
@@ -21,7 +21,7 @@ namespace {
 // the first boot sector the search meets, and its volume starts that many
 // sectors earlier: the first FAT lies that far before where the copy would
 // put it.
-std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) {
+std::uint64_t VolumeStartOf(TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) {
   const ByteSpan boot(sector, 512);
   const std::uint16_t backupAt = Le16(boot, 50);
   const std::uint16_t reserved = Le16(boot, 14);
@@ -29,33 +29,33 @@ std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::
   if (!fat32 || backupAt == 0 || backupAt >= reserved || backupAt > sectorNo) return sectorNo;
   std::vector<std::uint8_t> fat(device.BytesPerSector ? device.BytesPerSector : 512);
   auto fatStartsAt = [&](std::uint64_t at) {
-    return at <= 0xFFFFFFFFu && device.ReadSectors(static_cast<std::uint32_t>(at), 1, false, fat.data()) &&
+    return device.ReadSectors(at, 1, false, fat.data()) &&
            IsFATStart(fat.data(), fat.size(), ftFAT32);
   };
-  const std::uint32_t original = sectorNo - backupAt;
-  if (fatStartsAt(std::uint64_t{original} + reserved) && !fatStartsAt(std::uint64_t{sectorNo} + reserved))
+  const std::uint64_t original = sectorNo - backupAt;
+  if (fatStartsAt(original + reserved) && !fatStartsAt(sectorNo + reserved))
     return original;
   return sectorNo;
 }
 
 }  // namespace
 
-void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
-                             TStatusDialog* dialog) {
-  if (TotalSectors == 0) return;
+void FindLostDrives(TDevice& device, std::uint64_t firstSector, std::uint64_t lastSector, TDriveList& drives,
+                    TStatusDialog* dialog) {
+  if (device.TotalSectors == 0) return;
   // Past the end of the device there is nothing to read.
-  if (lastSector >= TotalSectors) lastSector = TotalSectors - 1;
-  if (firstSector >= TotalSectors) firstSector = TotalSectors - 1;
+  if (lastSector >= device.TotalSectors) lastSector = device.TotalSectors - 1;
+  if (firstSector >= device.TotalSectors) firstSector = device.TotalSectors - 1;
 
-  std::vector<std::uint8_t> buffer(BytesPerSector ? BytesPerSector : 512);
+  std::vector<std::uint8_t> buffer(device.BytesPerSector ? device.BytesPerSector : 512);
   TFATAnalyser analyser;
   analyser.Sink = &drives;
   // The cache goes off again on every way out, an exception's included.
   struct CacheGuard {
-    TDevice& device;
-    explicit CacheGuard(TDevice& d) : device(d) { device.SetCacheEnabled(true); }
-    ~CacheGuard() { device.SetCacheEnabled(false); }
-  } guard(*this);
+    TDevice& cached;
+    explicit CacheGuard(TDevice& d) : cached(d) { cached.SetCacheEnabled(true); }
+    ~CacheGuard() { cached.SetCacheEnabled(false); }
+  } guard(device);
 
   const std::string caption = "查找逻辑驱动器 - 请稍后...";
   if (dialog) {
@@ -66,25 +66,31 @@ void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector
     dialog->Show();
   }
   std::uint32_t found = 0;
-  std::uint32_t current = firstSector;
-  analyser.Start(this);
+  std::uint64_t current = firstSector;
+  analyser.Start(&device);
+  // Beyond 2 TiB the analyser counts from in front of the range (a FAT at
+  // its first sector has its boot sector there).
+  if (lastSector > 0xFFFFFFFFu && firstSector > 0) analyser.Base = firstSector - 1;
   bool ok;
   do {
     if (dialog && dialog->IsRefreshDue()) {
-      dialog->SetTexts(caption, Format("物理扇区 %u - %u", current, lastSector), "",
+      dialog->SetTexts(caption,
+                       Format("物理扇区 %llu - %llu", static_cast<unsigned long long>(current),
+                              static_cast<unsigned long long>(lastSector)),
+                       "",
                        Format("丢失的驱动器: %u", found), "");
       ProcessMessages();
     }
-    ok = ReadSectors(current, 1, true, buffer.data());
+    ok = device.ReadSectors(current, 1, true, buffer.data());
     if (ok) {
       if (analyser.IsBootSector(buffer.data(), buffer.size())) {
-        const std::uint32_t start = VolumeStartOf(*this, current, buffer.data());
-        if (!drives.HasDriveAt(*this, start) && !drives.IsBackupBootSector(*this, current, buffer.data())) {
-          drives.AddLostDrive(*this, current, true, 0, start);
+        const std::uint64_t start = VolumeStartOf(device, current, buffer.data());
+        if (!drives.HasDriveAt(device, start) && !drives.IsBackupBootSector(device, current, buffer.data())) {
+          drives.AddLostDrive(device, current, true, 0, start);
           ++found;
         }
       }
-      if (analyser.AnalyseSector(this, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
+      if (analyser.AnalyseSector(&device, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
       ++current;
     }
     if (dialog) {

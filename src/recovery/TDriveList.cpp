@@ -1,4 +1,4 @@
-#include "devices/TDriveList.h"
+#include "recovery/TDriveList.h"
 
 #include <algorithm>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
 #include "fs/TFATdrive.h"
+#include "recovery/GPTPartitions.h"
 
 namespace vantrel {
 namespace {
@@ -28,8 +29,8 @@ TCustomDrive* TDriveList::Add(std::unique_ptr<TCustomDrive> drive) {
   return items_.back().get();
 }
 
-TFATdrive* TDriveList::AddVolume(TDevice& device, std::uint32_t bootSector, std::uint32_t startSector,
-                                 std::uint32_t sectorCount, std::uint8_t flags, bool quiet) {
+TFATdrive* TDriveList::AddVolume(TDevice& device, std::uint64_t bootSector, std::uint64_t startSector,
+                                 std::uint64_t sectorCount, std::uint8_t flags, bool quiet) {
   auto drive = std::make_unique<TFATdrive>();
   TFATdrive* d = drive.get();
   Add(std::move(drive));
@@ -50,16 +51,20 @@ void TDriveList::ScanDevice(TDevice& device) {
   if (!device.ReadSectors(0, 1, device.Flags != 1, sector.data())) return;
   if (device.Partitioned & 1) {
     tablesSeen_.clear();
+    // A protective entry hands the disk to its GUID partition table; the
+    // other entries of a hybrid record only repeat part of it. Without an
+    // intact table the record's own entries are all there is.
+    if (HasProtectiveEntry(sector) && ReadGUIDPartitionTable(device)) return;
     ReadPartitionTable(device, 0, 0);
   } else {
     AddVolume(device, 0, 0, device.TotalSectors, 0, false);
   }
 }
 
-void TDriveList::ReadPartitionTable(TDevice& device, std::uint32_t tableSector, std::uint32_t extendedBase) {
+void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, std::uint64_t extendedBase) {
   // A table that points back at one already read would loop forever.
   if (!tablesSeen_.insert(tableSector).second) {
-    DebugMessage(Format("分区表循环: 扇区 %u", tableSector), 3);
+    DebugMessage(Format("分区表循环: 扇区 %llu", static_cast<unsigned long long>(tableSector)), 3);
     return;
   }
   if (tablesSeen_.size() > kMaxPartitionTables) return;
@@ -79,9 +84,8 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint32_t tableSector, 
   // FAT entries count from the table that holds them.
   for (const Entry& e : entries) {
     if (!IsFATPartitionType(e.type)) continue;
-    const std::uint64_t start = static_cast<std::uint64_t>(tableSector) + e.start;
-    if (start > 0xFFFFFFFFull) continue;
-    AddVolume(device, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(start), e.count, 0, false);
+    const std::uint64_t start = tableSector + e.start;
+    AddVolume(device, start, start, e.count, 0, false);
   }
   // Extended entries count from the first extended partition of the disk.
   for (const Entry& e : entries) {
@@ -89,13 +93,12 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint32_t tableSector, 
     if (extendedBase == 0) {
       ReadPartitionTable(device, e.start, e.start);
     } else {
-      const std::uint64_t next = static_cast<std::uint64_t>(extendedBase) + e.start;
-      if (next <= 0xFFFFFFFFull) ReadPartitionTable(device, static_cast<std::uint32_t>(next), extendedBase);
+      ReadPartitionTable(device, extendedBase + e.start, extendedBase);
     }
   }
 }
 
-bool TDriveList::AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) {
+bool TDriveList::AddRebuiltVolume64(TDevice* device, std::uint64_t startSector, const std::uint8_t* bootRecord) {
   auto drive = std::make_unique<TFATdrive>();
   drive->Device = device;
   drive->Flags = dfLost | dfRebuilt;
@@ -105,29 +108,30 @@ bool TDriveList::AddRebuiltVolume(TDevice* device, std::uint32_t startSector, co
   // A volume whose boot sector is still there is found by its evidence as
   // well, and a second search finds the volumes the first one rebuilt: its
   // data area is where a listed drive already has it.
-  const std::uint64_t dataStart = static_cast<std::uint64_t>(startSector) + drive->FirstDataSector;
+  const std::uint64_t dataStart = startSector + drive->FirstDataSector;
   for (const auto& d : items_) {
     const auto* listed = dynamic_cast<const TFATdrive*>(d.get());
     if (listed && listed->Device == device && listed->GeometryValid &&
-        static_cast<std::uint64_t>(listed->StartSector) + listed->FirstDataSector == dataStart &&
+        listed->StartSector + listed->FirstDataSector == dataStart &&
         listed->SectorsPerCluster == drive->SectorsPerCluster)
       return false;
   }
   drive->SectorCount = drive->TotalSectors;
   drive->Name += "驱动器 (不包含启动扇区)";
   drive->CreateTopFolders();
-  DebugMessage(Format("重建驱动器: 扇区 %u, %s", startSector, FATTypeName(drive->FATType)), 3);
+  DebugMessage(Format("重建驱动器: 扇区 %llu, %s", static_cast<unsigned long long>(startSector),
+                      FATTypeName(drive->FATType)), 3);
   Add(std::move(drive));
   return true;
 }
 
-bool TDriveList::HasDriveAt(const TDevice& device, std::uint32_t startSector) const {
+bool TDriveList::HasDriveAt(const TDevice& device, std::uint64_t startSector) const {
   for (const auto& d : items_)
     if (d->Device == &device && !(d->Flags & dfRebuilt) && d->StartSector == startSector) return true;
   return false;
 }
 
-bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) const {
+bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) const {
   const std::uint16_t backupAt = Le16(ByteSpan(sector, 90), 50);
   if (backupAt == 0 || backupAt == 0xFFFF || backupAt > sectorNo) return false;
   for (const auto& d : items_) {
@@ -139,8 +143,8 @@ bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint32_t sectorN
   return false;
 }
 
-TFATdrive* TDriveList::AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet,
-                                    std::uint32_t sectorCount, std::uint32_t startSector) {
+TFATdrive* TDriveList::AddLostDrive(TDevice& device, std::uint64_t bootSector, bool quiet,
+                                    std::uint64_t sectorCount, std::uint64_t startSector) {
   TFATdrive* d = AddVolume(device, bootSector, startSector, sectorCount, dfLost, quiet);
   d->Name += " (lost)";
   return d;

@@ -1,4 +1,4 @@
-#include "common/RangeDialogs.h"
+#include "host/RangeDialogs.h"
 
 #include <charconv>
 #include <cmath>
@@ -49,7 +49,7 @@ std::optional<std::int64_t> ParseEditInteger(const std::string& text) {
 
 // ---------------------------------------------------------------- sectors
 
-void TSectorDialog::SetDefaults(std::uint32_t sectorCount, std::uint16_t bytesPerSector) {
+void TSectorDialog::SetDefaults(std::uint64_t sectorCount, std::uint16_t bytesPerSector) {
   MaxSector = sectorCount;
   RangeStart = 0;
   RangeEnd = sectorCount > 99999 ? 100000 : static_cast<std::int64_t>(sectorCount) - 1;
@@ -66,7 +66,7 @@ void TSectorDialog::FormActivate() {
   GroupEndCaption = "结束扇区 (max. " + std::to_string(LastSector()) + ")";
   auto barOf = [this](std::int64_t sector) {
     if (MaxSector == 0) return 0;
-    const double pos = static_cast<double>(sector) / MaxSector * RangeTrackBarMax;
+    const double pos = static_cast<double>(sector) / static_cast<double>(MaxSector) * RangeTrackBarMax;
     // A track bar clamps what it is given; so do we, before the cast.
     if (pos <= 0) return 0;
     if (pos >= RangeTrackBarMax) return RangeTrackBarMax;

@@ -14,6 +14,7 @@
 namespace vantrel {
 
 class TDevice;
+class TStatusDialog;
 class TFATdrive;
 
 class TDriveList : public IRebuiltVolumeSink {
@@ -25,31 +26,41 @@ class TDriveList : public IRebuiltVolumeSink {
   TCustomDrive* Items(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
 
   void ScanDevice(TDevice& device);
-  void ReadPartitionTable(TDevice& device, std::uint32_t tableSector, std::uint32_t extendedBase);
+  void ReadPartitionTable(TDevice& device, std::uint64_t tableSector, std::uint64_t extendedBase);
+  // Appends the FAT volumes of the device's GUID partition table, in entry
+  // order; false when neither its primary nor its backup table is intact.
+  bool ReadGUIDPartitionTable(TDevice& device);
   // Appends a drive found by the lost-drive search, named by its label + " (lost)".
-  TFATdrive* AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet, std::uint32_t sectorCount,
-                          std::uint32_t startSector);
+  TFATdrive* AddLostDrive(TDevice& device, std::uint64_t bootSector, bool quiet, std::uint64_t sectorCount,
+                          std::uint64_t startSector);
   // Appends a drive made elsewhere.
   TCustomDrive* Add(std::unique_ptr<TCustomDrive> drive);
   // A volume the analyser rebuilt from its FATs and folders: its boot record
   // is made up, so the drive is opened from it without reading a boot sector.
-  bool AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) override;
+  bool AddRebuiltVolume64(TDevice* device, std::uint64_t startSector, const std::uint8_t* bootRecord) override;
+  bool AddRebuiltVolume(TDevice* device, std::uint32_t startSector, const std::uint8_t* bootRecord) override {
+    return AddRebuiltVolume64(device, startSector, bootRecord);
+  }
   // True when a drive found at its boot sector already starts at this sector of the device.
-  bool HasDriveAt(const TDevice& device, std::uint32_t startSector) const;
+  bool HasDriveAt(const TDevice& device, std::uint64_t startSector) const;
   // True when the sector is the backup copy of the boot sector of a FAT32
   // drive already listed (it lies a few sectors behind the original).
-  bool IsBackupBootSector(const TDevice& device, std::uint32_t sectorNo, const std::uint8_t* sector) const;
+  bool IsBackupBootSector(const TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) const;
 
   // Partition tables read for one device at most; a chain beyond that (or
   // one that comes back to a table it passed) is cut off.
   static constexpr std::size_t kMaxPartitionTables = 256;
 
  private:
-  TFATdrive* AddVolume(TDevice& device, std::uint32_t bootSector, std::uint32_t startSector,
-                       std::uint32_t sectorCount, std::uint8_t flags, bool quiet);
+  TFATdrive* AddVolume(TDevice& device, std::uint64_t bootSector, std::uint64_t startSector,
+                       std::uint64_t sectorCount, std::uint8_t flags, bool quiet);
   std::vector<std::unique_ptr<TCustomDrive>> items_;
-  std::set<std::uint32_t> tablesSeen_;
+  std::set<std::uint64_t> tablesSeen_;
 };
+
+// Scans sectors first..last of the device for lost volumes and appends them to drives.
+void FindLostDrives(TDevice& device, std::uint64_t firstSector, std::uint64_t lastSector, TDriveList& drives,
+                    TStatusDialog* dialog);
 
 bool IsFATPartitionType(std::uint8_t type);
 bool IsExtendedPartitionType(std::uint8_t type);
