@@ -44,6 +44,7 @@ class MainWindowTest : public QObject {
   void ReopenedDriveShowsItsFoldersAgain();
   void FindsALostDriveThroughTheSectorRangeDialog();
   void DebugWindowOnlyForDebugInCapitals();
+  void RescanWhileADriveIsOpenClosesIt();
 };
 
 void MainWindowTest::RecoversDeletedFileAndFolderEndToEnd() {
@@ -407,6 +408,36 @@ void MainWindowTest::DebugWindowOnlyForDebugInCapitals() {
   const ui::TStartArguments args = ui::ParseStartArguments({"vantrel", "DEBUG", "--only-images", "a.img"});
   QVERIFY(args.OnlyImages);
   QCOMPARE(args.Images, std::vector<std::string>({"a.img"}));
+}
+
+void MainWindowTest::RescanWhileADriveIsOpenClosesIt() {
+  auto window = NewMainForm({Fixture("fat16.img")});
+  OpenDrive(*window, 0);
+  ShowNode(*window, window->FRootNode);
+  QVERIFY(window->ListView1->Count() > 0);
+  // The rescan frees every drive: the tree and the list must not keep
+  // pointing into the one that was open.
+  QString question;
+  int drivesAfter = -1;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      box->button(QMessageBox::Yes)->click();
+    });
+    dialog->Button3->click();
+    drivesAfter = dialog->ListView1->count();
+    dialog->reject();
+  });
+  window->MenuDriveClick();
+  QCOMPARE(question, QString("您确实要重新扫描驱动器列表吗？"));
+  QCOMPARE(drivesAfter, 1);
+  QCOMPARE(window->FViewState, 1);
+  QVERIFY(window->FDrive == nullptr);
+  QCOMPARE(window->TreeView->topLevelItemCount(), 0);
+  QCOMPARE(window->ListView1->Count(), 0);
+  OpenDrive(*window, 0);
+  ShowNode(*window, window->FRootNode);
+  QVERIFY(window->ListView1->Count() > 0);
 }
 
 QTEST_MAIN(MainWindowTest)
