@@ -837,7 +837,7 @@ void TMainForm::SetListStyle(TListStyle style) {
       MenuLargeIcons->setChecked(true);
       ListView1Icons->setViewMode(QListView::IconMode);
       ListView1Icons->setIconSize(QSize(32, 32));
-      ListView1Icons->setGridSize(QSize(96, 64));
+      ListView1Icons->setGridSize(QSize(112, 68));
       ListView1Icons->setWordWrap(true);
       break;
     case lsSmallIcons:
