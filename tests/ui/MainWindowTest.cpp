@@ -417,11 +417,13 @@ void MainWindowTest::RescanWhileADriveIsOpenClosesIt() {
   QVERIFY(window->ListView1->Count() > 0);
   // The rescan frees every drive: the tree and the list must not keep
   // pointing into the one that was open.
-  QString question;
+  QString question, yesText;
   int drivesAfter = -1;
   WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
     WhenModal<QMessageBox>([&](QMessageBox* box) {
       question = box->text();
+      // Qt's own buttons speak Chinese through Qt's translations.
+      yesText = box->button(QMessageBox::Yes)->text();
       box->button(QMessageBox::Yes)->click();
     });
     dialog->Button3->click();
@@ -430,6 +432,7 @@ void MainWindowTest::RescanWhileADriveIsOpenClosesIt() {
   });
   window->MenuDriveClick();
   QCOMPARE(question, QString("您确实要重新扫描驱动器列表吗？"));
+  QVERIFY2(yesText.startsWith("是"), qPrintable(yesText));
   QCOMPARE(drivesAfter, 1);
   QCOMPARE(window->FViewState, 1);
   QVERIFY(window->FDrive == nullptr);
