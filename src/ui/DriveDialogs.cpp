@@ -1,0 +1,372 @@
+#include "ui/DriveDialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <array>
+
+#include "host/RangeDialogs.h"
+#include "common/Routines.h"
+#include "host/UserInterface.h"
+#include "devices/TDevice.h"
+#include "recovery/TDriveList.h"
+#include "fs/DirEntries.h"
+#include "fs/TFATdrive.h"
+#include "ui/Icons.h"
+#include "ui/RangeDialogForms.h"
+#include "ui/TMainForm.h"
+
+namespace vantrel::ui {
+
+namespace {
+
+QLabel* GreenNote(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  label->setStyleSheet("color: #008000; font-weight: bold;");
+  return label;
+}
+
+// Text of a boot record field, up to its first zero byte.
+QString BootText(const TFATdrive& drive, std::size_t offset, std::size_t length) {
+  std::string text;
+  for (std::size_t i = offset; i < offset + length && i < drive.BootRecord.size(); ++i) {
+    if (drive.BootRecord[i] == 0) break;
+    text += static_cast<char>(drive.BootRecord[i]);
+  }
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int DriveImageOf(std::uint8_t mediaType) {
+  switch (mediaType) {
+    case 1:
+    case 2: return 0;
+    case 4: return 3;
+    case 5: return 2;
+    default: return 1;
+  }
+}
+
+}  // namespace
+
+// ---- TPreviewDrvDialog ----
+
+TPreviewDrvDialog::TPreviewDrvDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName("TPreviewDrvDialog");
+  setWindowTitle("预览逻辑驱动器");
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QGridLayout;
+  const std::array<std::pair<QLineEdit**, const char*>, 6> edits{{{&EditPhysSec, "物理扇区："},
+                                                                   {&EditTotalSec, "总扇区："},
+                                                                   {&EditSecPerClus, "每簇扇区："},
+                                                                   {&EditFAT, "FAT类型："},
+                                                                   {&EditOEM, "OEM名称："},
+                                                                   {&EditVolLabel, "卷标："}}};
+  int i = 0;
+  for (const auto& [edit, caption] : edits) {
+    *edit = new QLineEdit(this);
+    (*edit)->setReadOnly(true);
+    form->addWidget(new QLabel(caption, this), i / 2, (i % 2) * 2);
+    form->addWidget(*edit, i / 2, (i % 2) * 2 + 1);
+    ++i;
+  }
+  EditPhysSec->setObjectName("EditPhysSec");
+  EditTotalSec->setObjectName("EditTotalSec");
+  EditSecPerClus->setObjectName("EditSecPerClus");
+  EditFAT->setObjectName("EditFAT");
+  EditOEM->setObjectName("EditOEM");
+  EditVolLabel->setObjectName("EditVolLabel");
+  layout->addLayout(form);
+  layout->addWidget(new QLabel("根目录（未排序）：", this));
+  ListView1 = new QTreeWidget(this);
+  ListView1->setObjectName("ListView1");
+  ListView1->setRootIsDecorated(false);
+  ListView1->setHeaderLabels({"名称", "大小", "修改日期"});
+  ListView1->setColumnWidth(0, 160);
+  ListView1->setColumnWidth(2, 120);
+  ListView1->setMinimumSize(420, 220);
+  layout->addWidget(ListView1);
+  auto* ok = new QPushButton("确定", this);
+  ok->setObjectName("OKBtn");
+  ok->setDefault(true);
+  layout->addWidget(ok, 0, Qt::AlignRight);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+bool TPreviewDrvDialog::Fill(TCustomDrive* drive) {
+  PreviewDrive = drive;
+  auto* fat = dynamic_cast<TFATdrive*>(drive);
+  if (!fat) return false;
+  EditPhysSec->setText(QString::number(fat->StartSector));
+  EditOEM->setText(BootText(*fat, 3, 8));
+  EditTotalSec->setText(QString::number(fat->TotalSectors));
+  EditSecPerClus->setText(QString::number(fat->BootRecord[13]));
+  EditVolLabel->setText(BootText(*fat, fat->FATType == ftFAT32 ? 71 : 43, 11));
+  static const char* const kTypes[] = {"none", "FAT12", "FAT16", "FAT32"};
+  EditFAT->setText(kTypes[fat->FATType <= 3 ? fat->FATType : 0]);
+  ListView1->clear();
+  ListView1->setSortingEnabled(false);
+  if (fat->GeometryValid) {
+    TChainCursor cursor(fat->RootCluster, fat->RootSector);
+    std::string name;
+    std::array<std::uint8_t, 32> entry{};
+    // A root that never ends (a damaged chain) is cut off after a full FAT32 folder.
+    for (int count = 0; count < 65536 && ReadDirEntry(*fat, cursor, false, name, entry.data()); ++count) {
+      const std::uint8_t attr = entry[11];
+      if ((attr & kAttrVolumeLabel) || name == "." || name == "..") continue;
+      auto* item = new QTreeWidgetItem(ListView1);
+      item->setText(0, QString::fromStdString(name));
+      if (attr & kAttrDirectory) {
+        item->setIcon(0, ItemImage(0));
+      } else {
+        item->setIcon(0, ItemImage(5));
+        item->setText(1, QString::number(EntrySize(entry.data())));
+      }
+      item->setText(2, QString::fromStdString(FormatDosDateTime(EntryTime(entry.data()), EntryDate(entry.data()))));
+    }
+  }
+  ListView1->sortItems(0, Qt::AscendingOrder);
+  return true;
+}
+
+bool TPreviewDrvDialog::Execute() {
+  if (!Fill(PreviewDrive)) return false;
+  exec();
+  return true;
+}
+
+// ---- TDriveDlg ----
+
+TDriveDlg::TDriveDlg(TMainForm& main, TPreviewDrvDialog& preview, QWidget* parent)
+    : QDialog(parent), main_(main), preview_(preview) {
+  setObjectName("TDriveDlg");
+  setWindowTitle("选择驱动器");
+  auto* layout = new QGridLayout(this);
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName("PageControl1");
+  ListView1 = new QListWidget;
+  ListView1->setObjectName("ListView1");
+  ListView2 = new QListWidget;
+  ListView2->setObjectName("ListView2");
+  for (QListWidget* list : {ListView1, ListView2}) list->setIconSize(QSize(24, 24));
+  PageControl1->addTab(ListView1, "逻辑驱动器");
+  PageControl1->addTab(ListView2, "物理驱动器");
+  PageControl1->setMinimumSize(380, 260);
+  layout->addWidget(PageControl1, 0, 0, 2, 1);
+
+  auto* right = new QVBoxLayout;
+  ButtonOK = new QPushButton("确定", this);
+  ButtonOK->setObjectName("ButtonOK");
+  ButtonOK->setDefault(true);
+  Button2 = new QPushButton("取消", this);
+  Button2->setObjectName("Button2");
+  ButtonPreview = new QPushButton("预览...", this);
+  ButtonPreview->setObjectName("ButtonPreview");
+  ButtonFind = new QPushButton("查找逻辑驱动器...", this);
+  ButtonFind->setObjectName("ButtonFind");
+  Button3 = new QPushButton("重新扫描驱动器", this);
+  Button3->setObjectName("Button3");
+  for (QPushButton* b : {ButtonOK, Button2, ButtonPreview, ButtonFind, Button3}) right->addWidget(b);
+  right->addSpacing(10);
+  LabelFAT = new QLabel("使用FAT:", this);
+  ComboBoxFAT = new QComboBox(this);
+  ComboBoxFAT->setObjectName("ComboBoxFAT");
+  CheckBoxSkipBadClus = new QCheckBox("跳过坏簇", this);
+  CheckBoxSkipBadClus->setObjectName("CheckBoxSkipBadClus");
+  CheckBoxSkipBadClus->setChecked(true);
+  right->addWidget(LabelFAT);
+  right->addWidget(ComboBoxFAT);
+  right->addWidget(CheckBoxSkipBadClus);
+  right->addStretch();
+  layout->addLayout(right, 0, 1, 2, 1);
+  layout->addWidget(GreenNote("注意：选择一个逻辑驱动器恢复数据。可选找到现有的物理/逻辑驱动器。", this), 2, 0, 1, 2);
+
+  connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ButtonPreview, &QPushButton::clicked, this, &TDriveDlg::ButtonPreviewClick);
+  connect(ButtonFind, &QPushButton::clicked, this, &TDriveDlg::ButtonFindClick);
+  connect(Button3, &QPushButton::clicked, this, &TDriveDlg::Button3Click);
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageChanged(); });
+  connect(ListView1, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+  connect(ListView2, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+  connect(ListView1, &QListWidget::itemDoubleClicked, this, [this] {
+    PageChanged();
+    if (ListView1->currentRow() >= 0) accept();
+  });
+  connect(ComboBoxFAT, &QComboBox::currentIndexChanged, this, &TDriveDlg::ComboBoxFATChange);
+}
+
+void TDriveDlg::FormActivate() {
+  filling_ = true;
+  ButtonOK->setEnabled(false);
+  ButtonPreview->setEnabled(false);
+  ButtonFind->setEnabled(false);
+  ListView1->clear();
+  ListView2->clear();
+  devices_.clear();
+  TDeviceList& devices = main_.FDevices;
+  for (int i = 0; i < devices.Count(); ++i) {
+    TDevice* device = devices.Items(i);
+    if (device->Kind != dkBIOS) continue;
+    devices_.push_back(device);
+    new QListWidgetItem(DriveImage(device->MediaType == 1 || device->MediaType == 2 ? 0 : 1),
+                        QString::fromStdString(device->Name), ListView2);
+  }
+  TDriveList& drives = main_.FDrives;
+  for (int i = 0; i < drives.Count(); ++i) {
+    const TCustomDrive* drive = drives.Items(i);
+    const std::uint8_t media = drive->Device ? drive->Device->MediaType : 0;
+    std::string caption = drive->Name.empty() ? "NONAME" : drive->Name;
+    caption += "   on ";
+    const int index = devices.IndexOf(drive->Device);
+    if (index >= 0) caption += devices.GetDeviceName(index, false);
+    new QListWidgetItem(DriveImage(DriveImageOf(media)), QString::fromStdString(caption), ListView1);
+  }
+  ListView1->setCurrentRow(-1);
+  ListView2->setCurrentRow(-1);
+  filling_ = false;
+  PageChanged();
+}
+
+void TDriveDlg::PageChanged() {
+  if (filling_) return;
+  const bool logical = PageControl1->currentIndex() == 0;
+  if (logical) {
+    const int row = ListView1->currentItem() && ListView1->currentItem()->isSelected() ? ListView1->currentRow() : -1;
+    const bool selected = row >= 0;
+    LabelFAT->setEnabled(selected);
+    CheckBoxSkipBadClus->setEnabled(selected);
+    ButtonFind->setEnabled(selected);
+    ButtonOK->setEnabled(selected);
+    ButtonPreview->setEnabled(selected);
+    filling_ = true;
+    ComboBoxFAT->clear();
+    ComboBoxFAT->setEnabled(false);
+    if (selected) {
+      if (auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row))) {
+        ComboBoxFAT->addItem("no");
+        for (std::uint32_t n = 1; n <= fat->NumberOfFATs && n < 256; ++n) ComboBoxFAT->addItem(QString::number(n));
+        ComboBoxFAT->setCurrentIndex(std::min<int>(fat->FATChoice, ComboBoxFAT->count() - 1));
+        ComboBoxFAT->setEnabled(true);
+      }
+    }
+    filling_ = false;
+  } else {
+    LabelFAT->setEnabled(false);
+    filling_ = true;
+    ComboBoxFAT->clear();
+    filling_ = false;
+    ComboBoxFAT->setEnabled(false);
+    CheckBoxSkipBadClus->setEnabled(false);
+    ButtonPreview->setEnabled(false);
+    const bool selected = ListView2->currentItem() && ListView2->currentItem()->isSelected();
+    ButtonFind->setEnabled(selected);
+    if (!selected) ButtonOK->setEnabled(false);
+  }
+}
+
+void TDriveDlg::ComboBoxFATChange(int index) {
+  if (filling_ || index < 0 || PageControl1->currentIndex() != 0) return;
+  const int row = ListView1->currentRow();
+  if (row < 0) return;
+  if (auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row))) fat->FATChoice = static_cast<std::uint8_t>(index);
+}
+
+TDevice* TDriveDlg::SearchDevice() const {
+  if (PageControl1->currentIndex() == 0) {
+    const int row = ListView1->currentRow();
+    return row >= 0 && row < main_.FDrives.Count() ? main_.FDrives.Items(row)->Device : nullptr;
+  }
+  const int row = ListView2->currentRow();
+  return row >= 0 && static_cast<std::size_t>(row) < devices_.size() ? devices_[static_cast<std::size_t>(row)]
+                                                                     : nullptr;
+}
+
+void TDriveDlg::ButtonFindClick() {
+  TDevice* device = SearchDevice();
+  if (!device) return;
+  TSectorDialog& dialog = main_.SectorDialog;
+  dialog.MaxSector = device->TotalSectors;
+  dialog.SetDefaults(device->TotalSectors, device->BytesPerSector);
+  if (!dialog.Execute(*main_.SectorDialogForm)) return;
+  main_.FindLostDrives(*device, dialog.RangeStart, dialog.RangeEnd);
+  PageControl1->setCurrentIndex(0);
+  FormActivate();
+}
+
+void TDriveDlg::Button3Click() {
+  if (ShowMessageBox("您确实要重新扫描驱动器列表吗？", "重新扫描驱动器列表", TMsgType::mtInformation,
+                     TMsgButtons::mbYesNo) != TMsgResult::mrYes)
+    return;
+  main_.ScanDevices();
+  FormActivate();
+}
+
+void TDriveDlg::ButtonPreviewClick() {
+  const int row = ListView1->currentRow();
+  if (PageControl1->currentIndex() != 0 || row < 0) return;
+  preview_.PreviewDrive = main_.FDrives.Items(row);
+  preview_.Execute();
+}
+
+bool TDriveDlg::Execute() {
+  PageControl1->setCurrentIndex(0);
+  FormActivate();
+  if (exec() != QDialog::Accepted) return false;
+  const int row = ListView1->currentRow();
+  if (row < 0 || row > 255) return false;
+  SelectedDrive = static_cast<std::uint8_t>(row);
+  SelectedFAT = static_cast<std::uint8_t>(std::max(0, ComboBoxFAT->currentIndex()));
+  SkipBadClusters = CheckBoxSkipBadClus->isChecked();
+  return true;
+}
+
+// ---- TFATSelectDialog ----
+
+TFATSelectDialog::TFATSelectDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName("TFATSelectDialog");
+  setWindowTitle("选择FAT");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel("要读取的数据是通过从对应的簇来确定：", this));
+  ComboBoxFAT = new QComboBox(this);
+  ComboBoxFAT->setObjectName("ComboBoxFAT");
+  layout->addWidget(ComboBoxFAT);
+  layout->addWidget(GreenNote("注：选择“no FAT”，如果数据已被删除或驱动器已经被快速格式化！", this));
+  auto* buttons = new QHBoxLayout;
+  auto* ok = new QPushButton("确定", this);
+  ok->setObjectName("Button1");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton("取消", this);
+  cancel->setObjectName("Button2");
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFATSelectDialog::Fill(int numberOfFATs, int selected) {
+  ComboBoxFAT->clear();
+  ComboBoxFAT->addItem("no FAT (consecutive)");
+  for (int n = 1; n <= numberOfFATs && n < 256; ++n) ComboBoxFAT->addItem(QString("FAT %1").arg(n));
+  ComboBoxFAT->setCurrentIndex(selected >= 0 && selected < ComboBoxFAT->count() ? selected : 0);
+}
+
+bool TFATSelectDialog::Execute() {
+  if (exec() != QDialog::Accepted) return false;
+  SelectedFAT = static_cast<std::uint8_t>(std::max(0, ComboBoxFAT->currentIndex()));
+  return true;
+}
+
+}  // namespace vantrel::ui

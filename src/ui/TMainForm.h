@@ -1,0 +1,201 @@
+#pragma once
+// The explorer window: a tree of the open drive's folders on the left, the
+// items of the current folder on the right, the commands that act on them,
+// and every dialog of the program, each created once.
+
+#include <QMainWindow>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/RangeDialogs.h"
+#include "app/TOptions.h"
+#include "app/TSettingsFile.h"
+#include "host/TStatusDialog.h"
+#include "devices/TDevice.h"
+#include "recovery/TDriveList.h"
+#include "fs/Views.h"
+
+class QAbstractItemView;
+class QAction;
+class QLabel;
+class QListView;
+class QMenu;
+class QStackedWidget;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vantrel {
+class TCustomDirectory;
+class TCustomDrive;
+class TFSObject;
+}  // namespace vantrel
+
+namespace vantrel::ui {
+
+class TClusterDialogForm;
+class TDebugBoxForm;
+class TDirSelectForm;
+class TDriveDlg;
+class TFATSelectDialog;
+class TFileListModel;
+class TOptionsDialog;
+class TPreviewDrvDialog;
+class TSectorDialogForm;
+class TStatusDialogForm;
+class TTreeAdapter;
+
+// How the window was started.
+struct TStartArguments {
+  bool Debug = false;                // first parameter "DEBUG"
+  bool OnlyImages = false;           // --only-images: no disks of the machine
+  std::vector<std::string> Images;   // image files to add as disks
+};
+TStartArguments ParseStartArguments(const QStringList& arguments);
+
+// List view styles, as the "视图" menu names them.
+enum TListStyle { lsLargeIcons, lsSmallIcons, lsList, lsDetails };
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TMainForm(const TStartArguments& arguments, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // ---- state, named as the other dialogs read it ----
+  TDebugBoxForm* FDebugBox = nullptr;
+  bool FDevicesPending = true;
+  QTreeWidgetItem* FCurrentNode = nullptr;
+  int FChangeCount = 0;
+  int FListUpdateLock = 0;
+  int FSortColumn = 0;
+  bool FSortAscending = true;
+  TDeviceList FDevices;
+  TDriveList FDrives;
+  TDevice* FDevice = nullptr;
+  TCustomDrive* FDrive = nullptr;
+  QTreeWidgetItem *FRootNode = nullptr, *FDeletedNode = nullptr, *FLostNode = nullptr, *FSearchNode = nullptr;
+  TOptions& FOptions;
+  int FViewState = 0;
+
+  // ---- the dialogs, created once ----
+  TStatusDialog Status;
+  TStatusDialogForm* StatusForm = nullptr;
+  TSectorDialog SectorDialog;
+  TSectorDialogForm* SectorDialogForm = nullptr;
+  TClusterDialog ClusterDialog;
+  TClusterDialogForm* ClusterDialogForm = nullptr;
+  TDirSelectDialog DirSelectDialog;
+  TDirSelectForm* DirSelectForm = nullptr;
+  TPreviewDrvDialog* PreviewDrvDialog = nullptr;
+  TDriveDlg* DriveDlg = nullptr;
+  TFATSelectDialog* FATSelectDialog = nullptr;
+
+  // ---- controls ----
+  QToolBar* ToolBar2 = nullptr;
+  QStackedWidget* Notebook1 = nullptr;
+  QWidget* BrowserPage = nullptr;
+  QWidget* DummyPage = nullptr;
+  QTreeWidget* TreeView = nullptr;
+  QStackedWidget* ListStack = nullptr;
+  TFileListModel* ListView1 = nullptr;  // the list's items
+  QTreeView* ListView1Details = nullptr;
+  QListView* ListView1Icons = nullptr;
+  QStatusBar *StatusBar1 = nullptr, *StatusBar2 = nullptr, *StatusBar3 = nullptr;
+  QLabel* StatusPanel1[3] = {};
+  QLabel* StatusPanel2 = nullptr;
+  QLabel* StatusPanel3 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QMenu* PopupMenuBrowseFile = nullptr;
+
+  QAction *ButtonOpenDrive, *ButtonSaveTo, *ButtonFind, *ButtonFindLostData, *ButtonParentDir, *btnAbout;
+  QAction *MenuDrive, *MenuOpenImage, *MenuRename, *MenuProperties, *MenuViewAs, *MenuViewAsHex, *MenuViewAsText,
+      *MenuSaveTo, *MenuFind, *MenuOptions, *MenuExit;
+  QAction *MenuSelectAll, *MenuInvertselection;
+  QAction *MenuToolbar, *MenuStatusbar, *MenuLargeIcons, *MenuSmallIcons, *MenuList, *MenuDetails;
+  QAction *MenuArrangebyName, *MenuArangebydate, *MenuArrangebySize, *MenuArrangebytype,
+      *MenuArrangeDescendingOrder, *MenuArrangeAscendingOrder;
+  QAction *MenuDrvInfo, *MenuSysInfo, *MenuFindLostData, *MenuAbout;
+  QAction *PopupMenuSaveFileTo, *PopupMenuProperties, *PopupMenuRename, *PopupMenuViewAsHex, *PopupMenuViewAsText;
+
+  // Lists filled by a tree selection change (the debounce test counts them).
+  int ListFillCount = 0;
+
+  // ---- commands ----
+  void MenuDriveClick();
+  bool OpenImage(const QString& path);
+  void MenuOpenImageClick();
+  bool ScanDevices();
+  void FindLostDrives(TDevice& device, std::int64_t first, std::int64_t last);
+  void SaveSelection();
+  void MenuRenameClick();
+  bool RenameItem(TFSObject* object, const std::string& text);
+  void MenuSelectAllClick();
+  void MenuInvertselectionClick();
+  void SetListStyle(TListStyle style);
+  TListStyle ListStyle() const { return style_; }
+  void ListView1ColumnClick(int column);
+  void SortList(int column, bool ascending);
+  int ListView1Compare(const TListItem& item1, const TListItem& item2) const;
+  void ButtonParentDirClick();
+  void ListView1DblClick();
+  void MenuFindLostDataClick();
+  void MenuOptionsClick();
+  void ApplyOptions();
+  void SetViewState(int state);
+  void UpdateCommands();
+  void UpdateStatus();
+  void TreeViewChange(QTreeWidgetItem* node);
+  bool IsDeletedBranch(const QTreeWidgetItem* node) const;
+  void BeginListUpdate() { ++FListUpdateLock; }
+  void EndListUpdate() {
+    if (FListUpdateLock > 0) --FListUpdateLock;
+  }
+  void Timer1Timer();
+
+  // The list's selected rows in list order, and the object of a row.
+  std::vector<int> SelectedRows() const;
+  TFSObject* ObjectOf(int row) const;
+  // The view that shows the list in the current style.
+  QAbstractItemView* ListView() const;
+  // True while a long operation runs: a second one is refused.
+  bool Busy() const { return busy_ > 0; }
+  const std::vector<std::string>& Images() const { return images_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void FormCreate(const TStartArguments& arguments);
+  void CreateActions();
+  void CreateMenus();
+  void CreateControls();
+  void InitBrowser();
+  void TreeViewExpanded(QTreeWidgetItem* node);
+  void TreeViewCollapsed(QTreeWidgetItem* node);
+  void TreeViewEdited(QTreeWidgetItem* node, int column);
+  void ListView1KeyPress(int key);
+  void ListView1MouseDown(bool right, const QPoint& globalPosition);
+  void FollowChild(TFSObject* object);
+  bool BeginLongWork();
+  void EndLongWork();
+  void RefreshList();
+
+  std::unique_ptr<TTreeAdapter> tree_;
+  std::unique_ptr<TSettingsFile> settings_;
+  std::vector<std::string> images_;  // canonical paths of the images added
+  bool onlyImages_ = false;
+  bool permissionTold_ = false;
+  int busy_ = 0;
+  TListStyle style_ = lsDetails;
+  QTreeWidgetItem* editingNode_ = nullptr;
+  QString editingText_;
+};
+
+}  // namespace vantrel::ui
