@@ -12,7 +12,7 @@
 #include "cli/Json.h"
 #include "common/HexDump.h"
 #include "common/Routines.h"
-#include "fs/FATEntries.h"
+#include "format/FATFormat.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"

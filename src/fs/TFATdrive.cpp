@@ -13,20 +13,6 @@
 namespace vantrel {
 namespace {
 
-// Offsets in the boot sector.
-constexpr std::size_t kBytesPerSector = 11;
-constexpr std::size_t kSectorsPerCluster = 13;
-constexpr std::size_t kReservedSectors = 14;
-constexpr std::size_t kNumberOfFATs = 16;
-constexpr std::size_t kRootEntries = 17;
-constexpr std::size_t kTotalSectors16 = 19;
-constexpr std::size_t kFATSize16 = 22;
-constexpr std::size_t kTotalSectors32 = 32;
-constexpr std::size_t kFATSize32 = 36;
-constexpr std::size_t kLabel16 = 43;
-constexpr std::size_t kRootCluster32 = 44;
-constexpr std::size_t kLabel32 = 71;
-
 // The largest cluster count a FAT32 volume can address.
 constexpr std::uint32_t kMaxFAT32Clusters = 0x0FFFFFF5;
 
@@ -79,11 +65,11 @@ bool TFATdrive::Open(bool quiet) {
 bool TFATdrive::ComputeGeometry(bool quiet) {
   GeometryValid = false;
   const ByteSpan b(BootRecord);
-  BytesPerSector = Le16(b, kBytesPerSector);
-  SectorsPerCluster = b[kSectorsPerCluster];
-  ReservedSectors = Le16(b, kReservedSectors);
-  NumberOfFATs = b[kNumberOfFATs];
-  RootEntries = Le16(b, kRootEntries);
+  BytesPerSector = Le16(b, kBpbBytesPerSector);
+  SectorsPerCluster = b[kBpbSectorsPerCluster];
+  ReservedSectors = Le16(b, kBpbReservedSectors);
+  NumberOfFATs = b[kBpbNumberOfFATs];
+  RootEntries = Le16(b, kBpbRootEntries);
   const std::uint32_t deviceSectorSize = Device && Device->BytesPerSector ? Device->BytesPerSector : 512;
 
   auto fault = [&] {
@@ -100,10 +86,10 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   deviceSectorsPerSector_ = BytesPerSector / deviceSectorSize;
 
   RootDirSectors = (RootEntries * 32 + BytesPerSector - 1) / BytesPerSector;
-  FATSize = Le16(b, kFATSize16) ? Le16(b, kFATSize16) : Le32(b, kFATSize32);
+  FATSize = Le16(b, kBpbFATSize16) ? Le16(b, kBpbFATSize16) : Le32(b, kBpbFATSize32);
   const std::uint64_t fatSectors = static_cast<std::uint64_t>(FATSize) * NumberOfFATs;
   const std::uint64_t firstData = fatSectors + ReservedSectors + RootDirSectors;
-  TotalSectors = Le16(b, kTotalSectors16) ? Le16(b, kTotalSectors16) : Le32(b, kTotalSectors32);
+  TotalSectors = Le16(b, kBpbTotalSectors16) ? Le16(b, kBpbTotalSectors16) : Le32(b, kBpbTotalSectors32);
   // FATs and root area larger than the volume would wrap the data size.
   if (firstData > TotalSectors) return fault();
   FATSectors = static_cast<std::uint32_t>(fatSectors);
@@ -122,7 +108,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   if (!quiet && BytesPerCluster > 32768)
     ShowMessageBox("启动扇区参数错误: bytes per sector (" + std::to_string(BytesPerCluster) + ") > 32768 !",
                    "信息", TMsgType::mtInformation);
-  const std::uint32_t rootCluster = Le32(b, kRootCluster32);
+  const std::uint32_t rootCluster = Le32(b, kBpbRootCluster32);
   if (FATType == ftFAT32 && !quiet) {
     if (rootCluster > ClusterCount)
       ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) +
@@ -142,7 +128,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   FATChoice = 1;
   GeometryValid = true;
 
-  const std::size_t labelAt = FATType == ftFAT32 ? kLabel32 : kLabel16;
+  const std::size_t labelAt = FATType == ftFAT32 ? kBpbVolumeLabel32 : kBpbVolumeLabel16;
   std::size_t labelLength = 0;
   while (labelLength < 11 && BootRecord[labelAt + labelLength] != 0) ++labelLength;
   Name = OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
@@ -192,13 +178,8 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
     DebugMessage(Format("获取FAT错误, 参数错误: N %u (valid range is 2-%u)", cluster, ClusterCount + 1), 3);
     return 0;
   }
-  std::uint64_t offset;
-  std::uint32_t width;
-  switch (FATType) {
-    case ftFAT16: offset = static_cast<std::uint64_t>(cluster) * 2; width = 2; break;
-    case ftFAT32: offset = static_cast<std::uint64_t>(cluster) * 4; width = 4; break;
-    default: offset = cluster + cluster / 2; width = 2; break;
-  }
+  const std::uint64_t offset = FATEntryOffset(cluster, FATType);
+  const std::uint64_t width = FATEntryWidth(FATType);
   // A copy the boot sector does not count, or an entry that does not fit in
   // a copy's FATSize sectors, is none: what lies there is the next copy, the
   // root area or data.
@@ -213,17 +194,12 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
     fatCacheSector_ = sector;
   }
   const auto position = static_cast<std::size_t>(offset % BytesPerSector);
-  const ByteSpan fat(fatCache_);
-  switch (FATType) {
-    case ftFAT16: return Le16(fat, position);
-    case ftFAT32: return Le32(fat, position) & 0x0FFFFFFF;
-    default: break;
-  }
-  // A FAT12 entry can straddle two sectors: the next one goes right behind.
-  if (position == BytesPerSector - 1 && !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector))
+  // A FAT12 entry can straddle two sectors: the next one goes right behind
+  // (the cache holds two sectors for it).
+  if (FATType == ftFAT12 && position == BytesPerSector - 1u &&
+      !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector))
     return 0;
-  const std::uint16_t word = Le16(fat, position);
-  return (cluster & 1) ? word >> 4 : word & 0xFFF;
+  return DecodeFATEntry(fatCache_.data() + position, cluster, FATType);
 }
 
 bool TFATdrive::IsEndOfChain(std::uint32_t value) const { return ClassifyEntry(FATType, value) == feEndOfChain; }

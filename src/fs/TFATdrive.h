@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "fs/FATEntries.h"
+#include "format/FATFormat.h"
 #include "fs/TCustom.h"
 
 namespace vantrel {
