@@ -101,6 +101,8 @@ void TFATFile::UpdateListItem(TListItem& item) const {
   item.SubItems.resize(5);
   item.SubItems[0] = UIntToText(Size);
   item.SubItems[2] = UIntToText(StartCluster);
+  item.Size = Size;
+  item.FirstCluster = StartCluster;
 }
 
 std::unique_ptr<TFSObject> TFATFile::Clone() const {
@@ -140,6 +142,8 @@ void TFATDirectory::UpdateListItem(TListItem& item) const {
   item.SubItems.resize(5);
   item.SubItems[0] = "";
   item.SubItems[2] = UIntToText(StartCluster);
+  item.Size = 0;
+  item.FirstCluster = StartCluster;
 }
 
 std::unique_ptr<TFSObject> TFATDirectory::Clone() const {
@@ -292,6 +296,9 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
       item.SubItems[1] = FormatDosDateTime(folder->Time, folder->Date);
       item.SubItems[2] = UIntToText(folder->StartCluster);
       item.SubItems[4] = GetShellTypeName(child->Name, true);
+      item.Date = folder->Date;
+      item.Time = folder->Time;
+      item.FirstCluster = folder->StartCluster;
     } else {
       const auto* file = static_cast<const TFATFile*>(child.get());
       item.ImageIndex = deleted ? 8 : 5;
@@ -299,6 +306,10 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
       item.SubItems[1] = FormatDosDateTime(file->Time, file->Date);
       item.SubItems[2] = UIntToText(file->StartCluster);
       item.SubItems[4] = GetShellTypeName(child->Name, false);
+      item.Size = file->Size;
+      item.Date = file->Date;
+      item.Time = file->Time;
+      item.FirstCluster = file->StartCluster;
     }
     item.SubItems[3] = ConditionText(*child);
   }
