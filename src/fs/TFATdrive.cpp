@@ -64,6 +64,23 @@ bool TFATdrive::Open(bool quiet) {
 
 bool TFATdrive::ComputeGeometry(bool quiet) {
   GeometryValid = false;
+  if (!DeriveLayout()) {
+    if (!quiet) ShowMessageBox("从引导扇区计算逻辑驱动器的信息参数错误", "错误", TMsgType::mtInformation);
+    return false;
+  }
+  if (!quiet) ReportOddFields();
+  fatCache_.assign(2 * static_cast<std::size_t>(BytesPerSector), 0);
+  dirCache_.assign(BytesPerSector, 0);
+  dataCache_.assign(BytesPerSector, 0);
+  fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
+  FATChoice = 1;
+  GeometryValid = true;
+  Name = VolumeLabel();
+  ProbeFAT();
+  return true;
+}
+
+bool TFATdrive::DeriveLayout() {
   const ByteSpan b(BootRecord);
   BytesPerSector = Le16(b, kBpbBytesPerSector);
   SectorsPerCluster = b[kBpbSectorsPerCluster];
@@ -72,17 +89,12 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   RootEntries = Le16(b, kBpbRootEntries);
   const std::uint32_t deviceSectorSize = Device && Device->BytesPerSector ? Device->BytesPerSector : 512;
 
-  auto fault = [&] {
-    if (!quiet)
-      ShowMessageBox("从引导扇区计算逻辑驱动器的信息参数错误", "错误", TMsgType::mtInformation);
-    return false;
-  };
   // A zero size divides by zero; a sector size the device cannot read whole
   // sectors of, or one a FAT volume never has, gives nothing readable.
-  if (BytesPerSector == 0 || SectorsPerCluster == 0) return fault();
+  if (BytesPerSector == 0 || SectorsPerCluster == 0) return false;
   if (BytesPerSector < 512 || BytesPerSector > 4096 || (BytesPerSector & (BytesPerSector - 1)) != 0 ||
       BytesPerSector % deviceSectorSize != 0)
-    return fault();
+    return false;
   deviceSectorsPerSector_ = BytesPerSector / deviceSectorSize;
 
   RootDirSectors = (RootEntries * 32 + BytesPerSector - 1) / BytesPerSector;
@@ -91,7 +103,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   const std::uint64_t firstData = fatSectors + ReservedSectors + RootDirSectors;
   TotalSectors = Le16(b, kBpbTotalSectors16) ? Le16(b, kBpbTotalSectors16) : Le32(b, kBpbTotalSectors32);
   // FATs and root area larger than the volume would wrap the data size.
-  if (firstData > TotalSectors) return fault();
+  if (firstData > TotalSectors) return false;
   FATSectors = static_cast<std::uint32_t>(fatSectors);
   FirstDataSector = static_cast<std::uint32_t>(firstData);
   DataSectors = TotalSectors - FirstDataSector;
@@ -105,34 +117,35 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   if (FATType == ftFAT32 && ClusterCount > kMaxFAT32Clusters) ClusterCount = kMaxFAT32Clusters;
 
   BytesPerCluster = BytesPerSector * SectorsPerCluster;
-  if (!quiet && BytesPerCluster > 32768)
-    ShowMessageBox("启动扇区参数错误: bytes per sector (" + std::to_string(BytesPerCluster) + ") > 32768 !",
-                   "信息", TMsgType::mtInformation);
   const std::uint32_t rootCluster = Le32(b, kBpbRootCluster32);
-  if (FATType == ftFAT32 && !quiet) {
-    if (rootCluster > ClusterCount)
-      ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) +
-                         ") > count of clusters !",
-                     "信息", TMsgType::mtInformation);
-    else if (rootCluster < 2)
-      ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) + ") < 2 !",
-                     "信息", TMsgType::mtInformation);
-  }
   RootCluster = FATType == ftFAT32 ? rootCluster : 0;
   RootSector = FATType == ftFAT32 ? ClusterToSector(rootCluster) : FATSectors + ReservedSectors;
+  return true;
+}
 
-  fatCache_.assign(2 * static_cast<std::size_t>(BytesPerSector), 0);
-  dirCache_.assign(BytesPerSector, 0);
-  dataCache_.assign(BytesPerSector, 0);
-  fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
-  FATChoice = 1;
-  GeometryValid = true;
+void TFATdrive::ReportOddFields() const {
+  if (BytesPerCluster > 32768)
+    ShowMessageBox("启动扇区参数错误: bytes per sector (" + std::to_string(BytesPerCluster) + ") > 32768 !",
+                   "信息", TMsgType::mtInformation);
+  if (FATType != ftFAT32) return;
+  const std::uint32_t rootCluster = Le32(ByteSpan(BootRecord), kBpbRootCluster32);
+  if (rootCluster > ClusterCount)
+    ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) +
+                       ") > count of clusters !",
+                   "信息", TMsgType::mtInformation);
+  else if (rootCluster < 2)
+    ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) + ") < 2 !",
+                   "信息", TMsgType::mtInformation);
+}
 
+std::string TFATdrive::VolumeLabel() const {
   const std::size_t labelAt = FATType == ftFAT32 ? kBpbVolumeLabel32 : kBpbVolumeLabel16;
   std::size_t labelLength = 0;
   while (labelLength < 11 && BootRecord[labelAt + labelLength] != 0) ++labelLength;
-  Name = OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
+  return OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
+}
 
+void TFATdrive::ProbeFAT() {
   // A FAT whose first entries are all free is of no use: a freshly
   // formatted volume, or one whose FAT was wiped. The root directory's own
   // entry does not count, a quick format writes it; any other cluster in use,
@@ -149,7 +162,6 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
     Flags |= dfNoFAT;
     FATChoice = 0;
   }
-  return true;
 }
 
 void TFATdrive::CreateTopFolders() {
@@ -189,7 +201,11 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   const auto sector = static_cast<std::uint32_t>(sector64);
   if (!fatCacheValid_ || fatCacheSector_ != sector) {
     fatCacheValid_ = false;
-    if (!ReadVolumeSector(sector, fatCache_.data())) return 0;
+    if (!ReadVolumeSector(sector, fatCache_.data())) {
+      fatReadFailed_ = true;
+      fatFailedSector_ = sector;
+      return 0;
+    }
     fatCacheValid_ = true;
     fatCacheSector_ = sector;
   }
@@ -197,8 +213,11 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   // A FAT12 entry can straddle two sectors: the next one goes right behind
   // (the cache holds two sectors for it).
   if (FATType == ftFAT12 && position == BytesPerSector - 1u &&
-      !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector))
+      !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector)) {
+    fatReadFailed_ = true;
+    fatFailedSector_ = sector + 1;
     return 0;
+  }
   return DecodeFATEntry(fatCache_.data() + position, cluster, FATType);
 }
 
@@ -214,7 +233,9 @@ std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoi
 // chain, at a cluster out of range and where the chain comes back on itself.
 bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   if (cursor.Visited.empty()) cursor.Visited.insert(cursor.Cluster);
+  fatReadFailed_ = false;
   const std::uint32_t next = FATChoice >= 1 ? GetFATEntry(cursor.Cluster, FATChoice - 1u) : cursor.Cluster + 1;
+  if (fatReadFailed_) return ChainReadFailed(cursor, fatFailedSector_);
   if (IsEndOfChain(next)) return false;
   if (!IsValidCluster(next)) {
     if (next > MaxCluster()) DebugMessage(Format(context, next, MaxCluster()), 3);
@@ -226,6 +247,15 @@ bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   }
   cursor.Cluster = next;
   return true;
+}
+
+bool TFATdrive::ChainReadFailed(TChainCursor& cursor, std::uint32_t sector) {
+  if (!cursor.ReadFailed) {
+    cursor.ReadFailed = true;
+    ++ChainReadFailures;
+    DebugMessage(Format("簇链读取中断: 扇区 %u 无法读取 (cluster %u), 列表不完整", sector, cursor.Cluster), 3);
+  }
+  return false;
 }
 
 bool TFATdrive::LoadDirSector(std::uint32_t sector) {
@@ -269,7 +299,7 @@ bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
     cursor.RootAreaStarted = true;
     sector = cursor.Sector;
   }
-  if (!LoadDirSector(sector)) return false;
+  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
   std::memcpy(buffer, dirCache_.data(), BytesPerSector);
   ++cursor.Index;
   return true;
@@ -295,7 +325,7 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
     cursor.RootAreaStarted = true;
     sector = cursor.Sector;
   }
-  if (!LoadDirSector(sector)) return false;
+  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
   std::memcpy(entry, dirCache_.data() + (cursor.Index % perSector) * 32, 32);
   ++cursor.Index;
   return true;
