@@ -71,6 +71,9 @@ constexpr std::size_t kDirWriteDate = 24;
 constexpr std::size_t kDirClusterLow = 26;
 constexpr std::size_t kDirFileSize = 28;
 
+// A long-name entry (attribute kAttrLongName) keeps the checksum of its short name here.
+constexpr std::size_t kLfnChecksum = 13;
+
 constexpr std::uint8_t kAttrVolumeLabel = 0x08;
 constexpr std::uint8_t kAttrDirectory = 0x10;
 constexpr std::uint8_t kAttrLongName = 0x0F;

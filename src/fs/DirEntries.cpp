@@ -59,9 +59,9 @@ bool ReadLongName(TFATdrive& drive, TChainCursor& cursor, std::uint8_t* entry, s
   if (!StartsLongName(entry)) return false;
   std::array<std::uint16_t, kMaxLongNameEntries * kUnitsPerEntry> units{};
   std::size_t position = units.size();
-  const std::uint8_t checksum = entry[13];
+  const std::uint8_t checksum = entry[kLfnChecksum];
   int taken = 0;
-  while (entry[kDirAttr] == kAttrLongName && Le16(Entry(entry), kDirClusterLow) == 0 && entry[13] == checksum) {
+  while (entry[kDirAttr] == kAttrLongName && Le16(Entry(entry), kDirClusterLow) == 0 && entry[kLfnChecksum] == checksum) {
     // A name of more than 18 parts is not taken: the file is listed under its short name.
     if (taken == kMaxLongNameEntries) return false;
     position -= kUnitsPerEntry;

@@ -167,7 +167,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   std::string name;
   std::array<std::uint8_t, 32> entry{};
   while (ReadDirEntry(drive, cursor, includeDeleted, name, entry.data())) {
-    const std::uint8_t attr = entry[11];
+    const std::uint8_t attr = entry[kDirAttr];
     const bool deleted = entry[0] == kDeletedMark;
     const std::uint32_t cluster = EntryCluster(entry.data());
     if ((attr & kAttrDirectory) && name != "." && name != "..") {
@@ -209,7 +209,7 @@ bool TFATDirectory::ProbeSubDirs(bool includeDeleted) {
   std::string name;
   std::array<std::uint8_t, 32> entry{};
   while (ReadDirEntry(drive, cursor, includeDeleted, name, entry.data()))
-    if ((entry[11] & kAttrDirectory) && entry[11] != kAttrLongName && name != "." && name != "..") return true;
+    if ((entry[kDirAttr] & kAttrDirectory) && entry[kDirAttr] != kAttrLongName && name != "." && name != "..") return true;
   return false;
 }
 
