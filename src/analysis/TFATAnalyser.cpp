@@ -65,10 +65,6 @@ void TFATAnalyser::Finish() {
   SavedFATSector.shrink_to_fit();
 }
 
-bool TFATAnalyser::IsBootSector(const std::uint8_t* sector, std::size_t size) const {
-  return vantrel::IsBootSector(sector, size);
-}
-
 bool TFATAnalyser::AnalyseSector(TDevice* device, std::uint64_t sectorNo, std::uint32_t sectorSize,
                                  const std::uint8_t* sector) {
   if (!sector || sectorSize == 0) return false;
@@ -242,7 +238,7 @@ bool TFATAnalyser::Complete(std::uint32_t sectorSize) {
   // The rest of this volume is its own data: no other volume starts inside
   // it, and looking for FATs in every one of its sectors would cost most of
   // a whole-disk scan.
-  const std::uint64_t end = std::uint64_t{FATStart} - 1 + Le32(ByteSpan(bootRecord), 32) + Le16(ByteSpan(bootRecord), 19);
+  const std::uint64_t end = std::uint64_t{FATStart} - 1 + Le32(ByteSpan(bootRecord), kBpbTotalSectors32) + Le16(ByteSpan(bootRecord), kBpbTotalSectors16);
   SkipUntil = static_cast<std::uint32_t>(std::min<std::uint64_t>(end, kMaxU32));
   Reset();
   return added;

@@ -71,7 +71,6 @@ class TFATAnalyser {
   void Start(TDevice* device);
   void Reset();
   void Finish();
-  bool IsBootSector(const std::uint8_t* sector, std::size_t size) const;
   // Feeds one sector; true when it completed a volume that went to the sink.
   bool AnalyseSector(TDevice* device, std::uint64_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
 

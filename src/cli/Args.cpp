@@ -5,7 +5,7 @@
 namespace vantrel::cli {
 
 Args::Args(const std::string& command, const std::vector<std::string>& words,
-           const std::set<std::string>& valueFlags, const std::set<std::string>& switchFlags)
+           const std::set<std::string>& valueFlags, const std::set<std::string>& switchFlags, bool keepOthers)
     : command_(command) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -18,12 +18,15 @@ Args::Args(const std::string& command, const std::vector<std::string>& words,
       }
       if (valueFlags.count(name)) {
         if (eq == std::string::npos) {
-          if (i + 1 >= words.size()) throw UsageError(command + ": " + name + " needs a value");
+          if (i + 1 >= words.size())
+            throw UsageError((keepOthers ? "" : command + ": ") + name + " needs a value");
           value = words[++i];
         }
         flags_.emplace_back(name, value);
       } else if (switchFlags.count(name) && eq == std::string::npos) {
         flags_.emplace_back(name, "");
+      } else if (keepOthers) {
+        positional_.push_back(w);
       } else {
         throw UsageError(command + ": unknown option " + w);
       }

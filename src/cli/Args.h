@@ -20,9 +20,11 @@ inline CliError UsageError(const std::string& message) { return CliError(2, mess
 class Args {
  public:
   // valueFlags take a value; switchFlags take none. Anything else starting
-  // with "--" is a usage error.
+  // with "--" is a usage error, unless keepOthers: then it stays among the
+  // positional words in its place (the global options picked out of a whole
+  // command line, the commands' own options left to them).
   Args(const std::string& command, const std::vector<std::string>& words,
-       const std::set<std::string>& valueFlags, const std::set<std::string>& switchFlags);
+       const std::set<std::string>& valueFlags, const std::set<std::string>& switchFlags, bool keepOthers = false);
 
   const std::vector<std::string>& Positional() const { return positional_; }
   bool Has(const std::string& flag) const;

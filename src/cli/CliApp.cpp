@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
+#include "fs/TFATdrive.h"
 
 namespace vantrel::cli {
 
@@ -92,61 +94,21 @@ CliApp::~CliApp() {
 }
 
 int CliApp::Main(int argc, char** argv) {
-  std::vector<std::string> words(argv + 1, argv + argc);
   try {
-    // Global options may stand anywhere; the rest splits into commands at "then".
-    std::vector<std::vector<std::string>> commands(1);
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      const std::string& w = words[i];
-      auto value = [&](const std::string& name) {
-        if (i + 1 >= words.size()) throw UsageError(name + " needs a value");
-        return words[++i];
-      };
-      if (w == "--image") {
-        images_.push_back(value(w));
-      } else if (w == "--only-images") {
-        onlyImages_ = true;
-      } else if (w == "--json") {
-        json_ = true;
-      } else if (w == "--codepage") {
-        codePage_ = value(w);
-      } else if (w == "--debug") {
-        debug_ = true;
-      } else if (w == "--on-error") {
-        const std::string v = value(w);
-        if (v == "ask") onError_ = OnError::Ask;
-        else if (v == "abort") onError_ = OnError::Abort;
-        else if (v == "retry") onError_ = OnError::Retry;
-        else if (v == "ignore") onError_ = OnError::Ignore;
-        else throw UsageError("--on-error takes ask, abort, retry or ignore");
-      } else if (w == "--help" || w == "-h") {
-        std::cout << kUsage;
-        return 0;
-      } else if (w == "then") {
-        commands.emplace_back();
-      } else {
-        commands.back().push_back(w);
-      }
+    std::vector<std::vector<std::string>> commands;
+    if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), commands)) {
+      std::cout << kUsage;
+      return 0;
     }
-    for (const auto& c : commands)
-      if (c.empty()) throw UsageError("no command given (see --help)");
-
-    prompt_ = std::make_unique<TerminalPrompt>(onError_);
-    SetErrorPrompt(prompt_.get());
-    SetMessageBox(&messageBox_);
-    if (debug_) SetDebugSink(&debugSink_);
-    // The user's settings, as the window loads them at start-up.
-    TSettingsFile settings(TSettingsFile::DefaultPath());
-    Options().Load(settings);
-    SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
-    SetReadAheadCacheSwitch(Options().EnableCache);
-
+    StartFrontEnd();
     for (const auto& c : commands) RunCommand(c);
     std::cout.flush();
-    // Reads that failed without a question end the run with one line.
-    if (prompt_->Failures() > 0) {
-      std::cerr << "vantrel-cli: " << prompt_->Summary() << "\n";
-      return prompt_->Aborted() ? 1 : 0;
+    // Reads that failed without a question end the run with one line; a
+    // listing they cut short is a failure, however they were answered.
+    const std::string failures = FailureSummary();
+    if (!failures.empty()) {
+      std::cerr << "vantrel-cli: " << failures << "\n";
+      return prompt_->Aborted() || cutShort_ > 0 ? 1 : 0;
     }
     return 0;
   } catch (const CliError& e) {
@@ -160,14 +122,82 @@ int CliApp::Main(int argc, char** argv) {
   }
 }
 
+bool CliApp::ParseCommandLine(const std::vector<std::string>& words, std::vector<std::vector<std::string>>& commands) {
+  // Global options may stand anywhere; the rest splits into commands at "then".
+  const Args global("vantrel-cli", words, {"--image", "--codepage", "--on-error"},
+                    {"--only-images", "--json", "--debug", "--help"}, true);
+  const auto& rest = global.Positional();
+  if (global.Has("--help") || std::find(rest.begin(), rest.end(), "-h") != rest.end()) return false;
+  images_ = global.Values("--image");
+  onlyImages_ = global.Has("--only-images");
+  json_ = global.Has("--json");
+  debug_ = global.Has("--debug");
+  codePage_ = global.Value("--codepage").value_or("");
+  if (const auto v = global.Value("--on-error")) {
+    if (*v == "ask") onError_ = OnError::Ask;
+    else if (*v == "abort") onError_ = OnError::Abort;
+    else if (*v == "retry") onError_ = OnError::Retry;
+    else if (*v == "ignore") onError_ = OnError::Ignore;
+    else throw UsageError("--on-error takes ask, abort, retry or ignore");
+  }
+  commands.assign(1, {});
+  for (const std::string& w : rest) {
+    if (w == "then")
+      commands.emplace_back();
+    else
+      commands.back().push_back(w);
+  }
+  for (const auto& c : commands)
+    if (c.empty()) throw UsageError("no command given (see --help)");
+  return true;
+}
+
+void CliApp::StartFrontEnd() {
+  prompt_ = std::make_unique<TerminalPrompt>(onError_);
+  SetErrorPrompt(prompt_.get());
+  SetMessageBox(&messageBox_);
+  if (debug_) SetDebugSink(&debugSink_);
+  // The user's settings, as the window loads them at start-up.
+  TSettingsFile settings(TSettingsFile::DefaultPath());
+  Options().Load(settings);
+  SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
+  SetReadAheadCacheSwitch(Options().EnableCache);
+}
+
 std::string CliApp::ReadFailures() const {
-  return prompt_ && prompt_->Failures() > 0 ? "; " + prompt_->Summary() : "";
+  const std::string failures = FailureSummary();
+  return failures.empty() ? "" : "; " + failures;
+}
+
+std::string CliApp::FailureSummary() const {
+  std::string text;
+  if (cutShort_ > 0)
+    text = std::to_string(cutShort_) + " folder read(s) cut short by an unreadable sector, the listing is incomplete";
+  if (prompt_ && prompt_->Failures() > 0) text += (text.empty() ? "" : "; ") + prompt_->Summary();
+  return text;
+}
+
+std::uint32_t CliApp::ChainReadFailures() const {
+  std::uint32_t count = 0;
+  for (int i = 0; i < drives_.Count(); ++i)
+    if (const auto* drive = dynamic_cast<const TFATdrive*>(drives_.Items(i))) count += drive->ChainReadFailures;
+  return count;
 }
 
 void CliApp::RunCommand(const std::vector<std::string>& words) {
   const auto it = commands_.find(words[0]);
   if (it == commands_.end()) throw UsageError("unknown command: " + words[0] + " (see --help)");
-  it->second(std::vector<std::string>(words.begin() + 1, words.end()));
+  // A listing, search or save that an unreadable sector of a folder or the
+  // FAT cut short is told at the end of the run.
+  const bool walks = words[0] == "ls" || words[0] == "find" || words[0] == "save";
+  const std::uint32_t before = ChainReadFailures();
+  try {
+    it->second(std::vector<std::string>(words.begin() + 1, words.end()));
+  } catch (...) {
+    if (walks) cutShort_ += ChainReadFailures() - before;
+    throw;
+  }
+  if (walks) cutShort_ += ChainReadFailures() - before;
 }
 
 TDeviceList& CliApp::Devices() {

@@ -33,9 +33,19 @@ class CliApp {
  private:
   using Handler = std::function<void(const std::vector<std::string>&)>;
   void Register(const std::string& name, Handler handler) { commands_[name] = std::move(handler); }
+  // Takes the global options out of the words and splits the rest into
+  // commands at "then"; false when the usage is asked for.
+  bool ParseCommandLine(const std::vector<std::string>& words, std::vector<std::vector<std::string>>& commands);
+  // Installs the terminal's prompt, message box and debug log and loads the settings.
+  void StartFrontEnd();
   void RunCommand(const std::vector<std::string>& words);
-  // "; " and the summary of the reads that failed without a question, if any.
+  // "; " and the summary of the reads that failed without a question and of
+  // the listings they cut short, if any.
   std::string ReadFailures() const;
+  // What the end of the run says about failed reads; empty when none failed.
+  std::string FailureSummary() const;
+  // Chain reads of all FAT drives listed so far that an unreadable sector cut short.
+  std::uint32_t ChainReadFailures() const;
 
   // The machine's devices, detected on first use.
   TDeviceList& Devices();
@@ -79,6 +89,8 @@ class CliApp {
   TDriveList drives_;
   bool detected_ = false;
   bool scanned_ = false;
+  // Listings, searches and saves of this run cut short by an unreadable sector.
+  std::uint32_t cutShort_ = 0;
 };
 
 // The name of a view as the command line spells it.

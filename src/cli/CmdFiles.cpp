@@ -12,7 +12,7 @@
 #include "cli/Json.h"
 #include "common/HexDump.h"
 #include "common/Routines.h"
-#include "fs/FATEntries.h"
+#include "format/FATFormat.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -222,9 +222,9 @@ void CliApp::CmdLs(const std::vector<std::string>& words) {
         o.Add("name", item.Caption)
             .Add("path", itemPath)
             .Add("is_dir", item.Data->IsDirectory())
-            .Add("size", item.Data->IsDirectory() ? 0 : static_cast<std::int64_t>(static_cast<TFATFile*>(item.Data)->Size))
+            .Add("size", static_cast<std::int64_t>(item.Size))
             .Add("date", item.SubItems[1])
-            .Add("cluster", static_cast<std::int64_t>(item.SubItems[2].empty() ? 0 : std::stoll(item.SubItems[2])))
+            .Add("cluster", static_cast<std::int64_t>(item.FirstCluster))
             .Add("condition", item.SubItems[3])
             .Add("type", item.SubItems[4])
             .Add("status", StatusName(item.Data->Status));

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/HexDump.h"
+
 namespace vantrel {
 namespace {
 IDebugSink* g_sink = nullptr;
@@ -16,31 +18,6 @@ std::uint8_t GetDebugLevel() { return g_level; }
 
 void DebugMessage(const std::string& text, std::uint8_t level) {
   if (level <= g_level && g_sink) g_sink->Add(text);
-}
-
-std::string HexDumpRow(const std::uint8_t* buffer, std::size_t size, std::size_t row) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string line;
-  line.reserve(78);
-  const std::size_t base = row * 16;
-  const unsigned offset = static_cast<unsigned>(base & 0xFFFF);
-  for (int shift = 12; shift >= 0; shift -= 4) line += kHex[(offset >> shift) & 0xF];
-  line += "h : ";
-  for (std::size_t i = 0; i < 16; ++i) {
-    const std::uint8_t b = base + i < size ? buffer[base + i] : 0;
-    line += ' ';
-    line += kHex[b >> 4];
-    line += kHex[b & 0xF];
-  }
-  line += "  :  ";
-  for (std::size_t i = 0; i < 16; ++i) {
-    const std::uint8_t b = base + i < size ? buffer[base + i] : 0;
-    // Control bytes and bytes above ASCII would break the line (or the UTF-8
-    // of the window), so they show as dots like the low control bytes do.
-    line += (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
-  }
-  line += '\n';
-  return line;
 }
 
 void DebugHexDump(const std::uint8_t* buffer, std::size_t size) {

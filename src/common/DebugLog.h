@@ -23,11 +23,9 @@ std::uint8_t GetDebugLevel();
 
 void DebugMessage(const std::string& text, std::uint8_t level);
 
-// Writes size bytes as rows of 16: "0010h :  41 42 ...  :  AB..." at level 3.
+// Writes size bytes as rows of 16: "0010h :  41 42 ...  :  AB..." at level 3
+// (rows from HexDumpRow of common/HexDump.h).
 void DebugHexDump(const std::uint8_t* buffer, std::size_t size);
-
-// One row of the hex dump (78 characters including its closing line feed).
-std::string HexDumpRow(const std::uint8_t* buffer, std::size_t size, std::size_t row);
 
 // Printf-style formatting into a std::string, for the program's message texts.
 std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));

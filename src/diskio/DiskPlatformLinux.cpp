@@ -1,4 +1,5 @@
 #include "diskio/DiskPlatformLinux.h"
+#include "format/FATFormat.h"
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
@@ -29,7 +30,6 @@ std::string ReadSysValue(const fs::path& file) {
   return value;
 }
 
-bool IsPowerOfTwo(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // The block devices listed in a /sys folder, as /dev paths sorted by name.
 // RAM disks and empty loop or optical devices are left out; so are floppy
@@ -92,19 +92,7 @@ void FillChs(TDiskGeometry& g, std::uint64_t sectors) {
 
 }  // namespace
 
-bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) {
-  if (s.size() < 512) return false;
-  if (s[510] != 0x55 || s[511] != 0xAA) return false;
-  if (!(s[0] == 0xEB && s[2] == 0x90) && s[0] != 0xE9) return false;
-  const unsigned bytesPerSector = Le16(s, 11);
-  const unsigned sectorsPerCluster = s[13];
-  const unsigned reserved = Le16(s, 14);
-  const unsigned fats = s[16];
-  const unsigned media = s[21];
-  return bytesPerSector >= 512 && bytesPerSector <= 4096 && IsPowerOfTwo(bytesPerSector) &&
-         IsPowerOfTwo(sectorsPerCluster) && reserved >= 1 && fats >= 1 && fats <= 4 &&
-         (media >= 0xF8 || media == 0xF0);
-}
+bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) { return IsBootSectorStrict(s.data(), s.size()); }
 
 LinuxDiskPlatform& LinuxPlatform() {
   static LinuxDiskPlatform platform;

@@ -57,6 +57,8 @@ LinuxDiskPlatform& LinuxPlatform();
 
 // True when a sector 0 looks like a FAT boot sector (jump, plausible BIOS
 // parameter block and the 0x55 0xAA signature): a volume without partition table.
+// The strict boot-sector test of the FAT format: a device without a partition
+// table that starts with a boot sector is one volume.
 bool LooksLikeFATBootSector(std::span<const std::uint8_t> sector);
 
 }  // namespace vantrel

@@ -17,7 +17,7 @@ constexpr int kUnitsPerEntry = 13;
 ByteSpan Entry(const std::uint8_t* e) { return ByteSpan(e, 32); }
 
 bool StartsLongName(const std::uint8_t* e) {
-  return e[11] == kAttrLongName && Le16(Entry(e), 26) == 0 && (e[0] & 0x40) != 0;
+  return e[kDirAttr] == kAttrLongName && Le16(Entry(e), kDirClusterLow) == 0 && (e[0] & 0x40) != 0;
 }
 
 void LowerAscii(std::string& s) {
@@ -27,38 +27,29 @@ void LowerAscii(std::string& s) {
 
 }  // namespace
 
-std::uint32_t EntryCluster(const std::uint8_t* e) {
-  return (static_cast<std::uint32_t>(Le16(Entry(e), 20)) << 16) | Le16(Entry(e), 26);
-}
-std::uint32_t EntrySize(const std::uint8_t* e) { return Le32(Entry(e), 28); }
-std::uint16_t EntryTime(const std::uint8_t* e) { return Le16(Entry(e), 22); }
-std::uint16_t EntryDate(const std::uint8_t* e) { return Le16(Entry(e), 24); }
-
 std::string DecodeShortName(const std::uint8_t* e) {
-  std::array<std::uint8_t, 8> base{};
-  std::array<std::uint8_t, 3> ext{};
-  std::size_t nb = 0, ne = 0;
-  for (int i = 0; i < 8; ++i)
-    if (e[i] != ' ') base[nb++] = e[i];
-  for (int i = 8; i < 11; ++i)
-    if (e[i] != ' ') ext[ne++] = e[i];
+  std::string base, ext;
+  SplitShortName(e, base, ext);
   const bool deleted = e[0] == kDeletedMark;
-  if (!deleted && e[0] == 0x05 && nb > 0) base[0] = 0xE5;
+  if (!deleted && e[0] == 0x05 && !base.empty()) base[0] = static_cast<char>(0xE5);
+  auto decode = [](const std::string& raw, std::size_t from) {
+    return OemToUtf8(reinterpret_cast<const std::uint8_t*>(raw.data()) + from, raw.size() - from, OemCodePage());
+  };
 
   std::string name;
   if (deleted) {
     // The first byte is gone; what is left is decoded on its own.
     name = std::string(1, static_cast<char>(kDeletedMark));
-    std::string rest = OemToUtf8(base.data() + 1, nb - 1, OemCodePage());
-    if (e[12] & 0x08) LowerAscii(rest);
+    std::string rest = decode(base, 1);
+    if (e[kDirCaseFlags] & 0x08) LowerAscii(rest);
     name += rest;
   } else {
-    name = OemToUtf8(base.data(), nb, OemCodePage());
-    if (e[12] & 0x08) LowerAscii(name);
+    name = decode(base, 0);
+    if (e[kDirCaseFlags] & 0x08) LowerAscii(name);
   }
-  if (ne > 0) {
-    std::string extension = OemToUtf8(ext.data(), ne, OemCodePage());
-    if (e[12] & 0x10) LowerAscii(extension);
+  if (!ext.empty()) {
+    std::string extension = decode(ext, 0);
+    if (e[kDirCaseFlags] & 0x10) LowerAscii(extension);
     name += "." + extension;
   }
   return name;
@@ -68,9 +59,9 @@ bool ReadLongName(TFATdrive& drive, TChainCursor& cursor, std::uint8_t* entry, s
   if (!StartsLongName(entry)) return false;
   std::array<std::uint16_t, kMaxLongNameEntries * kUnitsPerEntry> units{};
   std::size_t position = units.size();
-  const std::uint8_t checksum = entry[13];
+  const std::uint8_t checksum = entry[kLfnChecksum];
   int taken = 0;
-  while (entry[11] == kAttrLongName && Le16(Entry(entry), 26) == 0 && entry[13] == checksum) {
+  while (entry[kDirAttr] == kAttrLongName && Le16(Entry(entry), kDirClusterLow) == 0 && entry[kLfnChecksum] == checksum) {
     // A name of more than 18 parts is not taken: the file is listed under its short name.
     if (taken == kMaxLongNameEntries) return false;
     position -= kUnitsPerEntry;
@@ -88,7 +79,7 @@ bool ReadDirEntry(TFATdrive& drive, TChainCursor& cursor, bool includeDeleted, s
   for (;;) {
     if (!drive.ReadChainEntry(cursor, entry) || entry[0] == 0) return false;
     if (!includeDeleted && entry[0] == kDeletedMark) continue;
-    if (entry[11] == kAttrLongName) {
+    if (entry[kDirAttr] == kAttrLongName) {
       std::string longName;
       if (ReadLongName(drive, cursor, entry, longName)) {
         // A long name at the very end of the directory has no entry of its own.

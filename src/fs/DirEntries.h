@@ -4,20 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "format/FATFormat.h"
+
 namespace vantrel {
 
 class TFATdrive;
 struct TChainCursor;
-
-constexpr std::uint8_t kAttrVolumeLabel = 0x08;
-constexpr std::uint8_t kAttrDirectory = 0x10;
-constexpr std::uint8_t kAttrLongName = 0x0F;
-constexpr std::uint8_t kDeletedMark = 0xE5;
-
-std::uint32_t EntryCluster(const std::uint8_t* entry);
-std::uint32_t EntrySize(const std::uint8_t* entry);
-std::uint16_t EntryTime(const std::uint8_t* entry);
-std::uint16_t EntryDate(const std::uint8_t* entry);
 
 // The 8.3 name of an entry in UTF-8: blanks dropped, the volume's code page
 // decoded, the lower-case flags of the entry applied. A first byte 0x05

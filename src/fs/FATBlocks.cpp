@@ -14,36 +14,6 @@ namespace vantrel {
 
 namespace {
 
-// Directory entry fields.
-constexpr std::size_t kDirAttr = 11;
-constexpr std::size_t kDirCreateTime = 14;
-constexpr std::size_t kDirCreateDate = 16;
-constexpr std::size_t kDirAccessDate = 18;
-constexpr std::size_t kDirClusterHigh = 20;
-constexpr std::size_t kDirWriteTime = 22;
-constexpr std::size_t kDirWriteDate = 24;
-constexpr std::size_t kDirClusterLow = 26;
-constexpr std::size_t kDirFileSize = 28;
-
-constexpr std::uint8_t kAttrVolumeLabel = 0x08;
-constexpr std::uint8_t kAttrDirectory = 0x10;
-constexpr std::uint8_t kAttrLongName = 0x0F;
-
-// Boot sector fields.
-constexpr std::size_t kBpbJump = 0;
-constexpr std::size_t kBpbBytesPerSector = 11;
-constexpr std::size_t kBpbSectorsPerCluster = 13;
-constexpr std::size_t kBpbReservedSectors = 14;
-constexpr std::size_t kBpbNumberOfFATs = 16;
-constexpr std::size_t kBpbRootEntries = 17;
-constexpr std::size_t kBpbTotalSectors16 = 19;
-constexpr std::size_t kBpbMedia = 21;
-constexpr std::size_t kBpbFATSize16 = 22;
-constexpr std::size_t kBpbTotalSectors32 = 32;
-constexpr std::size_t kBpbFATSize32 = 36;
-constexpr std::size_t kBpbRootCluster = 44;
-constexpr std::size_t kBootSignature = 510;
-
 // The FAT test never looks past this many bytes of a sector, so that its
 // entries fit fixed arrays on the stack.
 constexpr std::size_t kMaxFATTestBytes = 8192;
@@ -52,34 +22,6 @@ constexpr std::size_t kMaxFATTestBytes = 8192;
 // is no FAT: next-cluster values are unique in a real chain.
 constexpr std::size_t kTooManyHolders = 6;
 constexpr unsigned kLinksNeeded = 17;
-
-std::size_t EntryOffset(std::uint32_t index, std::uint8_t fatType) {
-  switch (fatType) {
-    case ftFAT12:
-      return static_cast<std::size_t>(index) + index / 2;
-    case ftFAT16:
-      return static_cast<std::size_t>(index) * 2;
-    default:
-      return static_cast<std::size_t>(index) * 4;
-  }
-}
-
-// Entry index of a known type whose bytes lie inside the sector.
-std::uint32_t EntryAt(const std::uint8_t* sector, std::uint32_t index, std::uint8_t fatType) {
-  const std::uint8_t* p = sector + EntryOffset(index, fatType);
-  switch (fatType) {
-    case ftFAT12: {
-      const std::uint32_t word = p[0] | (p[1] << 8);
-      return (index & 1) ? word >> 4 : word & 0xFFF;
-    }
-    case ftFAT16:
-      return p[0] | (p[1] << 8);
-    default:
-      return (static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-              (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24)) &
-             0x0FFFFFFF;
-  }
-}
 
 constexpr std::size_t ExaminedEntries(std::size_t sectorSize, std::uint8_t fatType) {
   switch (fatType) {
@@ -145,11 +87,7 @@ void DecodeEntries(const std::uint8_t* sector, std::uint32_t count, typename FAT
       out[2] = static_cast<Lane>((w >> 24) & 0xFFF);
       out[3] = static_cast<Lane>((w >> 36) & 0xFFF);
     }
-    for (; j < count; ++j) {
-      const std::uint8_t* p = sector + j + j / 2;
-      const std::uint32_t word = p[0] | (p[1] << 8);
-      entries[j] = static_cast<Lane>((j & 1) ? word >> 4 : word & 0xFFF);
-    }
+    for (; j < count; ++j) entries[j] = static_cast<Lane>(DecodeFATEntry(sector + FATEntryOffset(j, ftFAT12), j, ftFAT12));
   } else if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(entries, sector, count * sizeof(Lane));
   } else {
@@ -250,10 +188,6 @@ bool ValidDate(std::uint16_t d) {
   return day >= 1 && month >= 1 && month <= 12;
 }
 
-std::uint32_t StartCluster(ByteSpan e) {
-  return static_cast<std::uint32_t>(Le16(e, kDirClusterHigh)) << 16 | Le16(e, kDirClusterLow);
-}
-
 TDirSectorVerdict CheckShortEntry(ByteSpan e, std::uint32_t maxCluster, std::uint32_t maxSectors) {
   for (std::size_t i = 0; i < 11; ++i) {
     const std::uint8_t b = e[i];
@@ -261,7 +195,7 @@ TDirSectorVerdict CheckShortEntry(ByteSpan e, std::uint32_t maxCluster, std::uin
     if (b < 0x80 && kExcludedNameBytes[b]) return dsBadName;
   }
   const std::uint8_t attr = e[kDirAttr];
-  const std::uint32_t cluster = StartCluster(e);
+  const std::uint32_t cluster = EntryCluster(e.data());
   if (attr & kAttrVolumeLabel) {
     if (cluster != 0) return dsBadCluster;
   } else if (cluster == 0) {
@@ -294,10 +228,10 @@ std::uint16_t BootBytesPerSector(const TDevice* device) {
 
 std::uint32_t GetEntry(const std::uint8_t* sector, std::size_t sectorSize, std::uint32_t index, std::uint8_t fatType) {
   if (fatType != ftFAT12 && fatType != ftFAT16 && fatType != ftFAT32) return static_cast<std::uint32_t>(sectorSize);
-  const std::size_t width = fatType == ftFAT32 ? 4 : 2;
-  const std::size_t offset = EntryOffset(index, fatType);
+  const std::size_t width = FATEntryWidth(fatType);
+  const std::size_t offset = FATEntryOffset(index, fatType);
   if (!sector || offset > sectorSize || sectorSize - offset < width) return 0;
-  return EntryAt(sector, index, fatType);
+  return DecodeFATEntry(sector + offset, index, fatType);
 }
 
 bool IsFATStart(const std::uint8_t* sector, std::size_t sectorSize, std::uint8_t fatType) {
@@ -350,15 +284,6 @@ bool NextDirEntry(const std::uint8_t* buffer, std::size_t size, std::uint8_t ent
   return true;
 }
 
-std::string ShortNameToString(const std::uint8_t entry[kDirEntrySize]) {
-  std::string base, extension;
-  for (std::size_t i = 0; i < 11; ++i) {
-    if (entry[i] == 0x20) continue;
-    (i < 8 ? base : extension) += static_cast<char>(entry[i]);
-  }
-  return extension.empty() ? base : base + "." + extension;
-}
-
 TDirSectorVerdict CheckDirectorySector(const std::uint8_t* buffer, std::size_t size, std::uint32_t maxCluster,
                                        std::uint32_t maxSectors) {
   constexpr std::uint32_t kEntriesNeeded = 16;
@@ -393,7 +318,7 @@ bool HasDotEntries(const std::uint8_t* buffer, std::size_t size, std::uint32_t& 
   if (!NextDirEntry(buffer, size, dot, index) || !NextDirEntry(buffer, size, dotDot, index)) return false;
   if (!(dot[kDirAttr] & kAttrDirectory) || !(dotDot[kDirAttr] & kAttrDirectory)) return false;
   if (ShortNameToString(dot) != "." || ShortNameToString(dotDot) != "..") return false;
-  cluster = StartCluster(ByteSpan(dot, kDirEntrySize));
+  cluster = EntryCluster(dot);
   return true;
 }
 
@@ -406,15 +331,6 @@ bool HasVolumeLabel(const std::uint8_t* buffer, std::size_t size) {
     found = true;
   }
   return found;
-}
-
-bool IsBootSector(const std::uint8_t* sector, std::size_t size) {
-  if (!sector || size < 512) return false;
-  const ByteSpan s(sector, size);
-  const std::uint16_t bytesPerSector = Le16(s, kBpbBytesPerSector);
-  return s[kBootSignature] == 0x55 && s[kBootSignature + 1] == 0xAA && s[kBpbJump] == 0xEB &&
-         (bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 || bytesPerSector == 4096 ||
-          bytesPerSector == 8192);
 }
 
 bool BuildBootSector(const TDevice* device, std::span<std::uint8_t, kBootRecordSize> bootRecord,
@@ -444,7 +360,7 @@ bool BuildBootSector(const TDevice* device, std::span<std::uint8_t, kBootRecordS
   PutLe16(b, kBpbFATSize16, fatType == ftFAT32 ? 0 : static_cast<std::uint16_t>(fatSize));
   PutLe32(b, kBpbTotalSectors32, total32 > 0xFFFF ? total32 : 0);
   PutLe32(b, kBpbFATSize32, fatType == ftFAT32 ? fatSize : 0);
-  PutLe32(b, kBpbRootCluster, fatType == ftFAT32 ? rootCluster : 0);
+  PutLe32(b, kBpbRootCluster32, fatType == ftFAT32 ? rootCluster : 0);
   return true;
 }
 

@@ -3,19 +3,19 @@
 // sectors, "." entries, volume labels and boot sectors, and the boot sector
 // written for a volume whose own is gone. Every byte tested here comes from
 // a disk and may be anything; no function reads outside the size it is given.
+// The fields and the boot-sector tests themselves are in format/FATFormat.h.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
-#include "fs/FATEntries.h"
+#include "format/FATFormat.h"
 
 namespace vantrel {
 
 class TDevice;
 
-constexpr std::size_t kDirEntrySize = 32;
 constexpr std::size_t kBootRecordSize = 90;
 
 // FAT entry number index of a sector read as if it began with entry 0.
@@ -35,10 +35,6 @@ bool DetectFAT(const std::uint8_t* sector, std::size_t sectorSize, std::uint8_t&
 // nothing copied, when the entry does not fit in size bytes.
 bool NextDirEntry(const std::uint8_t* buffer, std::size_t size, std::uint8_t entry[kDirEntrySize],
                   std::uint32_t& index);
-
-// The 8.3 name with every blank dropped, as raw bytes: no case change, no
-// code page, a 0xE5 deletion mark stays.
-std::string ShortNameToString(const std::uint8_t entry[kDirEntrySize]);
 
 // Why a buffer is not taken for a directory sector; dsOk when it is.
 enum TDirSectorVerdict : std::uint8_t {
@@ -67,9 +63,6 @@ bool HasDotEntries(const std::uint8_t* buffer, std::size_t size, std::uint32_t& 
 
 // Exactly one volume-label entry among the size / 32 entries.
 bool HasVolumeLabel(const std::uint8_t* buffer, std::size_t size);
-
-// Marker 0x55 0xAA, a short jump at byte 0 and a plausible sector size.
-bool IsBootSector(const std::uint8_t* sector, std::size_t size);
 
 // Writes the first 90 bytes of a boot sector for a volume with one reserved
 // sector in front of its first FAT. Bytes per sector is the device's (512

@@ -101,6 +101,8 @@ void TFATFile::UpdateListItem(TListItem& item) const {
   item.SubItems.resize(5);
   item.SubItems[0] = UIntToText(Size);
   item.SubItems[2] = UIntToText(StartCluster);
+  item.Size = Size;
+  item.FirstCluster = StartCluster;
 }
 
 std::unique_ptr<TFSObject> TFATFile::Clone() const {
@@ -140,6 +142,8 @@ void TFATDirectory::UpdateListItem(TListItem& item) const {
   item.SubItems.resize(5);
   item.SubItems[0] = "";
   item.SubItems[2] = UIntToText(StartCluster);
+  item.Size = 0;
+  item.FirstCluster = StartCluster;
 }
 
 std::unique_ptr<TFSObject> TFATDirectory::Clone() const {
@@ -163,7 +167,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   std::string name;
   std::array<std::uint8_t, 32> entry{};
   while (ReadDirEntry(drive, cursor, includeDeleted, name, entry.data())) {
-    const std::uint8_t attr = entry[11];
+    const std::uint8_t attr = entry[kDirAttr];
     const bool deleted = entry[0] == kDeletedMark;
     const std::uint32_t cluster = EntryCluster(entry.data());
     if ((attr & kAttrDirectory) && name != "." && name != "..") {
@@ -205,7 +209,7 @@ bool TFATDirectory::ProbeSubDirs(bool includeDeleted) {
   std::string name;
   std::array<std::uint8_t, 32> entry{};
   while (ReadDirEntry(drive, cursor, includeDeleted, name, entry.data()))
-    if ((entry[11] & kAttrDirectory) && entry[11] != kAttrLongName && name != "." && name != "..") return true;
+    if ((entry[kDirAttr] & kAttrDirectory) && entry[kDirAttr] != kAttrLongName && name != "." && name != "..") return true;
   return false;
 }
 
@@ -292,6 +296,9 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
       item.SubItems[1] = FormatDosDateTime(folder->Time, folder->Date);
       item.SubItems[2] = UIntToText(folder->StartCluster);
       item.SubItems[4] = GetShellTypeName(child->Name, true);
+      item.Date = folder->Date;
+      item.Time = folder->Time;
+      item.FirstCluster = folder->StartCluster;
     } else {
       const auto* file = static_cast<const TFATFile*>(child.get());
       item.ImageIndex = deleted ? 8 : 5;
@@ -299,6 +306,10 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
       item.SubItems[1] = FormatDosDateTime(file->Time, file->Date);
       item.SubItems[2] = UIntToText(file->StartCluster);
       item.SubItems[4] = GetShellTypeName(child->Name, false);
+      item.Size = file->Size;
+      item.Date = file->Date;
+      item.Time = file->Time;
+      item.FirstCluster = file->StartCluster;
     }
     item.SubItems[3] = ConditionText(*child);
   }

@@ -13,20 +13,6 @@
 namespace vantrel {
 namespace {
 
-// Offsets in the boot sector.
-constexpr std::size_t kBytesPerSector = 11;
-constexpr std::size_t kSectorsPerCluster = 13;
-constexpr std::size_t kReservedSectors = 14;
-constexpr std::size_t kNumberOfFATs = 16;
-constexpr std::size_t kRootEntries = 17;
-constexpr std::size_t kTotalSectors16 = 19;
-constexpr std::size_t kFATSize16 = 22;
-constexpr std::size_t kTotalSectors32 = 32;
-constexpr std::size_t kFATSize32 = 36;
-constexpr std::size_t kLabel16 = 43;
-constexpr std::size_t kRootCluster32 = 44;
-constexpr std::size_t kLabel32 = 71;
-
 // The largest cluster count a FAT32 volume can address.
 constexpr std::uint32_t kMaxFAT32Clusters = 0x0FFFFFF5;
 
@@ -81,34 +67,46 @@ bool TFATdrive::Open(bool quiet) {
 
 bool TFATdrive::ComputeGeometry(bool quiet) {
   GeometryValid = false;
+  if (!DeriveLayout()) {
+    if (!quiet) ShowMessageBox("从引导扇区计算逻辑驱动器的信息参数错误", "错误", TMsgType::mtInformation);
+    return false;
+  }
+  if (!quiet) ReportOddFields();
+  fatCache_.assign(2 * static_cast<std::size_t>(BytesPerSector), 0);
+  dirCache_.assign(BytesPerSector, 0);
+  dataCache_.assign(BytesPerSector, 0);
+  fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
+  FATChoice = 1;
+  GeometryValid = true;
+  Name = VolumeLabel();
+  ProbeFAT();
+  return true;
+}
+
+bool TFATdrive::DeriveLayout() {
   const ByteSpan b(BootRecord);
-  BytesPerSector = Le16(b, kBytesPerSector);
-  SectorsPerCluster = b[kSectorsPerCluster];
-  ReservedSectors = Le16(b, kReservedSectors);
-  NumberOfFATs = b[kNumberOfFATs];
-  RootEntries = Le16(b, kRootEntries);
+  BytesPerSector = Le16(b, kBpbBytesPerSector);
+  SectorsPerCluster = b[kBpbSectorsPerCluster];
+  ReservedSectors = Le16(b, kBpbReservedSectors);
+  NumberOfFATs = b[kBpbNumberOfFATs];
+  RootEntries = Le16(b, kBpbRootEntries);
   const std::uint32_t deviceSectorSize = Device && Device->BytesPerSector ? Device->BytesPerSector : 512;
 
-  auto fault = [&] {
-    if (!quiet)
-      ShowMessageBox("从引导扇区计算逻辑驱动器的信息参数错误", "错误", TMsgType::mtInformation);
-    return false;
-  };
   // A zero size divides by zero; a sector size the device cannot read whole
   // sectors of, or one a FAT volume never has, gives nothing readable.
-  if (BytesPerSector == 0 || SectorsPerCluster == 0) return fault();
+  if (BytesPerSector == 0 || SectorsPerCluster == 0) return false;
   if (BytesPerSector < 512 || BytesPerSector > 4096 || (BytesPerSector & (BytesPerSector - 1)) != 0 ||
       BytesPerSector % deviceSectorSize != 0)
-    return fault();
+    return false;
   deviceSectorsPerSector_ = BytesPerSector / deviceSectorSize;
 
   RootDirSectors = (RootEntries * 32 + BytesPerSector - 1) / BytesPerSector;
-  FATSize = Le16(b, kFATSize16) ? Le16(b, kFATSize16) : Le32(b, kFATSize32);
+  FATSize = Le16(b, kBpbFATSize16) ? Le16(b, kBpbFATSize16) : Le32(b, kBpbFATSize32);
   const std::uint64_t fatSectors = static_cast<std::uint64_t>(FATSize) * NumberOfFATs;
   const std::uint64_t firstData = fatSectors + ReservedSectors + RootDirSectors;
-  TotalSectors = Le16(b, kTotalSectors16) ? Le16(b, kTotalSectors16) : Le32(b, kTotalSectors32);
+  TotalSectors = Le16(b, kBpbTotalSectors16) ? Le16(b, kBpbTotalSectors16) : Le32(b, kBpbTotalSectors32);
   // FATs and root area larger than the volume would wrap the data size.
-  if (firstData > TotalSectors) return fault();
+  if (firstData > TotalSectors) return false;
   FATSectors = static_cast<std::uint32_t>(fatSectors);
   FirstDataSector = static_cast<std::uint32_t>(firstData);
   DataSectors = TotalSectors - FirstDataSector;
@@ -122,34 +120,35 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   if (FATType == ftFAT32 && ClusterCount > kMaxFAT32Clusters) ClusterCount = kMaxFAT32Clusters;
 
   BytesPerCluster = BytesPerSector * SectorsPerCluster;
-  if (!quiet && BytesPerCluster > 32768)
-    ShowMessageBox("启动扇区参数错误: bytes per sector (" + std::to_string(BytesPerCluster) + ") > 32768 !",
-                   "信息", TMsgType::mtInformation);
-  const std::uint32_t rootCluster = Le32(b, kRootCluster32);
-  if (FATType == ftFAT32 && !quiet) {
-    if (rootCluster > ClusterCount)
-      ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) +
-                         ") > count of clusters !",
-                     "信息", TMsgType::mtInformation);
-    else if (rootCluster < 2)
-      ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) + ") < 2 !",
-                     "信息", TMsgType::mtInformation);
-  }
+  const std::uint32_t rootCluster = Le32(b, kBpbRootCluster32);
   RootCluster = FATType == ftFAT32 ? rootCluster : 0;
   RootSector = FATType == ftFAT32 ? ClusterToSector(rootCluster) : FATSectors + ReservedSectors;
+  return true;
+}
 
-  fatCache_.assign(2 * static_cast<std::size_t>(BytesPerSector), 0);
-  dirCache_.assign(BytesPerSector, 0);
-  dataCache_.assign(BytesPerSector, 0);
-  fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
-  FATChoice = 1;
-  GeometryValid = true;
+void TFATdrive::ReportOddFields() const {
+  if (BytesPerCluster > 32768)
+    ShowMessageBox("启动扇区参数错误: bytes per sector (" + std::to_string(BytesPerCluster) + ") > 32768 !",
+                   "信息", TMsgType::mtInformation);
+  if (FATType != ftFAT32) return;
+  const std::uint32_t rootCluster = Le32(ByteSpan(BootRecord), kBpbRootCluster32);
+  if (rootCluster > ClusterCount)
+    ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) +
+                       ") > count of clusters !",
+                   "信息", TMsgType::mtInformation);
+  else if (rootCluster < 2)
+    ShowMessageBox("启动扇区参数错误:  root directory cluster (" + std::to_string(rootCluster) + ") < 2 !",
+                   "信息", TMsgType::mtInformation);
+}
 
-  const std::size_t labelAt = FATType == ftFAT32 ? kLabel32 : kLabel16;
+std::string TFATdrive::VolumeLabel() const {
+  const std::size_t labelAt = FATType == ftFAT32 ? kBpbVolumeLabel32 : kBpbVolumeLabel16;
   std::size_t labelLength = 0;
   while (labelLength < 11 && BootRecord[labelAt + labelLength] != 0) ++labelLength;
-  Name = OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
+  return OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
+}
 
+void TFATdrive::ProbeFAT() {
   // A FAT whose first entries are all free is of no use: a freshly
   // formatted volume, or one whose FAT was wiped. The root directory's own
   // entry does not count, a quick format writes it; any other cluster in use,
@@ -166,7 +165,6 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
     Flags |= dfNoFAT;
     FATChoice = 0;
   }
-  return true;
 }
 
 void TFATdrive::CreateTopFolders() {
@@ -195,13 +193,8 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
     DebugMessage(Format("获取FAT错误, 参数错误: N %u (valid range is 2-%u)", cluster, ClusterCount + 1), 3);
     return 0;
   }
-  std::uint64_t offset;
-  std::uint32_t width;
-  switch (FATType) {
-    case ftFAT16: offset = static_cast<std::uint64_t>(cluster) * 2; width = 2; break;
-    case ftFAT32: offset = static_cast<std::uint64_t>(cluster) * 4; width = 4; break;
-    default: offset = cluster + cluster / 2; width = 2; break;
-  }
+  const std::uint64_t offset = FATEntryOffset(cluster, FATType);
+  const std::uint64_t width = FATEntryWidth(FATType);
   // A copy the boot sector does not count, or an entry that does not fit in
   // a copy's FATSize sectors, is none: what lies there is the next copy, the
   // root area or data.
@@ -211,22 +204,24 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   const auto sector = static_cast<std::uint32_t>(sector64);
   if (!fatCacheValid_ || fatCacheSector_ != sector) {
     fatCacheValid_ = false;
-    if (!ReadVolumeSector(sector, fatCache_.data())) return 0;
+    if (!ReadVolumeSector(sector, fatCache_.data())) {
+      fatReadFailed_ = true;
+      fatFailedSector_ = sector;
+      return 0;
+    }
     fatCacheValid_ = true;
     fatCacheSector_ = sector;
   }
   const auto position = static_cast<std::size_t>(offset % BytesPerSector);
-  const ByteSpan fat(fatCache_);
-  switch (FATType) {
-    case ftFAT16: return Le16(fat, position);
-    case ftFAT32: return Le32(fat, position) & 0x0FFFFFFF;
-    default: break;
-  }
-  // A FAT12 entry can straddle two sectors: the next one goes right behind.
-  if (position == BytesPerSector - 1 && !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector))
+  // A FAT12 entry can straddle two sectors: the next one goes right behind
+  // (the cache holds two sectors for it).
+  if (FATType == ftFAT12 && position == BytesPerSector - 1u &&
+      !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector)) {
+    fatReadFailed_ = true;
+    fatFailedSector_ = sector + 1;
     return 0;
-  const std::uint16_t word = Le16(fat, position);
-  return (cluster & 1) ? word >> 4 : word & 0xFFF;
+  }
+  return DecodeFATEntry(fatCache_.data() + position, cluster, FATType);
 }
 
 bool TFATdrive::IsEndOfChain(std::uint32_t value) const { return ClassifyEntry(FATType, value) == feEndOfChain; }
@@ -241,7 +236,9 @@ std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoi
 // chain, at a cluster out of range and where the chain comes back on itself.
 bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   if (cursor.Visited.empty()) cursor.Visited.insert(cursor.Cluster);
+  fatReadFailed_ = false;
   const std::uint32_t next = FATChoice >= 1 ? GetFATEntry(cursor.Cluster, FATChoice - 1u) : cursor.Cluster + 1;
+  if (fatReadFailed_) return ChainReadFailed(cursor, fatFailedSector_);
   if (IsEndOfChain(next)) return false;
   if (!IsValidCluster(next)) {
     if (next > MaxCluster()) DebugMessage(Format(context, next, MaxCluster()), 3);
@@ -253,6 +250,15 @@ bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   }
   cursor.Cluster = next;
   return true;
+}
+
+bool TFATdrive::ChainReadFailed(TChainCursor& cursor, std::uint32_t sector) {
+  if (!cursor.ReadFailed) {
+    cursor.ReadFailed = true;
+    ++ChainReadFailures;
+    DebugMessage(Format("簇链读取中断: 扇区 %u 无法读取 (cluster %u), 列表不完整", sector, cursor.Cluster), 3);
+  }
+  return false;
 }
 
 bool TFATdrive::LoadDirSector(std::uint32_t sector) {
@@ -296,7 +302,7 @@ bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
     cursor.RootAreaStarted = true;
     sector = cursor.Sector;
   }
-  if (!LoadDirSector(sector)) return false;
+  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
   std::memcpy(buffer, dirCache_.data(), BytesPerSector);
   ++cursor.Index;
   return true;
@@ -322,7 +328,7 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
     cursor.RootAreaStarted = true;
     sector = cursor.Sector;
   }
-  if (!LoadDirSector(sector)) return false;
+  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
   std::memcpy(entry, dirCache_.data() + (cursor.Index % perSector) * 32, 32);
   ++cursor.Index;
   return true;

@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "fs/FATEntries.h"
+#include "format/FATFormat.h"
 #include "fs/TCustom.h"
 
 namespace vantrel {
@@ -31,6 +31,9 @@ struct TChainCursor {
   std::unordered_set<std::uint32_t> Visited;
   // The first sector of the fixed root area has been read.
   bool RootAreaStarted = false;
+  // The chain ended at a sector (of the folder or of the FAT) that could not
+  // be read, not at its end: what was read of it is not all there is.
+  bool ReadFailed = false;
 };
 
 class TFATdrive : public TCustomDrive {
@@ -84,8 +87,13 @@ class TFATdrive : public TCustomDrive {
   // The cluster after this one by FATChoice; 0 when the chain ends there.
   std::uint32_t NextCluster(std::uint32_t cluster, std::uint8_t fatChoice);
 
+  // The next sector or entry of a folder's chain. False at its end and where
+  // a sector cannot be read; the cursor's ReadFailed tells the two apart.
   bool ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer);
   bool ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry);
+  // Chain reads of this drive that an unreadable sector cut short (each
+  // also sets its cursor's ReadFailed and leaves a line in the debug log).
+  std::uint32_t ChainReadFailures = 0;
 
   // The data cache of the file reader: one sector.
   const std::uint8_t* ReadDataSector(std::uint32_t sector, bool& ok);
@@ -96,15 +104,28 @@ class TFATdrive : public TCustomDrive {
   TFATDirectory* Search() const;
 
  private:
+  // The steps of ComputeGeometry: the fields of the boot record and the layout
+  // they give (false when they give none), the messages on fields that are
+  // odd but usable, the label, and the judgement whether the FAT is of use.
+  bool DeriveLayout();
+  void ReportOddFields() const;
+  std::string VolumeLabel() const;
+  void ProbeFAT();
+
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
   bool LoadDirSector(std::uint32_t sector);
   bool StepCluster(TChainCursor& cursor, const char* context);
+  bool ChainReadFailed(TChainCursor& cursor, std::uint32_t sector);
   bool CanReadChain(const TChainCursor& cursor, const char* context) const;
 
   std::uint32_t deviceSectorsPerSector_ = 1;
   std::vector<std::uint8_t> fatCache_;  // two sectors back to back
   bool fatCacheValid_ = false;
   std::uint32_t fatCacheSector_ = 0;
+  // The FAT sector of the last GetFATEntry that could not be read; cleared by
+  // the steps of a chain before they ask.
+  bool fatReadFailed_ = false;
+  std::uint32_t fatFailedSector_ = 0;
   std::vector<std::uint8_t> dirCache_;
   bool dirCacheValid_ = false;
   std::uint32_t dirCacheSector_ = 0;

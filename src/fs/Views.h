@@ -10,11 +10,16 @@ namespace vantrel {
 
 class TFSObject;
 
-// One row of the file list: its caption, the texts of the other columns and
-// the item it shows (owned by its folder, never by the list).
+// One row of the file list: its caption, the texts of the other columns, the
+// numbers behind the size, date and cluster texts, and the item it shows
+// (owned by its folder, never by the list).
 struct TListItem {
   std::string Caption;
   std::vector<std::string> SubItems;
+  std::uint64_t Size = 0;          // bytes; 0 for a folder
+  std::uint16_t Date = 0;          // DOS date and time of the last change; 0 when none
+  std::uint16_t Time = 0;
+  std::uint32_t FirstCluster = 0;
   int ImageIndex = 0;
   TFSObject* Data = nullptr;
 };

@@ -8,14 +8,13 @@
 #include "common/Routines.h"
 #include "devices/TDevice.h"
 #include "diskio/DiskPlatformLinux.h"
+#include "format/FATFormat.h"
 #include "fs/TFATdrive.h"
 #include "recovery/TDriveList.h"
 
 namespace vantrel {
 namespace {
 
-constexpr std::size_t kFirstPartitionEntry = 446;
-constexpr std::size_t kPartitionEntrySize = 16;
 
 // Header fields.
 constexpr std::size_t kHeaderSize = 12;
@@ -109,7 +108,7 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
 
 bool HasProtectiveEntry(std::span<const std::uint8_t> mbr) {
   for (std::size_t i = 0; i < 4; ++i)
-    if (Le8(mbr, kFirstPartitionEntry + i * kPartitionEntrySize + 4) == kProtectiveMBRType) return true;
+    if (Le8(mbr, kPartitionTable + i * kPartitionEntrySize + kPartitionType) == kProtectiveMBRType) return true;
   return false;
 }
 

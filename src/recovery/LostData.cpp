@@ -147,7 +147,7 @@ void TLostDataSearch::Walk(std::uint32_t startCluster, std::uint32_t startSector
     // A root in the fixed area runs on over several sectors: the sectors it
     // reached are no roots of their own.
     if (stack.size() == 1 && current == 0) rootReach_ = std::max(rootReach_, frame.cursor.Sector);
-    const std::uint8_t attr = entry[11];
+    const std::uint8_t attr = entry[kDirAttr];
     const std::uint32_t f = EntryCluster(entry.data());
     if (attr & kAttrDirectory) {
       if (name == "." || name == ".." || attr == kAttrLongName) continue;

@@ -8,6 +8,7 @@
 #include "common/Bytes.h"
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
+#include "format/FATFormat.h"
 #include "fs/TFATdrive.h"
 #include "host/TStatusDialog.h"
 #include "host/UserInterface.h"
@@ -23,9 +24,9 @@ namespace {
 // put it.
 std::uint64_t VolumeStartOf(TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) {
   const ByteSpan boot(sector, 512);
-  const std::uint16_t backupAt = Le16(boot, 50);
-  const std::uint16_t reserved = Le16(boot, 14);
-  const bool fat32 = Le16(boot, 22) == 0 && Le32(boot, 36) != 0;
+  const std::uint16_t backupAt = Le16(boot, kBpbBackupBootSector32);
+  const std::uint16_t reserved = Le16(boot, kBpbReservedSectors);
+  const bool fat32 = Le16(boot, kBpbFATSize16) == 0 && Le32(boot, kBpbFATSize32) != 0;
   if (!fat32 || backupAt == 0 || backupAt >= reserved || backupAt > sectorNo) return sectorNo;
   std::vector<std::uint8_t> fat(device.BytesPerSector ? device.BytesPerSector : 512);
   auto fatStartsAt = [&](std::uint64_t at) {
@@ -83,7 +84,7 @@ void FindLostDrives(TDevice& device, std::uint64_t firstSector, std::uint64_t la
     }
     ok = device.ReadSectors(current, 1, true, buffer.data());
     if (ok) {
-      if (analyser.IsBootSector(buffer.data(), buffer.size())) {
+      if (IsBootSectorLenient(buffer.data(), buffer.size())) {
         const std::uint64_t start = VolumeStartOf(device, current, buffer.data());
         if (!drives.HasDriveAt(device, start) && !drives.IsBackupBootSector(device, current, buffer.data())) {
           drives.AddLostDrive(device, current, true, 0, start);

@@ -185,14 +185,14 @@ bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context) 
   return true;
 }
 
-bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& context, bool recursive,
-                bool onlyDeleted, bool load, int depth) {
-  if (Cancelled(context)) {
-    context.Report.Stopped = true;
-    return false;
-  }
-  const std::string displayName = DisplayNameOf(folder);
-  const std::string path = JoinPath(target, SafeFileName(displayName));
+namespace {
+
+enum class TFolderStep { Save, Skip, Stop };
+
+// Makes the folder of path for a folder of the disk, or asks before writing
+// into one that was there before: Save goes on into it, Skip leaves it out
+// (it could not be made), Stop ends the save.
+TFolderStep MakeTargetFolder(const std::string& path, const std::string& displayName, TSaveContext& context) {
   const int kind = PathKind(path);
   bool usable = true;
   if (kind == 0) {
@@ -215,12 +215,27 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
     if (answer == TMsgResult::mrNo || answer == TMsgResult::mrCancel) {
       context.ReplaceAllFiles = false;
       context.Report.Stopped = true;
-      return false;
+      return TFolderStep::Stop;
     }
     context.ReplaceAllFiles = true;
     if (answer == TMsgResult::mrAll) context.ReplaceAllFolders = true;
   }
-  if (!usable) return true;
+  return usable ? TFolderStep::Save : TFolderStep::Skip;
+}
+
+}  // namespace
+
+bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& context, bool recursive,
+                bool onlyDeleted, bool load, int depth) {
+  if (Cancelled(context)) {
+    context.Report.Stopped = true;
+    return false;
+  }
+  const std::string displayName = DisplayNameOf(folder);
+  const std::string path = JoinPath(target, SafeFileName(displayName));
+  const TFolderStep step = MakeTargetFolder(path, displayName, context);
+  if (step == TFolderStep::Stop) return false;
+  if (step == TFolderStep::Skip) return true;
 
   bool loadedHere = false;
   if (!folder.Items) {
@@ -244,6 +259,34 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
   if (Cancelled(context)) context.Report.Stopped = true;
   return result;
 }
+
+namespace {
+
+// The bytes of the files among the selected items and in their folder trees,
+// for the progress bar; stops counting when the user cancels.
+std::uint64_t CountSaveBytes(const std::vector<TFSObject*>& selected, bool deletedMode, TStatusDialog& status) {
+  std::uint64_t total = 0;
+  for (TFSObject* item : selected) {
+    if (status.Cancelled) break;
+    if (!item->IsDirectory()) {
+      total += static_cast<TFATFile*>(item)->Size;
+      continue;
+    }
+    static_cast<TFATDirectory*>(item)->ForEach(
+        [&](TFSObject* child, int) {
+          if (child->IsDirectory()) {
+            ProcessMessages();
+          } else {
+            total += static_cast<TFATFile*>(child)->Size;
+          }
+          return !status.Cancelled;
+        },
+        deletedMode, 0, true, deletedMode);
+  }
+  return total;
+}
+
+}  // namespace
 
 TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
                          TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView, TStatusDialog& status) {
@@ -269,25 +312,7 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
 
   status.Init("Saving files...", "Preparing for saving...", "", "", "", true, true);
   status.Show();
-  std::uint64_t total = 0;
-  for (TFSObject* item : selected) {
-    if (status.Cancelled) break;
-    if (!item->IsDirectory()) {
-      total += static_cast<TFATFile*>(item)->Size;
-      continue;
-    }
-    static_cast<TFATDirectory*>(item)->ForEach(
-        [&](TFSObject* child, int) {
-          if (child->IsDirectory()) {
-            ProcessMessages();
-          } else {
-            total += static_cast<TFATFile*>(child)->Size;
-          }
-          return !status.Cancelled;
-        },
-        deletedMode, 0, true, deletedMode);
-  }
-  status.Total = total;
+  status.Total = CountSaveBytes(selected, deletedMode, status);
   status.RefreshInterval = 0;
   for (TFSObject* item : selected) {
     if (status.Cancelled) break;

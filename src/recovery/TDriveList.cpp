@@ -6,15 +6,11 @@
 #include "common/Bytes.h"
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
+#include "format/FATFormat.h"
 #include "fs/TFATdrive.h"
 #include "recovery/GPTPartitions.h"
 
 namespace vantrel {
-namespace {
-constexpr std::size_t kFirstPartitionEntry = 446;
-constexpr std::size_t kPartitionEntrySize = 16;
-}  // namespace
-
 bool IsFATPartitionType(std::uint8_t type) {
   return type == 0x01 || type == 0x04 || type == 0x06 || type == 0x0B || type == 0x0C || type == 0x0E;
 }
@@ -78,8 +74,8 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
   };
   Entry entries[4];
   for (int i = 0; i < 4; ++i) {
-    const std::size_t at = kFirstPartitionEntry + i * kPartitionEntrySize;
-    entries[i] = {table[at + 4], Le32(table, at + 8), Le32(table, at + 12)};
+    const std::size_t at = kPartitionTable + i * kPartitionEntrySize;
+    entries[i] = {table[at + kPartitionType], Le32(table, at + kPartitionStart), Le32(table, at + kPartitionSectors)};
   }
   // FAT entries count from the table that holds them.
   for (const Entry& e : entries) {
@@ -132,7 +128,7 @@ bool TDriveList::HasDriveAt(const TDevice& device, std::uint64_t startSector) co
 }
 
 bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint64_t sectorNo, const std::uint8_t* sector) const {
-  const std::uint16_t backupAt = Le16(ByteSpan(sector, 90), 50);
+  const std::uint16_t backupAt = Le16(ByteSpan(sector, 90), kBpbBackupBootSector32);
   if (backupAt == 0 || backupAt == 0xFFFF || backupAt > sectorNo) return false;
   for (const auto& d : items_) {
     const auto* fat = dynamic_cast<const TFATdrive*>(d.get());

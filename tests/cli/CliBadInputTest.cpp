@@ -97,6 +97,17 @@ TEST_F(CliBadInput, ACutImageGivesOneLineForThousandsOfFailedReads) {
   ExpectOneLine(Cli("cut.img", {"--on-error", "retry", "cat", "1", "big.bin"}), "(aborted)");
 }
 
+TEST_F(CliBadInput, AListingCutShortByAnUnreadableSectorSaysSo) {
+  // The root folder of boot-only.img lies past its end; that of cut.img is there.
+  for (const char* command : {"ls", "find"}) {
+    const CliResult cut = Cli("boot-only.img", {command, "1", command == std::string("ls") ? "/" : "*"});
+    ExpectOneLine(cut, " folder read(s) cut short by an unreadable sector, the listing is incomplete; ");
+  }
+  const CliResult whole = Cli("cut.img", {"ls", "1", "/"});
+  EXPECT_EQ(whole.exitCode, 0) << whole.err;
+  EXPECT_EQ(whole.err, "");
+}
+
 TEST_F(CliBadInput, SavingFromACutImageLeavesOnlyWholeFiles) {
   TempDir target;
   const CliResult r = Cli("cut.img", {"save", "1", "/", "--to", target.Path().string()});

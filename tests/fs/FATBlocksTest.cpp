@@ -225,10 +225,10 @@ TEST(AnalyserDirEntries, DotEntriesLabelsNamesAndBootSectors) {
   Bytes boot(512, 0);
   boot[0] = 0xEB, boot[510] = 0x55, boot[511] = 0xAA;
   PutLe16(boot, 11, 4096);
-  EXPECT_TRUE(IsBootSector(boot.data(), boot.size()));
-  EXPECT_FALSE(IsBootSector(boot.data(), 511));
+  EXPECT_TRUE(IsBootSectorLenient(boot.data(), boot.size()));
+  EXPECT_FALSE(IsBootSectorLenient(boot.data(), 511));
   PutLe16(boot, 11, 256);
-  EXPECT_FALSE(IsBootSector(boot.data(), boot.size()));
+  EXPECT_FALSE(IsBootSectorLenient(boot.data(), boot.size()));
 }
 
 TEST(AnalyserBootSector, BuildsTheRecordAndPlacesTheTotal) {

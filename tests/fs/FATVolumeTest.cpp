@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "common/Bytes.h"
+#include "diskio/SectorAccess.h"
 #include "fs/TFATDirectory.h"
 #include "support/FixtureDisk.h"
 #include "support/Recorders.h"
@@ -349,6 +350,50 @@ TEST(FATVolume, ChainsEndWhereTheyComeBackOrLeaveTheVolume) {
   // Without a FAT the chain is the following clusters, up to the last one.
   v.drive.FATChoice = 0;
   EXPECT_EQ(SectorsOfChain(v.drive, 4080), 6);
+}
+
+TEST(FATVolume, AChainCutShortByAnUnreadableSectorIsToldFromItsEnd) {
+  MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  SetErrorPrompt(nullptr);  // every failed read is aborted
+  const std::uint32_t big = ClusterOf("fat12.files", "big.bin");
+  std::vector<std::uint32_t> chain{big};
+  while (std::uint32_t next = v.drive.NextCluster(chain.back(), 1)) chain.push_back(next);
+  ASSERT_EQ(chain.size(), 391u);
+  auto walk = [&](TChainCursor& cursor) {
+    std::vector<std::uint8_t> buffer(v.drive.BytesPerSector);
+    int n = 0;
+    while (v.drive.ReadChainSector(cursor, buffer.data()) && n < 1000) ++n;
+    return n;
+  };
+  TChainCursor whole(big, 0);
+  EXPECT_EQ(walk(whole), 391);
+  EXPECT_FALSE(whole.ReadFailed);
+  EXPECT_EQ(v.drive.ChainReadFailures, 0u);
+
+  // A sector of the folder's data: the walk stops before it and says why.
+  test::DebugRecorder debug;
+  const std::uint32_t bad = v.drive.ClusterToSector(chain[10]);
+  v.platform.FailRange("phys128", std::uint64_t{bad} * 512, 512);
+  TChainCursor cut(big, 0);
+  EXPECT_EQ(walk(cut), 10);
+  EXPECT_TRUE(cut.ReadFailed);
+  EXPECT_EQ(v.drive.ChainReadFailures, 1u);
+  EXPECT_TRUE(debug.Has("簇链读取中断: 扇区 " + std::to_string(bad) + " 无法读取 (cluster " +
+                        std::to_string(chain[10]) + "), 列表不完整"));
+
+  // A sector of the FAT that holds the way on from a later cluster (the
+  // first whose entry reaches past the first FAT sector, which is cached).
+  std::size_t at = 11;
+  auto lastByte = [&](std::size_t i) { return (chain[i] + chain[i] / 2 + 1) / 512; };
+  while (at < chain.size() && lastByte(at) == 0) ++at;
+  ASSERT_LT(at, chain.size());
+  const std::uint32_t fatSector = v.drive.ReservedSectors + lastByte(at);
+  v.platform.FailRange("phys128", std::uint64_t{fatSector} * 512, 512);
+  TChainCursor fromLater(chain[11], 0);
+  EXPECT_EQ(walk(fromLater), static_cast<int>(at - 10));
+  EXPECT_TRUE(fromLater.ReadFailed);
+  EXPECT_EQ(v.drive.ChainReadFailures, 2u);
 }
 
 TEST(FATVolume, FixedRootAreaEndsWhereTheDataAreaBegins) {

@@ -12,7 +12,7 @@ import tempfile
 
 # Lowest first. Layers of one rank (the two front ends) may not include each
 # other. updater shares nothing with the rest, in either direction.
-ORDER = [["common"], ["diskio"], ["host"], ["devices"], ["fs"], ["analysis"],
+ORDER = [["common"], ["format"], ["diskio"], ["host"], ["devices"], ["fs"], ["analysis"],
          ["recovery"], ["app"], ["cli", "ui"]]
 APART = {"updater"}
 RANK = {name: rank for rank, names in enumerate(ORDER) for name in names}
