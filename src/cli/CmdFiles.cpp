@@ -172,6 +172,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
           .Add("fat_type", type)
           .Add("flags", FlagsText(drive->Flags))
           .Add("fat_choice", static_cast<int>(drive->FATChoice))
+          .Add("fat_note", drive->FATChoiceNote)
           .Add("clusters", drive->ClusterCount)
           .Add("bytes_per_cluster", drive->BytesPerCluster);
       items.push_back(o);
@@ -180,6 +181,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
       std::snprintf(line, sizeof line, "%-12u %-12u %-6s %s\n", drive->StartSector, sectors, type,
                     FlagsText(drive->Flags).c_str());
       std::cout << Pad(std::to_string(i + 1), 4) << Pad(name, 44) << line;
+      if (!drive->FATChoiceNote.empty()) std::cout << "    " << drive->FATChoiceNote << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);
