@@ -317,8 +317,13 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   if (report.FilesFailed) std::cerr << ", " << report.FilesFailed << " failed";
   if (report.FilesWithUnreadableSectors) std::cerr << ", " << report.FilesWithUnreadableSectors << " with unreadable sectors";
   if (report.FoldersFailed) std::cerr << ", " << report.FoldersFailed << " folder(s) not created";
+  if (!report.Truncated.empty())
+    std::cerr << ", " << report.Truncated.size() << " cut to what the volume holds";
+  if (!report.NotConsecutive.empty())
+    std::cerr << ", " << report.NotConsecutive.size() << " read as consecutive clusters against their FAT chain";
+  if (!report.FoldersSkipped.empty()) std::cerr << ", " << report.FoldersSkipped.size() << " folder(s) skipped";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
-  if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors ||
+  if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
     throw CliError(1, "the save was not complete");
 }
