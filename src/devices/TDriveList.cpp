@@ -51,6 +51,9 @@ void TDriveList::ScanDevice(TDevice& device) {
   if (device.Partitioned & 1) {
     tablesSeen_.clear();
     ReadPartitionTable(device, 0, 0);
+    // The volume of a boot sector that the table was written over: it may
+    // still hold what the user is looking for.
+    if (device.Partitioned & 2) AddVolume(device, 0, 0, device.TotalSectors, 0, false);
   } else {
     AddVolume(device, 0, 0, device.TotalSectors, 0, false);
   }
@@ -66,6 +69,12 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint32_t tableSector, 
   std::vector<std::uint8_t> sector(device.BytesPerSector ? device.BytesPerSector : 512);
   if (sector.size() < 512 || !device.ReadSectors(tableSector, 1, false, sector.data())) return;
   const ByteSpan table(sector);
+  // A sector without the marker holds no table (the lost-drive search
+  // still finds what it holds).
+  if (table[510] != 0x55 || table[511] != 0xAA) {
+    DebugMessage(Format("分区表无 0x55AA 标志: 扇区 %u", tableSector), 3);
+    return;
+  }
 
   struct Entry {
     std::uint8_t type;

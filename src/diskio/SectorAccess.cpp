@@ -186,6 +186,9 @@ bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
   TDiskGeometry g;
   if (!DiskPlatform().QueryGeometry(name, g)) return false;
   ApplyMediaType(g.MediaKind, g);
+  // Logical reads go in the drive's own sectors: so does its size.
+  if (g.TotalBytes != 0 && g.BytesPerSector > 512)
+    g.TotalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.TotalBytes / g.BytesPerSector, 0xFFFFFFFFu));
   geometry = g;
   return true;
 }

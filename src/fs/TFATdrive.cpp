@@ -171,7 +171,8 @@ void TFATdrive::ChooseFAT() {
   if (chosen == 0) {
     Flags |= dfNoFAT;
     FATChoice = 0;
-    FATChoiceNote = "没有包含簇链的FAT (空或无法读取), 按连续簇读取";
+    // The flag says it; the log says why.
+    DebugMessage(Name + ": 没有包含簇链的FAT (空或无法读取), 按连续簇读取", 1);
   } else if (chosen > 1) {
     FATChoice = static_cast<std::uint8_t>(chosen);
     FATChoiceNote = Format("FAT 1 为空或已损坏, 使用包含簇链的 FAT %u", chosen);
