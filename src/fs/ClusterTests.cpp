@@ -1,10 +1,9 @@
-#include "analysis/ClusterTests.h"
+#include "fs/ClusterTests.h"
 
 #include <array>
 
-#include "analysis/AnalyserBlocks.h"
-#include "analysis/FileType.h"
 #include "fs/DirEntries.h"
+#include "fs/FATBlocks.h"
 #include "fs/TFATdrive.h"
 
 namespace vantrel {
@@ -46,17 +45,6 @@ bool DirectoryClusterEmpty(TFATdrive& drive, std::uint32_t cluster, std::uint32_
   if (!drive.ReadChainEntry(cursor, e.data()) || !drive.ReadChainEntry(cursor, e.data())) return true;
   std::string name;
   return !ReadDirEntry(drive, cursor, false, name, e.data());
-}
-
-bool DetectClusterFileType(TFATdrive& drive, std::uint32_t cluster, int& kind, std::string& typeName,
-                           std::vector<std::uint8_t>& scratch) {
-  kind = 1;
-  if (!drive.IsValidCluster(cluster) || drive.BytesPerCluster == 0) return false;
-  scratch.resize(drive.BytesPerCluster);
-  if (!drive.ReadSectors(drive.ClusterToSector(cluster), static_cast<std::uint16_t>(drive.SectorsPerCluster), true,
-                         scratch.data()))
-    return false;
-  return DetectFileType(scratch.data(), scratch.size(), kind, typeName);
 }
 
 }  // namespace vantrel

@@ -1,4 +1,4 @@
-#include "common/TDebugBox.h"
+#include "app/TDebugBox.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "common/RangeDialogs.h"
+#include "host/RangeDialogs.h"
 
 namespace vantrel {
 namespace {

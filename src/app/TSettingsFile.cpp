@@ -1,4 +1,4 @@
-#include "common/TSettingsFile.h"
+#include "app/TSettingsFile.h"
 
 #include <fcntl.h>
 #include <pwd.h>

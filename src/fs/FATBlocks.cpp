@@ -1,4 +1,4 @@
-#include "analysis/AnalyserBlocks.h"
+#include "fs/FATBlocks.h"
 
 #include <algorithm>
 #include <array>

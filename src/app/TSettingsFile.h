@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "common/TOptions.h"
+#include "app/TOptions.h"
 
 namespace vantrel {
 

@@ -1,18 +1,19 @@
-#include "fs/LostData.h"
+#include "recovery/LostData.h"
 
 #include <algorithm>
 #include <array>
 
-#include "analysis/ClusterTests.h"
+#include "analysis/FileType.h"
 #include "common/DebugLog.h"
-#include "common/RangeDialogs.h"
-#include "common/TOptions.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
+#include "fs/ClusterTests.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "host/RunSettings.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 
@@ -86,7 +87,7 @@ void TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::string& type
   auto file = std::make_unique<TFATFile>();
   file->Name = "蔟 " + std::to_string(cluster) + "." + typeName;
   file->StartCluster = cluster;
-  file->Size = static_cast<std::uint32_t>(std::max<std::int32_t>(Options().LostDefaultSize, 0));
+  file->Size = static_cast<std::uint32_t>(std::max<std::int32_t>(RunSettings().LostDefaultSize, 0));
   file->Attr = 32;
   file->Status = isLost;
   file->Drive = &drive_;
@@ -220,7 +221,7 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
         std::string typeName;
         if (folderA || folderB) {
           Attach("蔟 " + std::to_string(c) + (folderB ? " (根目录)" : ""), c, 0);
-        } else if (Options().FindLostFiles && DetectClusterFileType(d, c, kind, typeName, scratch)) {
+        } else if (RunSettings().FindLostFiles && DetectClusterFileType(d, c, kind, typeName, scratch)) {
           // A run of audio frames over consecutive clusters is one file.
           if (!(c == previousCluster + 1 && typeName == previousType && kind == 2)) AddLostFile(c, typeName);
           previousCluster = c;

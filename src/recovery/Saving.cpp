@@ -1,4 +1,4 @@
-#include "fs/Saving.h"
+#include "recovery/Saving.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "common/DebugLog.h"
-#include "common/RangeDialogs.h"
 #include "common/Routines.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
 #include "diskio/DiskPlatform.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -188,13 +188,6 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   }
   ++context.Report.FilesSaved;
   return true;
-}
-
-void TFATFile::SaveTo(const std::string& targetFolder, std::uint8_t fatChoice, TStatusDialog* dialog) {
-  TSaveContext context;
-  context.FATChoice = fatChoice;
-  context.Dialog = dialog;
-  SaveFileData(*this, targetFolder, context);
 }
 
 bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context) {

@@ -7,11 +7,11 @@
 #include "analysis/TFATAnalyser.h"
 #include "common/Bytes.h"
 #include "common/DebugLog.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "fs/TFATdrive.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
+#include "recovery/TDriveList.h"
 
 namespace vantrel {
 namespace {
@@ -40,22 +40,22 @@ std::uint32_t VolumeStartOf(TDevice& device, std::uint32_t sectorNo, const std::
 
 }  // namespace
 
-void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
-                             TStatusDialog* dialog) {
-  if (TotalSectors == 0) return;
+void FindLostDrives(TDevice& device, std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
+                    TStatusDialog* dialog) {
+  if (device.TotalSectors == 0) return;
   // Past the end of the device there is nothing to read.
-  if (lastSector >= TotalSectors) lastSector = TotalSectors - 1;
-  if (firstSector >= TotalSectors) firstSector = TotalSectors - 1;
+  if (lastSector >= device.TotalSectors) lastSector = device.TotalSectors - 1;
+  if (firstSector >= device.TotalSectors) firstSector = device.TotalSectors - 1;
 
-  std::vector<std::uint8_t> buffer(BytesPerSector ? BytesPerSector : 512);
+  std::vector<std::uint8_t> buffer(device.BytesPerSector ? device.BytesPerSector : 512);
   TFATAnalyser analyser;
   analyser.Sink = &drives;
   // The cache goes off again on every way out, an exception's included.
   struct CacheGuard {
-    TDevice& device;
-    explicit CacheGuard(TDevice& d) : device(d) { device.SetCacheEnabled(true); }
-    ~CacheGuard() { device.SetCacheEnabled(false); }
-  } guard(*this);
+    TDevice& cached;
+    explicit CacheGuard(TDevice& d) : cached(d) { cached.SetCacheEnabled(true); }
+    ~CacheGuard() { cached.SetCacheEnabled(false); }
+  } guard(device);
 
   const std::string caption = "查找逻辑驱动器 - 请稍后...";
   if (dialog) {
@@ -67,7 +67,7 @@ void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector
   }
   std::uint32_t found = 0;
   std::uint32_t current = firstSector;
-  analyser.Start(this);
+  analyser.Start(&device);
   bool ok;
   do {
     if (dialog && dialog->IsRefreshDue()) {
@@ -75,16 +75,16 @@ void TDevice::FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector
                        Format("丢失的驱动器: %u", found), "");
       ProcessMessages();
     }
-    ok = ReadSectors(current, 1, true, buffer.data());
+    ok = device.ReadSectors(current, 1, true, buffer.data());
     if (ok) {
       if (analyser.IsBootSector(buffer.data(), buffer.size())) {
-        const std::uint32_t start = VolumeStartOf(*this, current, buffer.data());
-        if (!drives.HasDriveAt(*this, start) && !drives.IsBackupBootSector(*this, current, buffer.data())) {
-          drives.AddLostDrive(*this, current, true, 0, start);
+        const std::uint32_t start = VolumeStartOf(device, current, buffer.data());
+        if (!drives.HasDriveAt(device, start) && !drives.IsBackupBootSector(device, current, buffer.data())) {
+          drives.AddLostDrive(device, current, true, 0, start);
           ++found;
         }
       }
-      if (analyser.AnalyseSector(this, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
+      if (analyser.AnalyseSector(&device, current, static_cast<std::uint32_t>(buffer.size()), buffer.data())) ++found;
       ++current;
     }
     if (dialog) {

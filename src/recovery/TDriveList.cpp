@@ -1,4 +1,4 @@
-#include "devices/TDriveList.h"
+#include "recovery/TDriveList.h"
 
 #include <algorithm>
 #include <vector>

@@ -15,17 +15,17 @@
 #include <map>
 #include <stdexcept>
 
-#include "common/RangeDialogs.h"
 #include "common/Routines.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "diskio/DiskPlatformLinux.h"
-#include "fs/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
+#include "recovery/Saving.h"
+#include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
 

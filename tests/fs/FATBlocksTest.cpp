@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "analysis/AnalyserBlocks.h"
 #include "common/Bytes.h"
 #include "devices/TDevice.h"
+#include "fs/FATBlocks.h"
 
 namespace vantrel {
 namespace {

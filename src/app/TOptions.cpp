@@ -1,10 +1,10 @@
-#include "common/TOptions.h"
+#include "app/TOptions.h"
 
 #include <cmath>
 #include <limits>
 
 #include "common/Routines.h"
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -137,28 +137,15 @@ bool TOptions::Save(IKeyValueStore& store) {
   return true;
 }
 
-std::string TOptions::DisplayName(const std::string& name) const {
-  // A deleted short name keeps the raw 0xE5 of its first byte in front of
-  // decoded text. Real characters U+5000..U+5FFF also start with 0xE5 in
-  // UTF-8, so only a 0xE5 that starts no valid sequence is the mark.
-  for (std::size_t i = 0; i < name.size();) {
-    const std::size_t n = Utf8SequenceLength(name, i);
-    if (n > 0) {
-      i += n;
-      continue;
-    }
-    if (static_cast<unsigned char>(name[i]) == 0xE5) {
-      std::string shown = name;
-      shown.replace(i, 1, DeletedUseMultiByte ? DeletedCharMultibyte : DeletedCharAnsi);
-      return shown;
-    }
-    ++i;
-  }
-  return name;
-}
-
 TOptions& Options() {
-  static TOptions options;
+  // Made on first use from the settings in force, which it then replaces.
+  static TOptions options = [] {
+    TOptions o;
+    static_cast<TRunSettings&>(o) = RunSettings();
+    return o;
+  }();
+  static const bool attached = (UseRunSettings(options), true);
+  (void)attached;
   return options;
 }
 

@@ -9,9 +9,9 @@
 #include <variant>
 #include <vector>
 
-#include "common/TOptions.h"
-#include "common/TSettingsFile.h"
-#include "common/UserInterface.h"
+#include "app/TOptions.h"
+#include "app/TSettingsFile.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace fs = std::filesystem;

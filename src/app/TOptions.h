@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "host/RunSettings.h"
+
 namespace vantrel {
 
 // Where the settings live: one key (a section of the settings file).
@@ -42,7 +44,8 @@ struct TFontSpec {
   void SetPixelsPerInch(int ppi);
 };
 
-class TOptions {
+// The run settings of the volume and the searches, and those of the front end.
+class TOptions : public TRunSettings {
  public:
   std::uint8_t DebugLevel = 3;
   bool UseINT13 = true;
@@ -51,11 +54,6 @@ class TOptions {
   bool EnableWinErrorMsg = true;
   bool EnableCache = true;
   TFontSpec FileListFont;
-  std::int32_t LostDefaultSize = 1474560;  // 0x168000, a 1.44 MB floppy
-  std::string DeletedCharAnsi = "_";
-  std::string DeletedCharMultibyte = "__";
-  bool DeletedUseMultiByte = false;
-  bool FindLostFiles = true;
   // Code page of the short names on the volumes.
   std::string OemCodePage = "CP936";
 
@@ -66,14 +64,10 @@ class TOptions {
   // Writes every value; the first failure stops with an error message.
   // False when something was not written.
   bool Save(IKeyValueStore& store);
-
-  // The name as shown: the raw deletion mark (a byte 0xE5 that does not
-  // belong to a UTF-8 character) replaced by the deleted-entry marker. Only
-  // the first mark is replaced; a 0xE5 that leads a real character stays.
-  std::string DisplayName(const std::string& name) const;
 };
 
-// The options of this run, read by every part of the program.
+// The options of this run; from its first use also the RunSettings() of the
+// volume and the searches.
 TOptions& Options();
 
 // The controls of the options dialog, named as on the form.

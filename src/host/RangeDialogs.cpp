@@ -1,4 +1,4 @@
-#include "common/RangeDialogs.h"
+#include "host/RangeDialogs.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "common/TStatusDialog.h"
+#include "host/TStatusDialog.h"
 
 #include <cmath>
 

@@ -14,6 +14,7 @@
 namespace vantrel {
 
 class TDevice;
+class TStatusDialog;
 class TFATdrive;
 
 class TDriveList : public IRebuiltVolumeSink {
@@ -50,6 +51,10 @@ class TDriveList : public IRebuiltVolumeSink {
   std::vector<std::unique_ptr<TCustomDrive>> items_;
   std::set<std::uint32_t> tablesSeen_;
 };
+
+// Scans sectors first..last of the device for lost volumes and appends them to drives.
+void FindLostDrives(TDevice& device, std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
+                    TStatusDialog* dialog);
 
 bool IsFATPartitionType(std::uint8_t type);
 bool IsExtendedPartitionType(std::uint8_t type);

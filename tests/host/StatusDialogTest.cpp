@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "common/TStatusDialog.h"
+#include "host/TStatusDialog.h"
 
 namespace vantrel {
 namespace {

@@ -13,13 +13,13 @@
 
 #include "common/Bytes.h"
 #include "common/Clock.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
-#include "fs/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
+#include "recovery/Saving.h"
+#include "recovery/TDriveList.h"
 #include "support/LostImages.h"
 #include "support/MemoryDisk.h"
 #include "support/Recorders.h"
@@ -135,7 +135,7 @@ class LostDrives : public ::testing::Test {
   // Searches the device; its cache is off again afterwards.
   void Search(MemoryDisk& disk, TDevice& device, std::uint32_t first, std::uint32_t last) {
     view.device = &device;
-    device.FindLostDrives(first, last, disk.drives, &dialog);
+    FindLostDrives(device, first, last, disk.drives, &dialog);
     EXPECT_FALSE(device.CacheEnabled);
     EXPECT_FALSE(dialog.Visible());
   }
@@ -284,7 +284,7 @@ void FailingMessageLoop() { throw std::runtime_error("the window is gone"); }
 TEST_F(LostDrives, ErrorThatEscapesLeavesTheCacheOff) {
   MemoryDisk disk(WithoutTable(), true);
   SetProcessMessagesHook(&FailingMessageLoop);
-  EXPECT_THROW(disk.Device().FindLostDrives(0, 99999, disk.drives, &dialog), std::runtime_error);
+  EXPECT_THROW(FindLostDrives(disk.Device(), 0, 99999, disk.drives, &dialog), std::runtime_error);
   SetProcessMessagesHook(nullptr);
   EXPECT_FALSE(disk.Device().CacheEnabled);
 }

@@ -1,4 +1,4 @@
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {

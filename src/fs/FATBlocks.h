@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "analysis/FATEntries.h"
+#include "fs/FATEntries.h"
 
 namespace vantrel {
 

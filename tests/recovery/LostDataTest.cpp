@@ -14,20 +14,21 @@
 #include <set>
 #include <stdexcept>
 
-#include "analysis/ClusterTests.h"
+#include "analysis/FileType.h"
+#include "app/TOptions.h"
 #include "common/Bytes.h"
 #include "common/Clock.h"
-#include "common/RangeDialogs.h"
-#include "common/TOptions.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
-#include "fs/LostData.h"
-#include "fs/Saving.h"
+#include "fs/ClusterTests.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
+#include "recovery/LostData.h"
+#include "recovery/Saving.h"
 #include "support/LostImages.h"
-#include "support/Recorders.h"
 #include "support/MemoryDisk.h"
+#include "support/Recorders.h"
 #include "support/TempDir.h"
 
 namespace vantrel {
