@@ -7,6 +7,7 @@
 #include "common/CodePage.h"
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
+#include "fs/FATBlocks.h"
 #include "fs/TFATDirectory.h"
 #include "host/UserInterface.h"
 
@@ -251,6 +252,26 @@ bool TFATdrive::IsMediaEntry(std::uint32_t value) const {
   if (value < high) return false;
   const std::uint32_t media = value - high;
   return media == 0xF0 || (media >= 0xF8 && media <= 0xFF);
+}
+
+bool TFATdrive::LimitSectors(std::uint32_t sectors) {
+  if (!GeometryValid || sectors >= TotalSectors || SectorsPerCluster == 0) return false;
+  const std::uint64_t smallest = FirstDataSector + std::uint64_t{MinClusterCount(FATType)} * SectorsPerCluster;
+  if (sectors < smallest) sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(smallest, TotalSectors));
+  if (sectors >= TotalSectors) return false;
+  if (FATType != ftFAT32 && sectors <= 0xFFFF) {
+    BootRecord[kTotalSectors16] = static_cast<std::uint8_t>(sectors);
+    BootRecord[kTotalSectors16 + 1] = static_cast<std::uint8_t>(sectors >> 8);
+    std::fill_n(BootRecord.begin() + kTotalSectors32, 4, 0);
+  } else {
+    BootRecord[kTotalSectors16] = BootRecord[kTotalSectors16 + 1] = 0;
+    for (int i = 0; i < 4; ++i) BootRecord[kTotalSectors32 + i] = static_cast<std::uint8_t>(sectors >> (8 * i));
+  }
+  const std::string name = Name;
+  ComputeGeometry(true);
+  Name = name;
+  if (SectorCount > TotalSectors) SectorCount = TotalSectors;
+  return true;
 }
 
 void TFATdrive::CreateTopFolders() {

@@ -76,6 +76,11 @@ class TFATdrive : public TCustomDrive {
   // Collects copies of the items matching the dialog's mask in the search folder.
   bool Find(IFindDialog& dialog);
 
+  // Ends the volume at sectors (of BytesPerSector bytes) when it is larger,
+  // as far as its FAT type keeps the clusters it needs: a volume rebuilt
+  // from an estimate must not run past its device or into the next volume.
+  // The boot record follows; the name stays. True when it changed.
+  bool LimitSectors(std::uint32_t sectors);
   // The geometry from BootRecord, without reading anything.
   bool ComputeGeometry(bool quiet);
   void CreateTopFolders();

@@ -11,6 +11,12 @@
 namespace vantrel {
 namespace {
 constexpr std::size_t kFirstPartitionEntry = 446;
+
+// Device sectors in one sector of the volume.
+std::uint32_t DeviceSectorsPer(const TFATdrive& drive) {
+  const std::uint32_t deviceSize = drive.Device && drive.Device->BytesPerSector ? drive.Device->BytesPerSector : 512;
+  return drive.BytesPerSector >= deviceSize ? drive.BytesPerSector / deviceSize : 1;
+}
 constexpr std::size_t kPartitionEntrySize = 16;
 }  // namespace
 
@@ -123,11 +129,32 @@ bool TDriveList::AddRebuiltVolume(TDevice* device, std::uint32_t startSector, co
       return false;
   }
   drive->SectorCount = drive->TotalSectors;
+  // Its size is an estimate from the FAT's: it ends at the device's end.
+  if (device && device->TotalSectors > startSector &&
+      drive->LimitSectors(static_cast<std::uint32_t>(device->TotalSectors - startSector) / DeviceSectorsPer(*drive)))
+    DebugMessage(Format("重建驱动器大小限制在设备结尾: %u 扇区", drive->TotalSectors), 3);
+  if (device) EndVolumesBefore(*device, startSector);
   drive->Name += "驱动器 (不包含启动扇区)";
   drive->CreateTopFolders();
   DebugMessage(Format("重建驱动器: 扇区 %u, %s", startSector, FATTypeName(drive->FATType)), 3);
   Add(std::move(drive));
   return true;
+}
+
+// Volumes rebuilt earlier on the device that run into a volume found at
+// startSector end in front of it.
+void TDriveList::EndVolumesBefore(const TDevice& device, std::uint32_t startSector) {
+  for (const auto& d : items_) {
+    auto* rebuilt = dynamic_cast<TFATdrive*>(d.get());
+    if (!rebuilt || rebuilt->Device != &device || !(rebuilt->Flags & dfRebuilt) || !rebuilt->GeometryValid ||
+        rebuilt->StartSector >= startSector)
+      continue;
+    const std::uint32_t room = (startSector - rebuilt->StartSector) / DeviceSectorsPer(*rebuilt);
+    if (rebuilt->LimitSectors(room))
+      DebugMessage(Format("重建驱动器 (扇区 %u) 在下一个驱动器 (扇区 %u) 前结束: %u 扇区", rebuilt->StartSector,
+                          startSector, rebuilt->TotalSectors),
+                   3);
+  }
 }
 
 bool TDriveList::HasDriveAt(const TDevice& device, std::uint32_t startSector) const {
@@ -150,6 +177,7 @@ bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint32_t sectorN
 
 TFATdrive* TDriveList::AddLostDrive(TDevice& device, std::uint32_t bootSector, bool quiet,
                                     std::uint32_t sectorCount, std::uint32_t startSector) {
+  EndVolumesBefore(device, startSector);
   TFATdrive* d = AddVolume(device, bootSector, startSector, sectorCount, dfLost, quiet);
   d->Name += " (lost)";
   return d;

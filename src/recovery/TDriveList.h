@@ -46,6 +46,7 @@ class TDriveList : public IRebuiltVolumeSink {
   static constexpr std::size_t kMaxPartitionTables = 256;
 
  private:
+  void EndVolumesBefore(const TDevice& device, std::uint32_t startSector);
   TFATdrive* AddVolume(TDevice& device, std::uint32_t bootSector, std::uint32_t startSector,
                        std::uint32_t sectorCount, std::uint8_t flags, bool quiet);
   std::vector<std::unique_ptr<TCustomDrive>> items_;
