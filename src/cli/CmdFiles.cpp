@@ -291,7 +291,11 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     throw UsageError("--overwrite takes ask, all or none");
   }
 
+  // A missing target folder is made, with its missing parents, as cp -r
+  // does; anything else of that name is refused.
   std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(*to, ec)))
+    std::filesystem::create_directories(*to, ec);
   if (!std::filesystem::is_directory(*to, ec)) throw CliError(1, "target is not a folder: " + *to);
   if (::access(to->c_str(), W_OK) != 0) throw CliError(1, "cannot write into the target folder: " + *to);
 
