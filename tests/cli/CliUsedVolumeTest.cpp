@@ -2,7 +2,8 @@
 // mtools): the files at its start were deleted, so that its first FAT
 // entries are free while later files lie in pieces; a deleted folder's
 // first cluster now holds a live folder; and an entry claims a size no
-// volume of 32 MiB can hold.
+// volume of 32 MiB can hold. Then a FAT32 volume with more clusters than
+// 16 bits count.
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,45 @@ TEST_F(CliUsedVolumeTest, ADeletedFolderWhoseClusterALiveOneTookIsNamedInTheRepo
   EXPECT_NE(r.err.find("以下目录未保存:\n" + out / "A/_LD" + ": 第一簇 22 上的目录已保存过"), std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find(", 1 folder(s) skipped"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace vantrel::test
+
+namespace vantrel::test {
+namespace {
+
+TEST(CliFAT32, AFileBeyondCluster65535WithReservedBitsSetInItsChainReadsRight) {
+  // 64 MiB in clusters of 512 bytes: 131000 clusters or so. The free-cluster
+  // hint of the FSInfo sector (sector 1) sends mcopy to cluster 70000.
+  TempDir dir;
+  const std::string image = dir / "fat32.img";
+  const std::string content = Pattern(7, 6000);
+  WriteFile(dir / "high", content);
+  ImageTool("mkfs.fat -C -F 32 -s 1 --invariant " + image + " 65536");
+  std::string bytes = ReadFile(image);
+  bytes.replace(512 + 0x1EC, 4, Le32Bytes(70000));
+  WriteFile(image, bytes);
+  ImageTool("mcopy -i " + image + " " + dir / "high" + " ::/HIGH.BIN");
+  ASSERT_EQ(FirstClusters(image, {"::/HIGH.BIN"}), std::vector<std::uint32_t>{70001});
+
+  // The top four bits of a FAT32 entry are reserved: set in every entry of
+  // the chain, in both copies, they change nothing.
+  bytes = ReadFile(image);
+  auto le = [&](std::size_t at, int width) {
+    std::size_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  };
+  const std::size_t reserved = le(14, 2), fatSize = le(36, 4);
+  for (std::size_t copy = 0; copy < 2; ++copy)
+    for (std::size_t cluster = 70001; cluster <= 70012; ++cluster)
+      bytes[(reserved + copy * fatSize) * 512 + cluster * 4 + 3] |= static_cast<char>(0xF0);
+  WriteFile(image, bytes);
+
+  const CliResult r = RunCli({"--only-images", "--image", image, "cat", "1", "/HIGH.BIN"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(r.out == content);
 }
 
 }  // namespace
