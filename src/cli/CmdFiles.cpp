@@ -342,7 +342,12 @@ void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   TFSObject* item = Resolve(drive, view, args.Positional()[1]);
   if (!item || item->IsDirectory()) throw CliError(1, args.Positional()[1] + " is not a file");
   auto& file = *static_cast<TFATFile*>(item);
-  TFATStream stream(drive, choice, file.Size, file.StartCluster);
+  // No more than the chain (or the volume) can hold.
+  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, choice);
+  if (size < file.Size)
+    std::cerr << "vantrel-cli: " << TerminalText(args.Positional()[1]) << " claims " << file.Size
+              << " bytes; its chain holds " << size << "\n";
+  TFATStream stream(drive, choice, size, file.StartCluster);
   // Read through the stream the viewers use, in 64 KiB pieces.
   std::vector<std::uint8_t> block(65536);
   std::uint64_t offset = 0;

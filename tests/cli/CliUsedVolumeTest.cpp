@@ -120,6 +120,9 @@ TEST_F(CliUsedVolumeTest, ASizeBeyondTheChainIsSavedAsFarAsTheChainAndSaidSo) {
   EXPECT_EQ(ReadFile(out / "FRAG.BIN"), g_volume->frag);  // the files after it are reached
   EXPECT_NE(r.err.find(out / "S2.TXT" + " (2048 / 4294967280)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("saved 2 file(s), 1 cut to what the volume holds"), std::string::npos) << r.err;
+  const CliResult cat = Cli({"cat", "1", "/S2.TXT"});
+  EXPECT_EQ(cat.out.size(), 2048u);
+  EXPECT_EQ(cat.err, "vantrel-cli: /S2.TXT claims 4294967280 bytes; its chain holds 2048\n");
 }
 
 TEST_F(CliUsedVolumeTest, ADeletedFolderWhoseClusterALiveOneTookIsNamedInTheReport) {
