@@ -79,7 +79,12 @@ bool TFATAnalyser::AnalyseSector(TDevice* device, std::uint64_t sectorNo, std::u
 }
 
 bool TFATAnalyser::AnalyseFromBase(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector) {
-  if (sectorNo < SkipUntil) return false;
+  if (sectorNo < SkipUntil) {
+    // The rest of a volume rebuilt in this scan, whose size is only an
+    // estimate: the next volume's first FAT ends the skip.
+    if (!IsFATStartSector(sector, sectorSize)) return false;
+    SkipUntil = 0;
+  }
 
   if (!DataFound) {
     std::uint8_t type = ftNone;
@@ -113,6 +118,43 @@ bool TFATAnalyser::AnalyseFromBase(std::uint32_t sectorNo, std::uint32_t sectorS
   }
   if (RootFound && SectorsPerCluster != 0) RootFound = RootStillPlausible(sectorSize);
   if (RootFound && SectorsPerCluster != 0) return Complete(sectorSize);
+  if (SectorsPerCluster == 0 && TakeFloppyFormat(sectorNo, sectorSize)) return Complete(sectorSize);
+  return false;
+}
+
+bool TFATAnalyser::IsFATStartSector(const std::uint8_t* sector, std::uint32_t sectorSize) const {
+  if (!IsFATStart(sector, sectorSize, ftFAT12) && !IsFATStart(sector, sectorSize, ftFAT16) &&
+      !IsFATStart(sector, sectorSize, ftFAT32))
+    return false;
+  std::uint8_t type = ftNone;
+  bool isStart = false;
+  return DetectFAT(sector, sectorSize, type, isStart) && isStart;
+}
+
+// A floppy holds no folder of its own in many cases, so that no "." entry
+// gives the cluster size; its format does. When the device has the size of
+// a standard floppy and its FATs lie where that format puts them (one
+// reserved sector, two copies of the format's size), the root area and the
+// clusters are the format's too, once the scan has passed the root area.
+bool TFATAnalyser::TakeFloppyFormat(std::uint32_t sectorNo, std::uint32_t sectorSize) {
+  struct Format {
+    std::uint32_t sectors, fatSize;
+    std::uint16_t perCluster, rootEntries;
+  };
+  static constexpr Format kFormats[] = {
+      {720, 2, 2, 112}, {1440, 3, 2, 112}, {2400, 7, 1, 224}, {2880, 9, 1, 224}, {5760, 9, 2, 240}};
+  if (!Device || FATType != ftFAT12 || FATStart != 1 || FATCount != 2 || sectorSize != 512) return false;
+  for (const Format& f : kFormats) {
+    if (Device->TotalSectors != f.sectors || FATSize != f.fatSize) continue;
+    const std::uint32_t rootStart = FATStart + 2 * f.fatSize;
+    const std::uint32_t dataStart = rootStart + f.rootEntries * kDirEntrySize / 512;
+    if (sectorNo + 1 < dataStart) return false;
+    SectorsPerCluster = f.perCluster;
+    DataStart = dataStart;
+    RootSector = rootStart;
+    RootFound = RootStillPlausible(sectorSize);
+    return RootFound;
+  }
   return false;
 }
 
@@ -224,6 +266,13 @@ bool TFATAnalyser::Complete(std::uint32_t sectorSize) {
   if (overhead < kMaxU32) {
     const std::uint64_t fitting = (kMaxU32 - overhead) / SectorsPerCluster;
     if (fitting < ClusterCount) ClusterCount = static_cast<std::uint32_t>(fitting);
+  }
+  // Nor does it run past the end of its device (the FAT's size gives only
+  // an upper bound), as long as its type keeps the count it needs.
+  const std::uint64_t volumeStart = FATStart - 1;
+  if (Device && Device->TotalSectors > volumeStart + overhead) {
+    const std::uint64_t fitting = (Device->TotalSectors - volumeStart - overhead) / SectorsPerCluster;
+    if (fitting < ClusterCount && fitting >= MinClusterCount(FATType)) ClusterCount = static_cast<std::uint32_t>(fitting);
   }
   std::array<std::uint8_t, kBootRecordSize> bootRecord{};
   if (ClusterCount < MinClusterCount(FATType) || RootCluster > std::uint64_t{ClusterCount} + 1 ||

@@ -76,6 +76,8 @@ class TFATAnalyser {
 
  private:
   bool AnalyseFromBase(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
+  bool IsFATStartSector(const std::uint8_t* sector, std::uint32_t sectorSize) const;
+  bool TakeFloppyFormat(std::uint32_t sectorNo, std::uint32_t sectorSize);
   void NoteFATStart(std::uint32_t sectorNo, std::uint32_t sectorSize, const std::uint8_t* sector);
   void NoteDotEntry(std::uint32_t sectorNo, std::uint32_t dotCluster, std::uint32_t sectorSize);
   bool RootStillPlausible(std::uint32_t sectorSize);

@@ -35,9 +35,17 @@ class Reader {
   void Int(const char* name, std::int32_t& field) {
     if (auto v = DWord(name)) field = static_cast<std::int32_t>(*v);
   }
-  // A missing string is an empty one, not an error.
+  // A missing string is an empty one, not an error; one of another type is
+  // an error like a mistyped number, and the field keeps its default.
   void String(const char* name, std::string& field) {
-    if (ok_) field = store_.ReadString(name).value_or("");
+    if (!ok_) return;
+    if (auto v = store_.ReadString(name)) {
+      field = *v;
+    } else if (store_.HasValue(name)) {
+      ok_ = false;
+    } else {
+      field.clear();
+    }
   }
 
  private:

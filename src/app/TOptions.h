@@ -23,6 +23,8 @@ class IKeyValueStore {
   virtual std::optional<std::string> ReadString(const std::string& name) = 0;
   // nullopt when the value is missing or is not a DWORD.
   virtual std::optional<std::uint32_t> ReadDWord(const std::string& name) = 0;
+  // True when the value is there, of whatever type.
+  virtual bool HasValue(const std::string& name) = 0;
   // Writing creates the key when it is missing.
   virtual bool WriteString(const std::string& name, const std::string& value) = 0;
   virtual bool WriteDWord(const std::string& name, std::uint32_t value) = 0;

@@ -263,6 +263,8 @@ std::optional<std::uint32_t> TSettingsFile::ReadDWord(const std::string& name) {
   return std::nullopt;
 }
 
+bool TSettingsFile::HasValue(const std::string& name) { return RawValue(name).has_value(); }
+
 bool TSettingsFile::WriteString(const std::string& name, const std::string& value) {
   return WriteRaw(name, Quote(value));
 }

@@ -33,6 +33,7 @@ class TSettingsFile : public IKeyValueStore {
   bool KeyExists() override;
   std::optional<std::string> ReadString(const std::string& name) override;
   std::optional<std::uint32_t> ReadDWord(const std::string& name) override;
+  bool HasValue(const std::string& name) override;
   bool WriteString(const std::string& name, const std::string& value) override;
   bool WriteDWord(const std::string& name, std::uint32_t value) override;
   std::string LastError() const override { return error_; }

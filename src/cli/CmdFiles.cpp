@@ -172,6 +172,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
           .Add("fat_type", type)
           .Add("flags", FlagsText(drive->Flags))
           .Add("fat_choice", static_cast<int>(drive->FATChoice))
+          .Add("fat_note", drive->FATChoiceNote)
           .Add("clusters", drive->ClusterCount)
           .Add("bytes_per_cluster", drive->BytesPerCluster);
       items.push_back(o);
@@ -181,6 +182,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
                     static_cast<unsigned long long>(sectors), type,
                     FlagsText(drive->Flags).c_str());
       std::cout << Pad(std::to_string(i + 1), 4) << Pad(name, 44) << line;
+      if (!drive->FATChoiceNote.empty()) std::cout << "    " << drive->FATChoiceNote << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);
@@ -290,7 +292,11 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     throw UsageError("--overwrite takes ask, all or none");
   }
 
+  // A missing target folder is made, with its missing parents, as cp -r
+  // does; anything else of that name is refused.
   std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(*to, ec)))
+    std::filesystem::create_directories(*to, ec);
   if (!std::filesystem::is_directory(*to, ec)) throw CliError(1, "target is not a folder: " + *to);
   if (::access(to->c_str(), W_OK) != 0) throw CliError(1, "cannot write into the target folder: " + *to);
 
@@ -316,8 +322,13 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   if (report.FilesFailed) std::cerr << ", " << report.FilesFailed << " failed";
   if (report.FilesWithUnreadableSectors) std::cerr << ", " << report.FilesWithUnreadableSectors << " with unreadable sectors";
   if (report.FoldersFailed) std::cerr << ", " << report.FoldersFailed << " folder(s) not created";
+  if (!report.Truncated.empty())
+    std::cerr << ", " << report.Truncated.size() << " cut to what the volume holds";
+  if (!report.NotConsecutive.empty())
+    std::cerr << ", " << report.NotConsecutive.size() << " read as consecutive clusters against their FAT chain";
+  if (!report.FoldersSkipped.empty()) std::cerr << ", " << report.FoldersSkipped.size() << " folder(s) skipped";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
-  if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors ||
+  if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
     throw CliError(1, "the save was not complete");
 }
@@ -332,7 +343,12 @@ void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   TFSObject* item = Resolve(drive, view, args.Positional()[1]);
   if (!item || item->IsDirectory()) throw CliError(1, args.Positional()[1] + " is not a file");
   auto& file = *static_cast<TFATFile*>(item);
-  TFATStream stream(drive, choice, file.Size, file.StartCluster);
+  // No more than the chain (or the volume) can hold.
+  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, choice);
+  if (size < file.Size)
+    std::cerr << "vantrel-cli: " << TerminalText(args.Positional()[1]) << " claims " << file.Size
+              << " bytes; its chain holds " << size << "\n";
+  TFATStream stream(drive, choice, size, file.StartCluster);
   // Read through the stream the viewers use, in 64 KiB pieces.
   std::vector<std::uint8_t> block(65536);
   std::uint64_t offset = 0;

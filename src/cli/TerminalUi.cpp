@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "common/Routines.h"
@@ -35,11 +36,37 @@ std::string TerminalText(const std::string& text, bool keepLineBreaks) {
   return out;
 }
 
+std::size_t ColumnsOf(char32_t c) {
+  // Combining marks take no column of their own.
+  if ((c >= 0x0300 && c <= 0x036F) || c == 0x200B || c == 0x200D || (c >= 0xFE00 && c <= 0xFE0F)) return 0;
+  // East Asian wide and full-width characters take two.
+  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+                    (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+                    (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+                    (c >= 0x20000 && c <= 0x3FFFD);
+  return wide ? 2 : 1;
+}
+
 std::string Pad(const std::string& text, std::size_t width) {
   const std::string shown = TerminalText(text);
+  const std::u32string codes = Utf8ToCodePoints(shown);
   std::size_t columns = 0;
-  for (char32_t c : Utf8ToCodePoints(shown)) columns += (c >= 0x1100 && c < 0xDC00) ? 2 : 1;
-  return columns >= width ? shown + " " : shown + std::string(width - columns, ' ');
+  for (char32_t c : codes) columns += ColumnsOf(c);
+  if (columns < width || width < 3) return columns >= width ? shown + " " : shown + std::string(width - columns, ' ');
+  // Too wide for its column: cut, marked with "…", so that the columns
+  // after it stay in line; one column stays free to part them.
+  std::string cut;
+  std::size_t used = 0;
+  for (std::size_t i = 0, pos = 0; i < codes.size(); ++i) {
+    const std::size_t w = ColumnsOf(codes[i]);
+    if (used + w > width - 2) break;
+    const std::size_t len = std::max<std::size_t>(Utf8SequenceLength(shown, pos), 1);
+    cut.append(shown, pos, len);
+    pos += len;
+    used += w;
+  }
+  return cut + "…" + std::string(width - 1 - used, ' ');
 }
 
 std::string PlainText(const std::string& text) {

@@ -90,6 +90,9 @@ std::string TerminalText(const std::string& text, bool keepLineBreaks = false);
 
 // Pads to a number of terminal columns (CJK characters take two); text as
 // wide as that or wider gets one blank. Control characters show as by TerminalText.
+// Text wider than width - 1 columns is cut and ends in "…".
 std::string Pad(const std::string& text, std::size_t width);
+// Terminal columns of one character.
+std::size_t ColumnsOf(char32_t c);
 
 }  // namespace vantrel::cli

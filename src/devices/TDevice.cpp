@@ -84,7 +84,8 @@ void TDeviceList::Detect(TStatusDialog* dialog) {
     device->TotalSectors = g.TotalSectors;
     // Physical reads are always in 512-byte sectors, whatever the disk reports.
     device->BytesPerSector = kPhysicalSectorSize;
-    device->Partitioned = (g.MediaKind == 1 || g.Unpartitioned) ? 0 : 1;
+    // Bit 1: sector 0 holds an old boot sector beside the table.
+    device->Partitioned = (g.MediaKind == 1 || g.Unpartitioned) ? 0 : (g.AlsoWholeVolume ? 3 : 1);
     if (g.MediaKind <= 3) device->MediaType = static_cast<std::uint8_t>(g.MediaKind);
     device->Flags = g.Removable & 1;
     Add(std::move(device))->ReadAheadPending = true;

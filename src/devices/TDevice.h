@@ -29,7 +29,7 @@ class TDevice {
   std::uint16_t Flags = 0;     // bit 0: removable medium
   std::uint64_t TotalSectors = 0;
   std::uint16_t BytesPerSector = 512;
-  std::uint16_t Partitioned = 0;
+  std::uint16_t Partitioned = 0;  // bit 0: read the partition table; bit 1: sector 0 is also a boot sector
   std::uint8_t Number = 0;
   std::uint32_t ReadAhead = 0;  // sectors per cache fill; 0 = never cached
   // Detection leaves the 100 ms measurement to the first read that could use

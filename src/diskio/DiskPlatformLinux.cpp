@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "common/Bytes.h"
 
@@ -93,6 +95,28 @@ void FillChs(TDiskGeometry& g, std::uint64_t sectors) {
 }  // namespace
 
 bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) { return IsBootSectorStrict(s.data(), s.size()); }
+
+bool LooksLikePartitionTable(std::span<const std::uint8_t> s, std::uint64_t totalSectors) {
+  if (s.size() < 512 || s[510] != 0x55 || s[511] != 0xAA) return false;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> used;
+  for (std::size_t at = 446; at < 510; at += 16) {
+    const std::uint8_t type = s[at + 4];
+    if (type == 0) continue;
+    if (s[at] != 0x00 && s[at] != 0x80) return false;
+    const std::uint64_t start = Le32(s, at + 8), count = Le32(s, at + 12);
+    if (start == 0 || count == 0 || start + count > totalSectors) return false;
+    for (const auto& [otherStart, otherEnd] : used)
+      if (start < otherEnd && otherStart < start + count) return false;
+    used.emplace_back(start, start + count);
+  }
+  return !used.empty();
+}
+
+bool IsFloppySize(std::uint64_t sectors) {
+  for (const std::uint64_t size : {720u, 1440u, 2400u, 2880u, 5760u})
+    if (sectors == size) return true;
+  return false;
+}
 
 LinuxDiskPlatform& LinuxPlatform() {
   static LinuxDiskPlatform platform;
@@ -203,12 +227,18 @@ bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g)
     if (ok && ::ioctl(fd, BLKSSZGET, &logicalSize) == 0 && logicalSize > 0)
       g.BytesPerSector = static_cast<std::uint32_t>(logicalSize);
     floppyDevice = base.rfind("fd", 0) == 0;
-    removable = ReadSysValue(fs::path("/sys/class/block") / base / "removable") == "1";
+    // The medium decides, not what it holds; a partition has no removable
+    // flag of its own: its disk's is asked.
+    std::error_code ec;
+    fs::path sys = fs::canonical(fs::path("/sys/class/block") / base, ec);
+    if (!ec && fs::exists(sys / "partition", ec)) sys = sys.parent_path();
+    removable = !ec && ReadSysValue(sys / "removable") == "1";
   } else {
     ok = false;
   }
   if (ok) {
     const std::uint64_t sectors = bytes / 512;
+    g.TotalBytes = bytes;
     g.TotalSectors = sectors;
     FillChs(g, sectors);
     if (S_ISBLK(st.st_mode)) {
@@ -222,11 +252,21 @@ bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g)
     std::array<std::uint8_t, 512> sector0{};
     std::size_t got = 0;
     int error = 0;
-    if (ReadAt(fd, 0, sector0.data(), sector0.size(), got, error) && got == sector0.size())
-      g.Unpartitioned = LooksLikeFATBootSector(sector0);
-    if (floppyDevice || (g.Unpartitioned && sectors <= 5760)) {
+    if (ReadAt(fd, 0, sector0.data(), sector0.size(), got, error) && got == sector0.size()) {
+      // A disk formatted whole and partitioned later keeps the old boot
+      // sector's bytes around its table: a valid table is read as one.
+      const bool bootSector = LooksLikeFATBootSector(sector0);
+      const bool table = LooksLikePartitionTable(sector0, sectors);
+      g.Unpartitioned = bootSector && !table;
+      g.AlsoWholeVolume = bootSector && table;
+    }
+    // A floppy by its size holds one volume over the whole medium, even
+    // when its boot sector is damaged; so does a small volume without table.
+    if (floppyDevice || IsFloppySize(sectors) || (g.Unpartitioned && sectors <= 5760)) {
       g.MediaKind = 1;
-    } else if (removable || g.Unpartitioned) {
+      g.Unpartitioned = true;
+      g.AlsoWholeVolume = false;
+    } else if (removable) {
       g.MediaKind = 2;
     } else {
       g.MediaKind = 3;

@@ -60,5 +60,11 @@ LinuxDiskPlatform& LinuxPlatform();
 // The strict boot-sector test of the FAT format: a device without a partition
 // table that starts with a boot sector is one volume.
 bool LooksLikeFATBootSector(std::span<const std::uint8_t> sector);
+// A master boot record that can be read as a table: marker 0x55 0xAA, at
+// least one entry, every entry with a boot flag of 0x00 or 0x80 and inside a
+// device of totalSectors, no two entries overlapping.
+bool LooksLikePartitionTable(std::span<const std::uint8_t> sector, std::uint64_t totalSectors);
+// The sizes, in sectors of 512 bytes, of the standard floppy formats.
+bool IsFloppySize(std::uint64_t sectors);
 
 }  // namespace vantrel

@@ -196,6 +196,9 @@ bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
   TDiskGeometry g;
   if (!DiskPlatform().QueryGeometry(name, g)) return false;
   ApplyMediaType(g.MediaKind, g);
+  // Logical reads go in the drive's own sectors: so does its size.
+  if (g.TotalBytes != 0 && g.BytesPerSector > 512)
+    g.TotalSectors = g.TotalBytes / g.BytesPerSector;
   geometry = g;
   return true;
 }

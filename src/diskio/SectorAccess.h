@@ -19,6 +19,11 @@ struct TDiskGeometry {
   std::uint64_t TotalSectors = 0;
   // Sector 0 holds a FAT boot sector: a volume without a partition table.
   bool Unpartitioned = false;
+  // Sector 0 holds both a FAT boot sector and a valid partition table (a
+  // disk formatted whole and partitioned later): both are read.
+  bool AlsoWholeVolume = false;
+  // The exact size in bytes, when the platform knows it (0 otherwise).
+  std::uint64_t TotalBytes = 0;
 };
 
 // Physical reads always use sectors of this size.

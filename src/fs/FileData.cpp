@@ -107,6 +107,57 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
   return true;
 }
 
+namespace {
+
+std::uint64_t ClustersNeeded(const TFATdrive& drive, std::uint32_t size) {
+  return (std::uint64_t{size} + drive.BytesPerCluster - 1) / drive.BytesPerCluster;
+}
+
+// Whether the FAT copy has a chain starting at the cluster.
+bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice) {
+  if (fatChoice == 0) return false;
+  const TFATEntryKind kind = ClassifyEntry(drive.FATType, drive.GetFATEntry(cluster, fatChoice - 1u));
+  return kind == feUsed || kind == feEndOfChain;
+}
+
+}  // namespace
+
+std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
+  if (!drive.GeometryValid || drive.BytesPerCluster == 0 || size == 0) return size;
+  const std::uint64_t perCluster = drive.BytesPerCluster;
+  std::uint64_t clusters;
+  if (!drive.IsValidCluster(firstCluster)) {
+    clusters = drive.ClusterCount;
+  } else if (HasChainAt(drive, firstCluster, fatChoice)) {
+    // A chain longer than the volume's cluster count comes back on itself.
+    const std::uint64_t needed = std::min<std::uint64_t>(ClustersNeeded(drive, size), drive.ClusterCount);
+    clusters = 1;
+    for (std::uint32_t cluster = firstCluster; clusters < needed; ++clusters) {
+      const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
+      if (!drive.IsValidCluster(next)) break;
+      cluster = next;
+    }
+  } else {
+    clusters = std::uint64_t{drive.MaxCluster()} - firstCluster + 1;
+  }
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, clusters * perCluster));
+}
+
+bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
+  if (!drive.GeometryValid || drive.BytesPerCluster == 0 || !drive.IsValidCluster(firstCluster) ||
+      !HasChainAt(drive, firstCluster, fatChoice))
+    return false;
+  const std::uint64_t needed = std::min<std::uint64_t>(ClustersNeeded(drive, size), drive.ClusterCount);
+  std::uint32_t cluster = firstCluster;
+  for (std::uint64_t n = 1; n < needed; ++n) {
+    const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
+    if (!drive.IsValidCluster(next)) return false;  // the chain ends: nothing more to compare
+    if (next != cluster + 1) return true;
+    cluster = next;
+  }
+  return false;
+}
+
 bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, std::uint8_t fatChoice) {
   if (cursor.First == 0 || position >= cursor.Size || !drive.GeometryValid || drive.BytesPerCluster == 0)
     return false;

@@ -30,6 +30,18 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
 // unchanged) for a file without first cluster or a position at or past the end.
 bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, std::uint8_t fatChoice);
 
+// The part of a file of size bytes from firstCluster on that the volume can
+// hold: through a FAT copy whose entry for the first cluster is in use, as
+// far as its chain reaches; otherwise (no FAT, or a deleted file whose chain
+// is free) as far as the clusters from the first one to the end of the data
+// area. Never more than size.
+std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice);
+
+// True when FAT copy fatChoice (from 1) holds a chain for the file that does
+// not run over consecutive clusters within the clusters its size needs: read
+// as consecutive clusters it would give another file's bytes.
+bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice);
+
 // A read-only stream over a file's clusters, for the hex and text viewers.
 class TFATStream {
  public:

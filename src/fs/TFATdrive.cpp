@@ -7,6 +7,7 @@
 #include "common/CodePage.h"
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
+#include "fs/FATBlocks.h"
 #include "fs/TFATDirectory.h"
 #include "host/UserInterface.h"
 
@@ -79,7 +80,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   FATChoice = 1;
   GeometryValid = true;
   Name = VolumeLabel();
-  ProbeFAT();
+  ChooseFAT();
   return true;
 }
 
@@ -148,23 +149,114 @@ std::string TFATdrive::VolumeLabel() const {
   return OemToUtf8(BootRecord.data() + labelAt, labelLength, OemCodePage());
 }
 
-void TFATdrive::ProbeFAT() {
-  // A FAT whose first entries are all free is of no use: a freshly
-  // formatted volume, or one whose FAT was wiped. The root directory's own
-  // entry does not count, a quick format writes it; any other cluster in use,
-  // even as a one-cluster chain, shows a FAT that describes files.
+// The FAT copy to follow: the first one that describes files, preferring a
+// copy whose first entry still carries the media byte. A volume has no FAT
+// only when no copy holds a single chain: a freshly formatted volume, or one
+// whose FATs were all wiped.
+void TFATdrive::ChooseFAT() {
   Flags &= static_cast<std::uint8_t>(~dfNoFAT);  // a second opening judges again
-  bool usable = false;
-  const std::uint32_t last = std::min<std::uint32_t>(16, ClusterCount + 1);
-  for (std::uint32_t n = 2; n <= last && !usable; ++n) {
-    if (n == RootCluster) continue;
-    const TFATEntryKind kind = ClassifyEntry(FATType, GetFATEntry(n, 0));
-    usable = kind == feUsed || kind == feEndOfChain;
+  FATChoiceNote.clear();
+  FATChoice = 1;
+  // A boot sector may claim up to 255 copies; real volumes have one or two.
+  const std::uint32_t copies = std::min<std::uint32_t>(NumberOfFATs, kMaxFATCopiesProbed);
+  std::uint32_t chosen = 0;
+  for (const bool withMedia : {true, false}) {
+    for (std::uint32_t copy = 0; copy < copies && chosen == 0; ++copy)
+      if (FATCopyHoldsChains(copy, withMedia)) chosen = copy + 1;
+    if (chosen) break;
   }
-  if (!usable) {
+  if (chosen == 0) {
     Flags |= dfNoFAT;
     FATChoice = 0;
+    // The flag says it; the log says why.
+    DebugMessage(Name + ": 没有包含簇链的FAT (空或无法读取), 按连续簇读取", 1);
+  } else if (chosen > 1) {
+    FATChoice = static_cast<std::uint8_t>(chosen);
+    FATChoiceNote = Format("FAT 1 为空或已损坏, 使用包含簇链的 FAT %u", chosen);
   }
+  if (!FATChoiceNote.empty()) DebugMessage(Name + ": " + FATChoiceNote, 1);
+}
+
+bool TFATdrive::FATCopyHoldsChains(std::uint32_t copy, bool withMedia) {
+  if (!GeometryValid || copy >= NumberOfFATs || FATSize == 0) return false;
+  // Bytes of the copy that hold entries 0 to MaxCluster, inside its FATSize sectors.
+  std::uint64_t bytes;
+  switch (FATType) {
+    case ftFAT16: bytes = (std::uint64_t{MaxCluster()} + 1) * 2; break;
+    case ftFAT32: bytes = (std::uint64_t{MaxCluster()} + 1) * 4; break;
+    default: bytes = (std::uint64_t{MaxCluster()} + 1) * 3 / 2 + 1; break;
+  }
+  bytes = std::min<std::uint64_t>(bytes, std::uint64_t{FATSize} * BytesPerSector);
+  const std::uint64_t sectors = (bytes + BytesPerSector - 1) / BytesPerSector;
+  const std::uint64_t firstSector = ReservedSectors + std::uint64_t{copy} * FATSize;
+  // Pieces of a multiple of three sectors: a FAT12 entry pair (three bytes)
+  // never straddles two pieces.
+  constexpr std::uint32_t kPieceSectors = 48;
+  std::vector<std::uint8_t> piece(std::size_t{kPieceSectors} * BytesPerSector);
+  for (std::uint64_t done = 0; done < sectors; done += kPieceSectors) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSectors, sectors - done));
+    const std::uint64_t at = firstSector + done;
+    if (at + count > 0xFFFFFFFFull) return false;
+    if (!ReadSectors(static_cast<std::uint32_t>(at), static_cast<std::uint16_t>(count), false, piece.data())) {
+      // Only the bad sectors of the piece count as empty.
+      for (std::uint32_t i = 0; i < count; ++i)
+        if (!ReadSectors(static_cast<std::uint32_t>(at + i), 1, false, piece.data() + std::size_t{i} * BytesPerSector))
+          std::fill_n(piece.begin() + static_cast<std::ptrdiff_t>(std::size_t{i} * BytesPerSector), BytesPerSector, 0);
+    }
+    const ByteSpan p(piece.data(), std::size_t{count} * BytesPerSector);
+    const std::uint64_t pieceStart = done * BytesPerSector;
+    const std::uint64_t pieceEnd = std::min<std::uint64_t>(pieceStart + p.size(), bytes);
+    // Entries whose bytes lie wholly in this piece.
+    std::uint64_t cluster = FATType == ftFAT32 ? pieceStart / 4 : FATType == ftFAT16 ? pieceStart / 2 : pieceStart / 3 * 2;
+    for (;; ++cluster) {
+      const std::uint64_t offset = FATType == ftFAT32 ? cluster * 4 : FATType == ftFAT16 ? cluster * 2 : cluster + cluster / 2;
+      if (offset + FATEntryWidth(FATType) > pieceEnd) break;
+      const std::uint32_t value =
+          DecodeFATEntry(p.data() + (offset - pieceStart), static_cast<std::uint32_t>(cluster), FATType);
+      if (cluster == 0) {
+        // Entry 0: the media byte with every higher bit set.
+        if (withMedia && !IsMediaEntry(value)) return false;
+        continue;
+      }
+      if (cluster < 2 || cluster == RootCluster) continue;
+      if (cluster > MaxCluster()) break;
+      const TFATEntryKind kind = ClassifyEntry(FATType, value);
+      if (kind == feEndOfChain || (kind == feUsed && IsValidCluster(value))) return true;
+    }
+  }
+  return false;
+}
+
+bool TFATdrive::IsMediaEntry(std::uint32_t value) const {
+  std::uint32_t high;
+  switch (FATType) {
+    case ftFAT16: high = 0xFF00; break;
+    case ftFAT32: high = 0x0FFFFF00; break;
+    default: high = 0xF00; break;
+  }
+  if (value < high) return false;
+  const std::uint32_t media = value - high;
+  return media == 0xF0 || (media >= 0xF8 && media <= 0xFF);
+}
+
+bool TFATdrive::LimitSectors(std::uint32_t sectors) {
+  if (!GeometryValid || sectors >= TotalSectors || SectorsPerCluster == 0) return false;
+  const std::uint64_t smallest = FirstDataSector + std::uint64_t{MinClusterCount(FATType)} * SectorsPerCluster;
+  if (sectors < smallest) sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(smallest, TotalSectors));
+  if (sectors >= TotalSectors) return false;
+  if (FATType != ftFAT32 && sectors <= 0xFFFF) {
+    BootRecord[kBpbTotalSectors16] = static_cast<std::uint8_t>(sectors);
+    BootRecord[kBpbTotalSectors16 + 1] = static_cast<std::uint8_t>(sectors >> 8);
+    std::fill_n(BootRecord.begin() + kBpbTotalSectors32, 4, 0);
+  } else {
+    BootRecord[kBpbTotalSectors16] = BootRecord[kBpbTotalSectors16 + 1] = 0;
+    for (int i = 0; i < 4; ++i) BootRecord[kBpbTotalSectors32 + i] = static_cast<std::uint8_t>(sectors >> (8 * i));
+  }
+  const std::string name = Name;
+  ComputeGeometry(true);
+  Name = name;
+  if (SectorCount > TotalSectors) SectorCount = TotalSectors;
+  return true;
 }
 
 void TFATdrive::CreateTopFolders() {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -42,6 +43,9 @@ class TFATdrive : public TCustomDrive {
   ~TFATdrive() override;
 
   std::uint8_t FATChoice = 1;        // 0: consecutive clusters; k: FAT copy k
+  // Why FATChoice is not the first copy ("" when it is), for the drive
+  // dialog and the debug log.
+  std::string FATChoiceNote;
   std::uint8_t SkipBadClusters = 1;  // pass over clusters the FAT marks bad in the lost-data search
   std::array<std::uint8_t, 90> BootRecord{};
 
@@ -75,6 +79,11 @@ class TFATdrive : public TCustomDrive {
   // Collects copies of the items matching the dialog's mask in the search folder.
   bool Find(IFindDialog& dialog);
 
+  // Ends the volume at sectors (of BytesPerSector bytes) when it is larger,
+  // as far as its FAT type keeps the clusters it needs: a volume rebuilt
+  // from an estimate must not run past its device or into the next volume.
+  // The boot record follows; the name stays. True when it changed.
+  bool LimitSectors(std::uint32_t sectors);
   // The geometry from BootRecord, without reading anything.
   bool ComputeGeometry(bool quiet);
   void CreateTopFolders();
@@ -83,6 +92,11 @@ class TFATdrive : public TCustomDrive {
   bool IsValidCluster(std::uint32_t cluster) const { return cluster >= 2 && cluster - 1 <= ClusterCount; }
   std::uint32_t MaxCluster() const { return ClusterCount + 1; }
   std::uint32_t GetFATEntry(std::uint32_t cluster, std::uint32_t copy);
+  // True when FAT copy `copy` (from 0) describes files: an entry of a data
+  // cluster (the FAT32 root's own excepted) is in use or ends a chain. With
+  // withMedia, entry 0 must also carry a media byte, as in every FAT written
+  // by a format. Unreadable sectors count as empty.
+  bool FATCopyHoldsChains(std::uint32_t copy, bool withMedia);
   bool IsEndOfChain(std::uint32_t value) const;
   // The cluster after this one by FATChoice; 0 when the chain ends there.
   std::uint32_t NextCluster(std::uint32_t cluster, std::uint8_t fatChoice);
@@ -110,8 +124,11 @@ class TFATdrive : public TCustomDrive {
   bool DeriveLayout();
   void ReportOddFields() const;
   std::string VolumeLabel() const;
-  void ProbeFAT();
 
+  // FAT copies looked at when choosing one.
+  static constexpr std::uint32_t kMaxFATCopiesProbed = 8;
+  void ChooseFAT();
+  bool IsMediaEntry(std::uint32_t value) const;
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
   bool LoadDirSector(std::uint32_t sector);
   bool StepCluster(TChainCursor& cursor, const char* context);

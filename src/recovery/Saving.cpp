@@ -29,6 +29,27 @@ void Restart(TSaveContext& context) {
 
 bool Cancelled(const TSaveContext& context) { return context.Dialog && context.Dialog->Cancelled; }
 
+// A folder the walk does not enter: too deep, or its first cluster holds a
+// folder saved already (a deleted folder whose cluster a live one took, or
+// a loop).
+void NoteSkippedFolder(const TFATDirectory& folder, const std::string& target, int depth, TSaveContext& context) {
+  const std::string path = JoinPath(target, SafeFileName(DisplayNameOf(folder)));
+  const std::string reason = depth > TFATDirectory::kMaxWalkDepth
+                                 ? "目录层次过深"
+                                 : Format("第一簇 %u 上的目录已保存过 (簇已被另一目录使用)", folder.StartCluster);
+  context.Report.FoldersSkipped.push_back(path + ": " + reason);
+}
+
+// One message for a list of paths, the first few by name.
+void ShowPathList(const std::string& text, const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  constexpr std::size_t kShown = 20;
+  std::string message = text;
+  for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) message += "\r" + paths[i];
+  if (paths.size() > kShown) message += "\r... (" + std::to_string(paths.size()) + ")";
+  ShowMessageBox(message, "", TMsgType::mtWarning);
+}
+
 // lstat without following a symbolic link: 0 none, 1 directory, 2 regular file, 3 anything else.
 int PathKind(const std::string& path) {
   struct stat st {};
@@ -97,7 +118,10 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& context) {
   TFATdrive& drive = *file.FATDrive();
   TFATCursor cursor;
-  InitCursor(cursor, file.StartCluster, file.Size);
+  // No file holds more than its volume (or its chain) can: a larger size
+  // read from the disk is saved only as far as that.
+  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, context.FATChoice);
+  InitCursor(cursor, file.StartCluster, size);
   const std::string path = JoinPath(folder, SafeFileName(DisplayNameOf(file)));
   if (context.Dialog) {
     context.Dialog->SetTexts("正在保存文件...", "文件: " + ShortenPath(path, 30), "", "", "");
@@ -151,6 +175,11 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesFailed;
     return false;
   }
+  if (size < file.Size)
+    context.Report.Truncated.push_back(path + " (" + std::to_string(size) + " / " + std::to_string(file.Size) + ")");
+  if (context.FATChoice == 0 && file.Status == isNormal && drive.FATChoice >= 1 &&
+      ChainLeavesConsecutive(drive, file.StartCluster, file.Size, drive.FATChoice))
+    context.Report.NotConsecutive.push_back(path);
   if (cursor.FailedSectors > 0) {
     ShowMessageBox("部分扇区无法读取，已用零填充: " + path + " (" + std::to_string(cursor.FailedSectors) + " 扇区)", "",
                    TMsgType::mtWarning);
@@ -174,7 +203,8 @@ bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context) 
     }
     if (answer == TMsgResult::mrAll) context.ReplaceAllFiles = true;
   }
-  if (!IsRemotePath(folder) && GetFreeBytes(folder) < file.Size) {
+  if (!IsRemotePath(folder) &&
+      GetFreeBytes(folder) < ReadableSize(*file.FATDrive(), file.StartCluster, file.Size, context.FATChoice)) {
     ShowMessageBox(Format("无法保存文件 %s. 没有足够的空间在驱动器 %s.", name.c_str(), DriveRootOf(folder).c_str()), "",
                    TMsgType::mtError);
     ++context.Report.FilesFailed;
@@ -250,7 +280,10 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
       result = SaveFile(*static_cast<TFATFile*>(child), path, context);
     } else if (recursive) {
       auto& sub = *static_cast<TFATDirectory*>(child);
-      if (!context.Walk.MayEnter(sub, depth + 1)) continue;
+      if (!context.Walk.MayEnter(sub, depth + 1)) {
+        NoteSkippedFolder(sub, path, depth + 1, context);
+        continue;
+      }
       result = SaveFolder(sub, path, context, recursive, onlyDeleted, load, depth + 1);
     }
     if (!result || Cancelled(context)) break;
@@ -264,12 +297,15 @@ namespace {
 
 // The bytes of the files among the selected items and in their folder trees,
 // for the progress bar; stops counting when the user cancels.
-std::uint64_t CountSaveBytes(const std::vector<TFSObject*>& selected, bool deletedMode, TStatusDialog& status) {
+// What the save will write: no file more than its chain or the volume holds.
+std::uint64_t CountSaveBytes(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
+                             std::uint8_t fatChoice, TStatusDialog& status) {
   std::uint64_t total = 0;
   for (TFSObject* item : selected) {
     if (status.Cancelled) break;
     if (!item->IsDirectory()) {
-      total += static_cast<TFATFile*>(item)->Size;
+      auto* file = static_cast<TFATFile*>(item);
+      total += ReadableSize(drive, file->StartCluster, file->Size, fatChoice);
       continue;
     }
     static_cast<TFATDirectory*>(item)->ForEach(
@@ -277,7 +313,8 @@ std::uint64_t CountSaveBytes(const std::vector<TFSObject*>& selected, bool delet
           if (child->IsDirectory()) {
             ProcessMessages();
           } else {
-            total += static_cast<TFATFile*>(child)->Size;
+            auto* file = static_cast<TFATFile*>(child);
+            total += ReadableSize(drive, file->StartCluster, file->Size, fatChoice);
           }
           return !status.Cancelled;
         },
@@ -312,21 +349,28 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
 
   status.Init("Saving files...", "Preparing for saving...", "", "", "", true, true);
   status.Show();
-  status.Total = CountSaveBytes(selected, deletedMode, status);
+  status.Total = CountSaveBytes(drive, selected, deletedMode, context.FATChoice, status);
   status.RefreshInterval = 0;
   for (TFSObject* item : selected) {
     if (status.Cancelled) break;
     bool result;
     if (!item->IsDirectory())
       result = SaveFile(*static_cast<TFATFile*>(item), target, context);
-    else if (!context.Walk.MayEnter(*static_cast<TFATDirectory*>(item), 0))
+    else if (!context.Walk.MayEnter(*static_cast<TFATDirectory*>(item), 0)) {
+      NoteSkippedFolder(*static_cast<TFATDirectory*>(item), target, 0, context);
       continue;
+    }
     else
       result = SaveFolder(*static_cast<TFATDirectory*>(item), target, context, true, deletedMode, deletedMode);
     if (!result) break;
   }
   if (status.Cancelled) context.Report.Stopped = true;
   status.Hide();
+  ShowPathList("以下文件的大小超过卷 (或其簇链) 所能容纳的, 只保存了能容纳的部分 (已写入 / 目录项中的字节数):",
+               context.Report.Truncated);
+  ShowPathList("以下文件的FAT簇链不连续, 按 \"no FAT (consecutive)\" 保存的内容可能属于其他文件:",
+               context.Report.NotConsecutive);
+  ShowPathList("以下目录未保存:", context.Report.FoldersSkipped);
   return context.Report;
 }
 

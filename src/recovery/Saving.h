@@ -26,6 +26,14 @@ struct TSaveReport {
   std::uint32_t FilesWithUnreadableSectors = 0;
   std::uint32_t FoldersFailed = 0;
   bool Stopped = false;  // the save ended early (No on a folder, no space, cancel)
+  // Files whose size is more than the volume (or their chain) can hold,
+  // saved only as far as that: "path (written of claimed bytes)".
+  std::vector<std::string> Truncated;
+  // Live files saved as consecutive clusters although their FAT chain is
+  // not consecutive: their bytes are likely another file's.
+  std::vector<std::string> NotConsecutive;
+  // Folders left out of the walk: "path: reason".
+  std::vector<std::string> FoldersSkipped;
 };
 
 // The state of one save command: its two replace-all answers, its FAT choice,

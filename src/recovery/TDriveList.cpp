@@ -11,6 +11,14 @@
 #include "recovery/GPTPartitions.h"
 
 namespace vantrel {
+namespace {
+// Device sectors in one sector of the volume.
+std::uint32_t DeviceSectorsPer(const TFATdrive& drive) {
+  const std::uint32_t deviceSize = drive.Device && drive.Device->BytesPerSector ? drive.Device->BytesPerSector : 512;
+  return drive.BytesPerSector >= deviceSize ? drive.BytesPerSector / deviceSize : 1;
+}
+}  // namespace
+
 bool IsFATPartitionType(std::uint8_t type) {
   return type == 0x01 || type == 0x04 || type == 0x06 || type == 0x0B || type == 0x0C || type == 0x0E;
 }
@@ -52,6 +60,9 @@ void TDriveList::ScanDevice(TDevice& device) {
     // intact table the record's own entries are all there is.
     if (HasProtectiveEntry(sector) && ReadGUIDPartitionTable(device)) return;
     ReadPartitionTable(device, 0, 0);
+    // The volume of a boot sector that the table was written over: it may
+    // still hold what the user is looking for.
+    if (device.Partitioned & 2) AddVolume(device, 0, 0, device.TotalSectors, 0, false);
   } else {
     AddVolume(device, 0, 0, device.TotalSectors, 0, false);
   }
@@ -67,6 +78,12 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
   std::vector<std::uint8_t> sector(device.BytesPerSector ? device.BytesPerSector : 512);
   if (sector.size() < 512 || !device.ReadSectors(tableSector, 1, false, sector.data())) return;
   const ByteSpan table(sector);
+  // A sector without the marker holds no table (the lost-drive search
+  // still finds what it holds).
+  if (table[510] != 0x55 || table[511] != 0xAA) {
+    DebugMessage(Format("分区表无 0x55AA 标志: 扇区 %llu", static_cast<unsigned long long>(tableSector)), 3);
+    return;
+  }
 
   struct Entry {
     std::uint8_t type;
@@ -113,12 +130,36 @@ bool TDriveList::AddRebuiltVolume64(TDevice* device, std::uint64_t startSector, 
       return false;
   }
   drive->SectorCount = drive->TotalSectors;
+  // Its size is an estimate from the FAT's: it ends at the device's end.
+  if (device && device->TotalSectors > startSector &&
+      drive->LimitSectors(static_cast<std::uint32_t>(
+          std::min<std::uint64_t>((device->TotalSectors - startSector) / DeviceSectorsPer(*drive), 0xFFFFFFFFu))))
+    DebugMessage(Format("重建驱动器大小限制在设备结尾: %u 扇区", drive->TotalSectors), 3);
+  if (device) EndVolumesBefore(*device, startSector);
   drive->Name += "驱动器 (不包含启动扇区)";
   drive->CreateTopFolders();
   DebugMessage(Format("重建驱动器: 扇区 %llu, %s", static_cast<unsigned long long>(startSector),
                       FATTypeName(drive->FATType)), 3);
   Add(std::move(drive));
   return true;
+}
+
+// Volumes rebuilt earlier on the device that run into a volume found at
+// startSector end in front of it.
+void TDriveList::EndVolumesBefore(const TDevice& device, std::uint64_t startSector) {
+  for (const auto& d : items_) {
+    auto* rebuilt = dynamic_cast<TFATdrive*>(d.get());
+    if (!rebuilt || rebuilt->Device != &device || !(rebuilt->Flags & dfRebuilt) || !rebuilt->GeometryValid ||
+        rebuilt->StartSector >= startSector)
+      continue;
+    const auto room = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>((startSector - rebuilt->StartSector) / DeviceSectorsPer(*rebuilt), 0xFFFFFFFFu));
+    if (rebuilt->LimitSectors(room))
+      DebugMessage(Format("重建驱动器 (扇区 %llu) 在下一个驱动器 (扇区 %llu) 前结束: %u 扇区",
+                          static_cast<unsigned long long>(rebuilt->StartSector),
+                          static_cast<unsigned long long>(startSector), rebuilt->TotalSectors),
+                   3);
+  }
 }
 
 bool TDriveList::HasDriveAt(const TDevice& device, std::uint64_t startSector) const {
@@ -141,6 +182,7 @@ bool TDriveList::IsBackupBootSector(const TDevice& device, std::uint64_t sectorN
 
 TFATdrive* TDriveList::AddLostDrive(TDevice& device, std::uint64_t bootSector, bool quiet,
                                     std::uint64_t sectorCount, std::uint64_t startSector) {
+  EndVolumesBefore(device, startSector);
   TFATdrive* d = AddVolume(device, bootSector, startSector, sectorCount, dfLost, quiet);
   d->Name += " (lost)";
   return d;

@@ -52,6 +52,7 @@ class TDriveList : public IRebuiltVolumeSink {
   static constexpr std::size_t kMaxPartitionTables = 256;
 
  private:
+  void EndVolumesBefore(const TDevice& device, std::uint64_t startSector);
   TFATdrive* AddVolume(TDevice& device, std::uint64_t bootSector, std::uint64_t startSector,
                        std::uint64_t sectorCount, std::uint8_t flags, bool quiet);
   std::vector<std::unique_ptr<TCustomDrive>> items_;

@@ -33,6 +33,7 @@ class MemoryStore : public IKeyValueStore {
   bool KeyExists() override { return true; }
   std::optional<std::string> ReadString(const std::string& n) override { return Get<std::string>(n); }
   std::optional<std::uint32_t> ReadDWord(const std::string& n) override { return Get<std::uint32_t>(n); }
+  bool HasValue(const std::string& n) override { return values.count(n) != 0; }
   bool WriteString(const std::string& n, const std::string& v) override { return Put(n, v); }
   bool WriteDWord(const std::string& n, std::uint32_t v) override { return Put(n, v); }
   std::string LastError() const override { return error; }
@@ -196,6 +197,22 @@ TEST_F(OptionsTest, RoundTripThroughTheSettingsFile) {
   ASSERT_TRUE(back.Save(store));
   EXPECT_EQ(ReadFile().size(), text.size());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(OptionsTest, AMistypedStringIsAnErrorAndKeepsTheDefault) {
+  // Every number present; the marker written as a number by hand.
+  std::string text = "[SOFTWARE/Haldrim/tovask/1.8]\n";
+  for (const char* n : {"UseINT13", "UseVEV13UDI", "UseINT25", "EnableWinErrorMsg", "EnableCache", "FileListFontSize",
+                        "FileListFontColor", "FileListFontHeight", "FileListFontPixelsPerInch", "LostDefaultSize",
+                        "DeletedUseMultiByte", "FindLostFiles"})
+    text += std::string(n) + "=dword:00000001\n";
+  WriteFile(text + "DeletedCharAnsi=dword:1\n");
+  TSettingsFile store(file);
+  TOptions o;
+  o.Load(store);
+  EXPECT_EQ(o.DeletedCharAnsi, "_");
+  ASSERT_EQ(box.texts.size(), 1u);
+  EXPECT_EQ(box.texts[0], "无法从注册表中读取: Invalid data type for 'DeletedCharAnsi'");
 }
 
 TEST_F(OptionsTest, SettingsFileTypesAndHandEditedValues) {

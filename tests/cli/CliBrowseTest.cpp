@@ -12,6 +12,7 @@
 
 #include "cli/CliRunner.h"
 #include "support/FixtureList.h"
+#include "support/LostImages.h"
 #include "support/TempDir.h"
 
 namespace vantrel {
@@ -176,6 +177,48 @@ TEST_F(CliBrowse, FindFindsByMaskInBothViews) {
   std::vector<std::string> hits;
   for (const Object& o : ParseArray(json.out)) hits.push_back(o.at("view") + ":" + o.at("path") + " " + o.at("status"));
   EXPECT_EQ(hits, (std::vector<std::string>{"deleted:_ree deleted", "live:docs/sub/deep normal"}));
+}
+
+// What follows the first columns of a line of terminal text, CJK
+// characters taking two.
+std::string AfterColumns(const std::string& line, std::size_t columns) {
+  std::size_t at = 0, used = 0;
+  while (at < line.size() && used < columns) {
+    const auto b = static_cast<unsigned char>(line[at]);
+    const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    used += len == 3 && b >= 0xE4 && b <= 0xE9 ? 2 : 1;  // U+4E00..U+9FFF
+    at += len;
+  }
+  return line.substr(at);
+}
+
+TEST(CliTable, NamesWiderThanTheirColumnAreCutAndTheColumnsStayInLine) {
+  test::TempDir dir;
+  const std::string image = dir / "names.img";
+  test::ImageTool("mkfs.fat -C -F 12 " + image + " 1440");
+  for (const std::string name : {"a.txt", "a.txt.bak", "A long file name much wider than its column.txt",
+                                 "中文名字很长很长很长很长很长很长很长.txt"}) {
+    test::WriteFile(dir / "f", std::string(name.size(), 'x'));
+    test::ImageTool("mcopy -i " + image + " " + dir / "f" + " " + test::ShellQuote("::/" + name));
+  }
+  auto r = RunCli({"--only-images", "--image", image, "ls", "1", "/"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);  // the titles
+  int rows = 0;
+  for (; std::getline(lines, line); ++rows) {
+    const std::string rest = AfterColumns(line, 32);
+    EXPECT_TRUE(!rest.empty() && rest[0] >= '1' && rest[0] <= '9') << line;
+  }
+  EXPECT_EQ(rows, 4);
+  EXPECT_NE(r.out.find("A long file name much wider th… 47 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("中文名字很长很长很长很长很长很… 58 "), std::string::npos) << r.out;
+
+  // A mask matches whole names: "*.txt" is no match for "a.txt.bak".
+  r = RunCli({"--only-images", "--image", image, "find", "1", "*.txt"});
+  EXPECT_EQ(r.out.find("a.txt.bak"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("live:/a.txt\n"), std::string::npos) << r.out;
 }
 
 TEST_F(CliBrowse, CommandsJoinedByThenShareWhatWasFound) {

@@ -252,11 +252,15 @@ TEST_F(CliSaveTest, ExistingFilesAreKeptUnlessOverwriteAll) {
 
 TEST_F(CliSaveTest, ATargetThatIsNoFolderOrNotWritableIsRefused) {
   WriteFile(out / "plain", "x");
-  for (const std::string& target : {out / "plain", out / "missing"}) {
+  for (const std::string& target : {out / "plain", out / "plain/below"}) {
     const CliResult r = Cli({"save", "1", "/", "--to", target});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "vantrel-cli: target is not a folder: " + target + "\n");
   }
+  // A missing folder is made, with its missing parents.
+  const CliResult made = Cli({"save", "1", "/HELLO.TXT", "--to", out / "missing/a/b"});
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(ReadFile(out / "missing/a/b/HELLO.TXT"), g_images->bytes.at("HELLO.TXT"));
   EXPECT_EQ(Cli({"save", "1", "/"}).exitCode, 2);
 
   // A read-only file system stops even a privileged user.

@@ -49,6 +49,24 @@ TEST_F(LinuxPlatformTest, ImagesAreNumberedFromTheFirstHardDisk) {
   EXPECT_EQ(g.Heads * g.Cylinders * g.SectorsPerTrack, 2880u);
 }
 
+TEST_F(LinuxPlatformTest, TheMediumMakesAFloppyOrARemovableDiskNotItsContent) {
+  // A volume without table on a disk too large for a floppy is a fixed disk.
+  ASSERT_TRUE(test::Run("mkfs.fat -C -F 16 " + dir / "whole.img" + " 65536 >/dev/null"));
+  // A floppy of the standard size with its boot sector zeroed is still one.
+  ASSERT_TRUE(test::Run("mkfs.fat -C " + dir / "floppy.img" + " 1440 >/dev/null && dd if=/dev/zero of=" +
+                        dir / "floppy.img" + " bs=512 count=1 conv=notrunc status=none"));
+  platform.AddImageFile(dir / "whole.img");
+  platform.AddImageFile(dir / "floppy.img");
+  TDiskGeometry g;
+  ASSERT_TRUE(GetPhysicalGeometry(0x80, g));
+  EXPECT_EQ(g.MediaKind, 3);
+  EXPECT_EQ(g.Removable, 0);
+  EXPECT_TRUE(g.Unpartitioned);
+  ASSERT_TRUE(GetPhysicalGeometry(0x81, g));
+  EXPECT_EQ(g.MediaKind, 1);
+  EXPECT_TRUE(g.Unpartitioned);
+}
+
 TEST_F(LinuxPlatformTest, TotalSectorsKeepsAPartialLastCylinder) {
   // 255 × 63 sectors make a cylinder; one cylinder and 100 sectors more.
   ASSERT_TRUE(test::Run("truncate -s " + std::to_string((255 * 63 + 100) * 512) + " " + dir / "c.img"));

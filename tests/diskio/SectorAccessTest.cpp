@@ -175,6 +175,18 @@ TEST_F(SectorAccess, LogicalReadsStartAtTheSectorTimesItsSize) {
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + 3 * 520));
 }
 
+TEST_F(SectorAccess, ALogicalDriveCountsItsSizeInItsOwnSectors) {
+  // 1 MiB in sectors of 4096 bytes: 256 of them, not 2048.
+  platform.AddLogical(7, std::vector<std::uint8_t>(1 << 20)).geometry.BytesPerSector = 4096;
+  TDiskGeometry g;
+  ASSERT_TRUE(GetLogicalGeometry(7, g));
+  EXPECT_EQ(g.TotalSectors, 256u);
+  // Physical reads stay in 512-byte sectors.
+  platform.AddPhysical(0x80, std::vector<std::uint8_t>(1 << 20)).geometry.BytesPerSector = 4096;
+  ASSERT_TRUE(GetPhysicalGeometry(0x80, g));
+  EXPECT_EQ(g.TotalSectors, 2048u);
+}
+
 TEST_F(SectorAccess, GeometryKinds) {
   platform.AddLogical(5, Pattern(4096)).driveType = dtCDROM;
   TDiskGeometry g;

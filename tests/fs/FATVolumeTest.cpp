@@ -183,15 +183,16 @@ TEST(FATVolume, Fat32RootClusterZeroListsNothing) {
 }
 
 TEST(FATVolume, AnyClusterInUseBesidesTheRootMakesTheFATUsable) {
-  // FAT32: the root's own end-of-chain entry does not count.
+  // FAT32: the root's own end-of-chain entry does not count. Every other
+  // entry free, up to the last cluster: a FAT that describes no file.
   MemoryVolume v32(ReadFixtureBytes("fat32.img", 1 << 20));
   ASSERT_TRUE(v32.drive.Open(true));
-  for (std::uint32_t n = 3; n <= 16; ++n) v32.SetFATEntry(n, 0);
+  for (std::uint32_t n = 3; n <= v32.drive.MaxCluster(); ++n) v32.SetFATEntry(n, 0);
   ASSERT_TRUE(v32.drive.Open(true));
   EXPECT_TRUE(v32.drive.Flags & dfNoFAT);
   EXPECT_EQ(v32.drive.FATChoice, 0);
-  // A file of one cluster is a chain of one end-of-chain entry.
-  v32.SetFATEntry(16, 0x0FFFFFFF);
+  // A file of one cluster is a chain of one end-of-chain entry, wherever it lies.
+  v32.SetFATEntry(v32.drive.MaxCluster() - 1, 0x0FFFFFFF);
   ASSERT_TRUE(v32.drive.Open(true));
   EXPECT_FALSE(v32.drive.Flags & dfNoFAT);
   EXPECT_EQ(v32.drive.FATChoice, 1);

@@ -262,6 +262,81 @@ TEST_F(LostDrives, VolumesWithoutBootSectorAreRebuilt) {
   EXPECT_EQ(disk.drives.Count(), 3);
 }
 
+// Fills a volume of an image (at a byte offset) with the files every
+// volume of these tests holds.
+void FillVolume(const std::string& image, std::uint64_t offset, const std::string& source) {
+  const std::string img = " -i " + ShellQuote(image + "@@" + std::to_string(offset)) + " ";
+  ImageTool("mcopy" + img + ShellQuote(source + "/BIG.BIN") + " ::/");
+  ImageTool("mmd" + img + "::/ONE ::/TWO");
+  ImageTool("mcopy" + img + ShellQuote(source + "/README.TXT") + " ::/");
+  ImageTool("mcopy" + img + ShellQuote(source + "/IN.TXT") + " ::/ONE/");
+}
+
+std::string WriteSources(const TempDir& dir) {
+  const std::string source = dir / "src";
+  ImageTool("mkdir -p " + ShellQuote(source));
+  for (const auto& [path, bytes] : g->files) test::WriteFile(source + "/" + path.substr(path.find('/') + 1), bytes);
+  return source;
+}
+
+TEST_F(LostDrives, BackToBackVolumesWithoutBootSectorsAreBothRebuiltEachInItsOwnSpace) {
+  // The first volume's FAT could describe more clusters than fit before the
+  // second volume: an estimate from it runs into the second's FATs.
+  TempDir dir;
+  const std::string image = dir / "two.img", source = WriteSources(dir);
+  ImageTool("truncate -s 40M " + ShellQuote(image));
+  test::WriteFile(dir / "table", "start=2048, size=32768, type=6\nstart=34816, size=32768, type=6\n");
+  ImageTool("sfdisk -q " + ShellQuote(image) + " < " + ShellQuote(dir / "table"));
+  for (const std::uint32_t start : {2048u, 34816u}) {
+    ImageTool("mkfs.fat -F 16 -s 4 --invariant -n V" + std::to_string(start) + " --offset=" +
+              std::to_string(start) + " " + ShellQuote(image) + " 16384");
+    FillVolume(image, start * 512ull, source);
+  }
+  Bytes bytes = test::ImageBytes(image);
+  // A rebuilt volume starts one sector in front of its first FAT.
+  const std::uint32_t reserved = Le16(ByteSpan(bytes.data() + 2048 * 512, 512), 14);
+  for (const std::uint32_t sector : {0u, 2048u, 34816u}) Zero(bytes, sector);
+  MemoryDisk disk(bytes, true);
+  SearchAll(disk);
+  ASSERT_EQ(Starts(disk), (std::vector<std::uint32_t>{2048 + reserved - 1, 34816 + reserved - 1}));
+  EXPECT_LE(disk.Drive(0).StartSector + disk.Drive(0).TotalSectors, 34816u + reserved - 1);
+  EXPECT_LE(disk.Drive(1).StartSector + disk.Drive(1).TotalSectors, disk.Device().TotalSectors);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(disk.Drive(i).Flags, dfLost | dfRebuilt);
+    ExpectBrowsableAndSavable(disk.Drive(i));
+  }
+}
+
+TEST_F(LostDrives, AFloppyWithoutBootSectorIsRebuiltFromItsFATsAndRootWithinTheDevice) {
+  // mkfs.fat's 1.44 MB floppy (media byte 0xF0), files in the root only: no
+  // "." entry tells the cluster size.
+  TempDir dir;
+  const std::string image = dir / "floppy.img", source = WriteSources(dir);
+  ImageTool("mkfs.fat -C -n FLOPPY --invariant " + ShellQuote(image) + " 1440");
+  ImageTool("mcopy -i " + ShellQuote(image) + " " + ShellQuote(source + "/BIG.BIN") + " " +
+            ShellQuote(source + "/README.TXT") + " ::/");
+  Bytes bytes = test::ImageBytes(image);
+  Zero(bytes, 0);
+  MemoryDisk disk(bytes, false);
+  ASSERT_EQ(disk.drives.Count(), 1);  // the floppy's own volume, refused
+  SearchAll(disk);
+  ASSERT_EQ(disk.drives.Count(), 2);
+  TFATdrive& drive = disk.Drive(1);
+  ASSERT_TRUE(drive.GeometryValid);
+  EXPECT_EQ(drive.FATType, ftFAT12);
+  EXPECT_EQ(drive.StartSector, 0u);
+  EXPECT_EQ(drive.TotalSectors, 2880u);
+  EXPECT_EQ(drive.RootEntries, 224u);
+  auto& root = static_cast<TFATDirectory&>(*drive.RootDir);
+  root.LoadChildren(false, false);
+  TempDir out;
+  TSaveContext context;
+  context.FATChoice = drive.FATChoice;
+  for (const auto& item : *root.Items) SaveFile(static_cast<TFATFile&>(*item), out.Path().string(), context);
+  EXPECT_TRUE(test::ReadFile(out / "BIG.BIN") == g->files.at("BIG.BIN"));
+  EXPECT_TRUE(test::ReadFile(out / "README.TXT") == g->files.at("README.TXT"));
+}
+
 TEST_F(LostDrives, CancelKeepsTheDrivesFoundSoFar) {
   MemoryDisk disk(WithoutTable(), true);
   view.cancelAt = "物理扇区 9000 - " + std::to_string(disk.Device().TotalSectors - 1);

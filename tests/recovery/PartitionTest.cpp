@@ -9,6 +9,7 @@
 #include "diskio/SectorAccess.h"
 #include "fs/TFATDirectory.h"
 #include "support/FixtureDisk.h"
+#include "support/LostImages.h"
 #include "support/Recorders.h"
 #include "support/TempDir.h"
 
@@ -111,6 +112,38 @@ TEST(Partitions, LogicalDrivesCountFromTheFirstExtendedPartition) {
   }
 }
 
+TEST(Partitions, ATableWrittenOverAWholeDiskVolumeIsReadAndBothVolumesListed) {
+  // Formatted whole, then partitioned by sfdisk, which keeps the old boot
+  // sector's bytes around its table.
+  test::TempDir dir;
+  const std::string image = dir / "re.img";
+  test::ImageTool("truncate -s 64M " + image);
+  test::ImageTool("mkfs.fat -F 16 -n WHOLEDISK " + image);
+  test::ImageTool("sh -c \"echo 'start=2048, type=6' | sfdisk -q " + image + "\"");
+  test::ImageTool("mkfs.fat -F 16 -n PARTITION --offset 2048 " + image + " 64512");
+  FixtureDisk disk(image);
+  ASSERT_EQ(Starts(disk.drives), (std::vector<std::uint32_t>{2048, 0}));
+  EXPECT_EQ(disk.Drive(0).Name, "PARTITION  ");
+  EXPECT_EQ(disk.Drive(1).Name, "WHOLEDISK  ");
+  EXPECT_EQ(disk.devices.Items(0)->MediaType, 3);  // a fixed disk, whatever its sector 0 holds
+}
+
+TEST(Partitions, ThreeLogicalDrivesMadeBySfdiskAreFoundThroughTheChain) {
+  // Each extended boot record's link counts from the first one: only a
+  // third logical drive shows a link counted from the wrong table.
+  test::TempDir dir;
+  const std::string image = dir / "three.img";
+  test::ImageTool("truncate -s 16M " + image);
+  test::ImageTool("sh -c \"printf 'start=2048, type=5\\nstart=4096, size=4096, type=1\\n"
+                  "start=10240, size=4096, type=1\\nstart=20480, size=4096, type=1\\n' | sfdisk -q " + image + "\"");
+  for (const std::uint32_t start : {4096u, 10240u, 20480u})
+    test::ImageTool("mkfs.fat -F 12 -n L" + std::to_string(start) + " --offset " + std::to_string(start) + " " +
+                    image + " 2048");
+  FixtureDisk disk(image);
+  ASSERT_EQ(Starts(disk.drives), (std::vector<std::uint32_t>{4096, 10240, 20480}));
+  EXPECT_EQ(disk.Drive(2).Name, "L20480     ");
+}
+
 class PartitionChains : public ::testing::Test {
  protected:
   PartitionChains() {
@@ -142,6 +175,19 @@ TEST_F(PartitionChains, ChainThatComesBackToATableIsCutOff) {
   drives.ScanDevice(*device);
   EXPECT_EQ(Starts(drives), (std::vector<std::uint32_t>{110, 160}));
   EXPECT_TRUE(debug.Has("分区表循环: 扇区 150"));
+}
+
+TEST_F(PartitionChains, ATableWithoutItsMarkerIsNone) {
+  PutEntry(Sector(0), 0, 0x05, 100, 300);
+  PutEntry(Sector(0), 1, 0x01, 300, 20);
+  PutEntry(Sector(100), 0, 0x06, 10, 20);
+  Sector(100)[510] = 0;
+  drives.ScanDevice(*device);
+  EXPECT_EQ(Starts(drives), (std::vector<std::uint32_t>{300}));
+  Sector(0)[511] = 0;
+  drives.Clear();
+  drives.ScanDevice(*device);
+  EXPECT_EQ(drives.Count(), 0);
 }
 
 TEST_F(PartitionChains, UnreadableTableEndsItsChainSilently) {

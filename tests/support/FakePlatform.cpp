@@ -14,6 +14,7 @@ TDiskGeometry GeometryFor(std::size_t bytes, std::uint16_t mediaKind) {
   g.SectorsPerTrack = 63;
   g.BytesPerSector = 512;
   g.TotalSectors = static_cast<std::uint32_t>(bytes / 512);
+  g.TotalBytes = bytes;
   g.Cylinders = g.TotalSectors / (255 * 63);
   return g;
 }
