@@ -127,7 +127,7 @@ std::uint32_t TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::str
   auto file = std::make_unique<TFATFile>();
   file->Name = "蔟 " + std::to_string(cluster) + "." + (extent.TypeName.empty() ? typeName : extent.TypeName);
   file->StartCluster = cluster;
-  std::uint32_t clusters = 1;
+  std::uint32_t clusters = 0;
   if (extent.Size != 0) {
     file->Size = static_cast<std::uint32_t>(extent.Size);
     // What the file covers is known now: nothing in it is another lost file.
@@ -300,11 +300,12 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
           Attach("蔟 " + std::to_string(c) + (folderB ? " (根目录)" : ""), c, 0);
         } else if (RunSettings().FindLostFiles && DetectClusterFileType(d, c, kind, typeName, scratch)) {
           // A run of audio frames over consecutive clusters is one file.
-          std::uint32_t covered = 1;
+          // A file whose size is known ends there: what follows it starts anew.
+          bool sized = false;
           if (!(c == previousCluster + 1 && typeName == previousType && kind == 2))
-            covered = AddLostFile(c, typeName, scratch);
-          previousCluster = c + covered - 1;
-          previousType = typeName;
+            sized = AddLostFile(c, typeName, scratch) != 0;
+          previousCluster = c;
+          previousType = sized ? std::string() : typeName;
         }
       }
       dialog_.StepIt();

@@ -28,7 +28,7 @@ class TLostDataSearch {
   void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector);
   // Adds the lost file that starts at cluster (whose bytes are data) with
   // the size its bytes tell, and marks the clusters it covers; the result
-  // is the number of clusters it covers (1 when its size is not known).
+  // is the number of clusters it covers, 0 when its size is not known.
   std::uint32_t AddLostFile(std::uint32_t cluster, const std::string& typeName, const std::vector<std::uint8_t>& data);
   void TrimUnsizedFiles();
   void RemoveLostItems(std::uint32_t cluster);
