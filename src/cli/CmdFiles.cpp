@@ -135,13 +135,16 @@ std::uint8_t CliApp::FATChoiceArg(const Args& args, TFATdrive& drive, View view)
     return 0;
   }
   if (const auto fat = args.Value("--fat")) {
+    if (*fat == "free") return kFATChoiceFree;
     const auto n = ParseNumber(*fat, "--fat");
     if (n < 1 || n > drive.NumberOfFATs)
-      throw UsageError("--fat takes 1 to " + std::to_string(drive.NumberOfFATs) + " on this drive");
+      throw UsageError("--fat takes free or 1 to " + std::to_string(drive.NumberOfFATs) + " on this drive");
     return static_cast<std::uint8_t>(n);
   }
-  // As the window preselects: no FAT in the deleted view, else the drive's choice.
-  return view == View::Deleted ? 0 : drive.FATChoice;
+  // As the window preselects: in the deleted view the clusters the FAT marks
+  // free (consecutive ones without a usable FAT), else the drive's choice.
+  if (view == View::Deleted) return (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
+  return drive.FATChoice;
 }
 
 void CliApp::CmdDrives(const std::vector<std::string>& words) {

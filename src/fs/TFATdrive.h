@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/FATChoice.h"
 #include "fs/FATEntries.h"
 #include "fs/TCustom.h"
 
@@ -38,7 +39,7 @@ class TFATdrive : public TCustomDrive {
   TFATdrive();
   ~TFATdrive() override;
 
-  std::uint8_t FATChoice = 1;        // 0: consecutive clusters; k: FAT copy k
+  std::uint8_t FATChoice = 1;        // 0: consecutive clusters; k: FAT copy k; kFATChoiceFree: free ones
   std::uint8_t SkipBadClusters = 1;  // pass over clusters the FAT marks bad in the lost-data search
   std::array<std::uint8_t, 90> BootRecord{};
 
@@ -81,6 +82,9 @@ class TFATdrive : public TCustomDrive {
   std::uint32_t MaxCluster() const { return ClusterCount + 1; }
   std::uint32_t GetFATEntry(std::uint32_t cluster, std::uint32_t copy);
   bool IsEndOfChain(std::uint32_t value) const;
+  // The first cluster after this one that the first FAT copy marks free;
+  // the next cluster on a volume without a usable FAT; 0 when none is left.
+  std::uint32_t NextFreeCluster(std::uint32_t cluster);
   // The cluster after this one by FATChoice; 0 when the chain ends there.
   std::uint32_t NextCluster(std::uint32_t cluster, std::uint8_t fatChoice);
 

@@ -178,7 +178,7 @@ void TLostDataSearch::MarkChain(std::uint32_t f) {
   while (drive_.IsValidCluster(f) && !Marked(f)) {
     Mark(f);
     if (InRange(f)) dialog_.StepIt();
-    if (drive_.FATChoice == 0) return;
+    if (drive_.FATChoice == 0 || drive_.FATChoice == kFATChoiceFree) return;
     f = drive_.GetFATEntry(f, drive_.FATChoice - 1u);
     const TFATEntryKind kind = ClassifyEntry(drive_.FATType, f);
     if (kind == feFree || kind == feEndOfChain) return;
@@ -289,8 +289,10 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
     if (!Marked(c)) {
       Mark(c);
       bool bad = false;
-      if (d.SkipBadClusters && d.FATChoice >= 1)
-        bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, d.FATChoice - 1u)) == feReserved;
+      if (d.SkipBadClusters && d.FATChoice >= 1) {
+        const std::uint32_t copy = d.FATChoice == kFATChoiceFree ? 0 : d.FATChoice - 1u;
+        bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, copy)) == feReserved;
+      }
       if (!bad) {
         const bool folderA = ClusterHasDotEntries(d, c, 0) && !DirectoryClusterEmpty(d, c, 0);
         const bool folderB = !folderA && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);

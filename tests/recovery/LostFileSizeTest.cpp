@@ -12,6 +12,7 @@
 #include <set>
 
 #include "analysis/FileType.h"
+#include "common/FATChoice.h"
 #include "app/TOptions.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -137,6 +138,66 @@ TEST(LostFileSize, MiddleClustersOfRealSoundAreSound) {
   std::string noise;
   for (std::size_t i = 0; i < 4096 - twoFrames.size(); ++i) noise += static_cast<char>((i * 7919 + 13) % 256);
   EXPECT_EQ(detect(noise + twoFrames), "");
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A deleted file that mtools wrote around another file (clusters 5-6, then
+// 10-13 after the live c.bin at 7-9) comes back whole with "free clusters
+// only"; consecutive clusters bring c.bin's bytes in. Without a usable FAT
+// the choice reads consecutive clusters.
+TEST(FreeClustersOnly, FragmentedDeletedFileSkipsTheClustersInUse) {
+  test::TempDir dir;
+  const std::string d = dir.Path().string(), img = test::ShellQuote(d + "/frag.img");
+  test::WriteFile(d + "/a.bin", test::Pattern(1, 1500));
+  test::WriteFile(d + "/b.bin", test::Pattern(2, 1000));
+  test::WriteFile(d + "/c.bin", test::Pattern(3, 1500));
+  const std::string deleted = test::Pattern(4, 2600);
+  test::WriteFile(d + "/d.bin", deleted);
+  test::ImageTool("mkfs.fat -C -F 16 -s 1 --invariant -i 12345678 " + img + " 8192");
+  test::ImageTool("cd " + test::ShellQuote(d) + " && mcopy -i " + img + " a.bin b.bin c.bin ::/ && mdel -i " + img +
+                  " ::/b.bin && mcopy -i " + img + " d.bin ::/");
+  ASSERT_TRUE(test::Run("MTOOLS_SKIP_CHECK=1 mshowfat -i " + img + " ::/d.bin | grep -q '<5-6> <10-13>'"));
+  ASSERT_EQ(test::FirstClusters(d + "/frag.img", {"::/c.bin"}), (std::vector<std::uint32_t>{7}));
+  test::ImageTool("mdel -i " + img + " ::/d.bin");
+
+  auto save = [&](std::uint8_t choice, bool noFAT) {
+    test::MemoryDisk disk(test::ImageBytes(d + "/frag.img"), false);
+    TFATdrive& drive = disk.Drive(0);
+    if (noFAT) drive.Flags |= dfNoFAT;
+    TFATFile file;
+    file.Name = "d.bin";
+    file.StartCluster = 5;
+    file.Size = static_cast<std::uint32_t>(deleted.size());
+    file.Drive = &drive;
+    file.Status = isDeleted;
+    test::TempDir out;
+    TSaveContext context;
+    context.FATChoice = choice;
+    EXPECT_TRUE(SaveFile(file, out.Path().string(), context));
+    return test::ReadFile((out.Path() / "d.bin").string());
+  };
+  EXPECT_TRUE(save(kFATChoiceFree, false) == deleted);
+  const std::string consecutive = save(0, false);
+  EXPECT_FALSE(consecutive == deleted);
+  EXPECT_TRUE(save(kFATChoiceFree, true) == consecutive);
+}
+
+TEST(FreeClustersOnly, OfferedAfterTheFATCopiesWhereThereIsAFAT) {
+  EXPECT_EQ(FATChoiceItems(2),
+            (std::vector<std::string>{"no FAT (consecutive)", "FAT 1", "FAT 2", "free clusters only"}));
+  EXPECT_EQ(FATChoiceItems(0), (std::vector<std::string>{"no FAT (consecutive)"}));
+  EXPECT_EQ(FATChoiceOfItem(3, 2), kFATChoiceFree);
+  EXPECT_EQ(FATChoiceOfItem(2, 2), 2);
+  EXPECT_EQ(ItemOfFATChoice(kFATChoiceFree, 2), 3);
+  EXPECT_EQ(ItemOfFATChoice(kFATChoiceFree, 0), 0);
+  TDirSelectDialog dialog;
+  dialog.FillFATChoices(2, kFATChoiceFree);
+  EXPECT_EQ(dialog.ComboBoxFATItemIndex, 3);
 }
 
 }  // namespace
