@@ -426,8 +426,8 @@ bool StartsAnotherFile(const std::uint8_t* cluster, std::size_t size) {
   return name != "JPG" || (size > 2 && cluster[2] == 0xFF);
 }
 
-// The last "%%EOF" (with its line end) before the next file, a cluster of
-// zeros, 1 MiB past the last one found, or 512 MiB. A linearized document
+// The last "%%EOF" (with its line end) before the next file, 512 MiB, or,
+// once one is found, a cluster of zeros or 1 MiB past the last one. A linearized document
 // states its length in its first object.
 std::uint64_t PdfSize(FileBytes& b) {
   std::array<char, 1024> head{};
@@ -452,9 +452,9 @@ std::uint64_t PdfSize(FileBytes& b) {
     if (end != 0 && index * cs > end + kAfterLast) break;
     const std::uint8_t* c = b.Cluster(index);
     if (!c) break;
-    if (index > 0 && end != 0) {
+    if (index > 0) {
       if (StartsAnotherFile(c, cs)) break;
-      if (std::all_of(c, c + cs, [](std::uint8_t x) { return x == 0; })) break;
+      if (end != 0 && std::all_of(c, c + cs, [](std::uint8_t x) { return x == 0; })) break;
     }
     // "%%EOF" may straddle the boundary: search from 4 bytes before it.
     const std::uint64_t from = index * cs < 4 ? 0 : index * cs - 4;
@@ -522,7 +522,9 @@ std::uint64_t CompoundSize(FileBytes& b) {
   std::uint32_t difat = b.Le32(0x44);
   if (!b.ok || (shift != 9 && shift != 12) || fatSectors == 0) return 0;
   const std::uint64_t sectorSize = 1ull << shift;
-  if (fatSectors > b.Limit() / sectorSize) return 0;
+  // 8192 FAT sectors describe 512 MiB of 512-byte sectors and 4 GiB of
+  // 4 KiB ones; more is no document of a FAT volume.
+  if (fatSectors > b.Limit() / sectorSize || fatSectors > 8192) return 0;
   const std::uint32_t perSector = static_cast<std::uint32_t>(sectorSize / 4);
   std::vector<std::uint8_t> sector(sectorSize);
   std::uint64_t highest = 0;
