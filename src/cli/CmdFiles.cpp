@@ -272,7 +272,7 @@ void CliApp::CmdFind(const std::vector<std::string>& words) {
 
 void CliApp::CmdSave(const std::vector<std::string>& words) {
   Args args("save", words, {"--to", "--view", "--fat", "--overwrite"}, {"--no-fat"});
-  const char* usage = "save DRIVE PATH... --to DIR [--view V] [--fat N | --no-fat] [--overwrite ask|all|none]";
+  const char* usage = "save DRIVE PATH... --to DIR [--view V] [--fat N|free | --no-fat] [--overwrite ask|all|none]";
   args.Expect(2, 100000, usage);
   const auto to = args.Value("--to");
   if (!to || to->empty()) throw UsageError(std::string("usage: vantrel-cli ") + usage);
@@ -327,7 +327,7 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
 void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   const std::string name = hex ? "hex" : "cat";
   Args args(name, words, {"--view", "--fat"}, {"--no-fat"});
-  args.Expect(2, 2, name + " DRIVE PATH [--view V] [--fat N | --no-fat]");
+  args.Expect(2, 2, name + " DRIVE PATH [--view V] [--fat N|free | --no-fat]");
   TFATdrive& drive = DriveArg(args.Positional()[0]);
   const View view = ViewArg(args);
   const std::uint8_t choice = FATChoiceArg(args, drive, view);
