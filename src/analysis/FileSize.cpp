@@ -47,6 +47,8 @@ class FileBytes {
     Slot& slot = slots_[next_];
     next_ ^= 1;
     slot.valid = source_.ReadCluster(index, slot.data.data());
+    if (slot.valid && StopAtZeros && index > 0)
+      slot.valid = std::any_of(slot.data.begin(), slot.data.end(), [](std::uint8_t c) { return c != 0; });
     slot.index = index;
     return slot.valid ? slot.data.data() : nullptr;
   }
@@ -126,6 +128,9 @@ class FileBytes {
   }
 
   bool ok = true;
+  // A cluster of zeros after the first ends the file's bytes: a scan for a
+  // marker does not run on through the zeros of a formatted volume.
+  bool StopAtZeros = false;
 
  private:
   struct Slot {
@@ -145,6 +150,7 @@ std::uint64_t RoundUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) /
 // Markers to the end of image; the entropy-coded data after a start of scan
 // runs to the next marker that is neither a stuffed FF 00 nor a restart.
 std::uint64_t JpegSize(FileBytes& b) {
+  b.StopAtZeros = true;
   if (b.Be16(0) != 0xFFD8) return 0;
   std::uint64_t pos = 2;
   while (b.ok) {

@@ -45,6 +45,10 @@ TEST(FileSize, JpegRunsThroughItsScanToTheEndOfImageReadingEachClusterOnce) {
   EXPECT_EQ(SizeOf("JPG", jpeg + Garbage(3000), 512, &reads), jpeg.size());
   EXPECT_EQ(reads, jpeg.size() / 512 + 1);
   EXPECT_EQ(SizeOf("JPG", jpeg.substr(0, jpeg.size() - 2)), 0u);  // no end of image before the volume ends
+  // A scan broken off by zeros ends at the first cluster of them, not at the
+  // end of the volume.
+  EXPECT_EQ(SizeOf("JPG", jpeg.substr(0, 1024) + std::string(100 * 512, '\0') + jpeg, 512, &reads), 0u);
+  EXPECT_EQ(reads, 3u);
 }
 
 TEST(FileSize, ChunkedFormatsEndWithTheirLastChunk) {
