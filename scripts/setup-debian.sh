@@ -8,6 +8,7 @@ packages=(
   dosfstools mtools fdisk python3 xxd lame strace e2fsprogs
   clang libclang-rt-14-dev bc
   qt6-base-dev qt6-translations-l10n fonts-noto-cjk shared-mime-info xvfb xauth imagemagick
+  zip sqlite3 p7zip-full flac
 )
 
 missing=()

@@ -64,6 +64,7 @@ const char* MatchSignature(SignatureProbe& in) {
     if (in.Is(8, "CDR"sv)) return "CDR";
     if (in.Is(8, "WAVE"sv)) return "WAV";
     if (in.Is(8, "AVI "sv)) return "AVI";
+    if (in.Is(8, "WEBP"sv)) return "WEBP";
     return "RIFF";
   }
   if (in.Is(0, "MZ"sv)) return "EXE";
@@ -194,10 +195,13 @@ struct FrameRun {
 
 FrameRun FollowFrames(ByteSpan data, std::size_t p, const std::vector<bool>& dead) {
   FrameRun run;
+  const unsigned key = (data[p + 1] & 0xFE) << 8 | (data[p + 2] & 0x0C);
   while (data.size() - p >= 4) {
     run.End = p;
     if (!dead.empty() && dead[p]) return run;
     if (!IsFrameSync(data, p)) return run;
+    // One stream keeps its version, layer and sample rate.
+    if (((data[p + 1] & 0xFE) << 8 | (data[p + 2] & 0x0C)) != key) return run;
     const std::uint16_t length = FrameLength(data[p + 1], data[p + 2], data[p + 3]);
     if (length == 0 || !CrcMatches(data, p)) return run;
     ++run.Frames;
@@ -208,28 +212,38 @@ FrameRun FollowFrames(ByteSpan data, std::size_t p, const std::vector<bool>& dea
   return run;
 }
 
-// Test #21: a run of MPEG audio frames. A cluster may begin inside a frame,
-// so the run may start anywhere; from there every frame must follow the one
-// before it up to the end of the cluster. Two frames at least, so that a
-// chance sync pattern in other data is not taken for sound.
+// The longest frame of the stream of the header at p: its top bitrate, padded.
+std::size_t LongestFrame(ByteSpan data, std::size_t p) {
+  return FrameLength(data[p + 1], static_cast<std::uint8_t>(0xE2 | (data[p + 2] & 0x0C)), data[p + 3]);
+}
+
+// Test #21: a run of MPEG audio frames. A cluster from the middle of a file
+// begins inside a frame, so the run may start after it: at most one frame of
+// the stream at its top bitrate in, after bytes that are not all zero. From
+// there, frames of one stream (same version, layer and sample rate), with
+// their checksums where they carry one, follow one another to the end of the
+// cluster, two of them at least. Data that merely ends in two good frames so
+// is no sound, nor is a zero-filled cluster with frames at its end.
 bool IsAudioFrameRun(ByteSpan data) {
   if (data.size() < 4) return false;
-  // Every cluster of a disk passes here, so the search for the sync byte
-  // runs at memory speed.
+  // Only the first bytes may hold the run's first header, so the search for
+  // the sync byte covers only those.
+  constexpr std::size_t kLongestFrame = 1728;
   const std::uint8_t* begin = data.data();
-  const std::uint8_t* end = begin + data.size() - 3;
-  // A run that breaks is the same run from each of its frames: once a long
-  // one has broken, its frames are not followed again, or a cluster packed
-  // with short frames and one bad header at its end would cost the square of
-  // its frames.
+  const std::uint8_t* end = begin + std::min(data.size() - 3, kLongestFrame);
+  // A run that breaks is the same run from each of its frames: once one has
+  // broken, its frames are not followed again.
   std::vector<bool> dead;
   for (const std::uint8_t* at = begin; at < end; ++at) {
     at = static_cast<const std::uint8_t*>(std::memchr(at, 0xFF, static_cast<std::size_t>(end - at)));
     if (!at) return false;
     const auto p = static_cast<std::size_t>(at - begin);
+    if (!IsFrameSync(data, p) || FrameLength(data[p + 1], data[p + 2], data[p + 3]) == 0) continue;
     const FrameRun run = FollowFrames(data, p, dead);
     if (run.ReachesEnd) {
-      if (run.Frames >= 2) return true;
+      if (run.Frames >= 2 && p <= LongestFrame(data, p) &&
+          (p == 0 || std::any_of(begin, at, [](std::uint8_t b) { return b != 0; })))
+        return true;
       continue;
     }
     if (run.Frames < 2) continue;
@@ -239,7 +253,38 @@ bool IsAudioFrameRun(ByteSpan data) {
   return false;
 }
 
+// A tag of ID3 version 2.2 to 2.4 with a size in its seven-bit bytes.
+bool IsId3Tag(ByteSpan data) {
+  return data.size() >= 10 && data[0] == 'I' && data[1] == 'D' && data[2] == '3' && data[3] >= 2 && data[3] <= 4 &&
+         data[4] != 0xFF && (data[6] | data[7] | data[8] | data[9]) < 0x80;
+}
+
+// Signatures of types beyond the first twenty-one tests, tried after them.
+const char* MatchNewerSignature(ByteSpan data) {
+  auto is = [&](std::size_t off, std::string_view s) {
+    return data.size() >= off + s.size() && std::memcmp(data.data() + off, s.data(), s.size()) == 0;
+  };
+  if (is(0, "%PDF-1.") && data.size() > 7 && data[7] >= '3' && data[7] <= '7') return "PDF";
+  if (is(0, "%PDF-2.0")) return "PDF";
+  if (is(0, "GIF87a") || is(0, "GIF89a")) return "GIF";
+  if (is(4, "ftyp")) {
+    if (is(8, "qt  ")) return "MOV";
+    if (is(8, "M4A ") || is(8, "M4B ") || is(8, "M4P ")) return "M4A";
+    if (is(8, "3gp") || is(8, "3g2")) return "3GP";
+    return "MP4";
+  }
+  if (is(0, "7z\xBC\xAF\x27\x1C"sv)) return "7Z";
+  if (is(0, "\x1F\x8B\x08"sv)) return "GZ";
+  if (is(0, "OggS\0"sv)) return "OGG";
+  if (is(0, "fLaC")) return "FLAC";
+  if (is(0, "SQLite format 3\0"sv)) return "SQLITE";
+  if (is(0, "Rar!\x1A\x07\x01\x00"sv)) return "RAR";
+  return nullptr;
+}
+
 }  // namespace
+
+std::uint16_t MpegFrameLength(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) { return FrameLength(b1, b2, b3); }
 
 void UpdateCRC16(std::uint32_t value, int bitCount, std::uint16_t& crc) {
   for (int bit = bitCount - 1; bit >= 0; --bit) {
@@ -257,6 +302,7 @@ bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std
   SignatureProbe probe(data);
   const char* name = MatchSignature(probe);
   if (probe.Failed()) return false;
+  if (name == nullptr) name = MatchNewerSignature(data);
   if (name == nullptr && HasHtmlTag(data)) name = "HTML";
   if (name == nullptr) name = MatchTextLines(data);
   if (name != nullptr) {
@@ -265,7 +311,7 @@ bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std
   }
 
   // A sound file that starts with its tag starts here.
-  if (data.size() >= 3 && data[0] == 'I' && data[1] == 'D' && data[2] == '3') {
+  if (IsId3Tag(data)) {
     typeName = "MP3";
     return true;
   }

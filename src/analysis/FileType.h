@@ -21,6 +21,10 @@ class TFATdrive;
 // the result false; nothing is read outside [buffer, buffer + size).
 bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std::string& typeName);
 
+// The length in bytes of the MPEG audio frame whose header bytes 1 to 3 are
+// given, or 0 when they are no valid header.
+std::uint16_t MpegFrameLength(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3);
+
 // The bitwise CRC-16 of MPEG audio (polynomial 0x8005, most significant bit
 // first): feeds the low bitCount bits of value, the highest first, into crc.
 void UpdateCRC16(std::uint32_t value, int bitCount, std::uint16_t& crc);

@@ -135,13 +135,16 @@ std::uint8_t CliApp::FATChoiceArg(const Args& args, TFATdrive& drive, View view)
     return 0;
   }
   if (const auto fat = args.Value("--fat")) {
+    if (*fat == "free") return kFATChoiceFree;
     const auto n = ParseNumber(*fat, "--fat");
     if (n < 1 || n > drive.NumberOfFATs)
-      throw UsageError("--fat takes 1 to " + std::to_string(drive.NumberOfFATs) + " on this drive");
+      throw UsageError("--fat takes free or 1 to " + std::to_string(drive.NumberOfFATs) + " on this drive");
     return static_cast<std::uint8_t>(n);
   }
-  // As the window preselects: no FAT in the deleted view, else the drive's choice.
-  return view == View::Deleted ? 0 : drive.FATChoice;
+  // As the window preselects: in the deleted view the clusters the FAT marks
+  // free (consecutive ones without a usable FAT), else the drive's choice.
+  if (view == View::Deleted) return (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
+  return drive.FATChoice;
 }
 
 void CliApp::CmdDrives(const std::vector<std::string>& words) {
@@ -272,7 +275,7 @@ void CliApp::CmdFind(const std::vector<std::string>& words) {
 
 void CliApp::CmdSave(const std::vector<std::string>& words) {
   Args args("save", words, {"--to", "--view", "--fat", "--overwrite"}, {"--no-fat"});
-  const char* usage = "save DRIVE PATH... --to DIR [--view V] [--fat N | --no-fat] [--overwrite ask|all|none]";
+  const char* usage = "save DRIVE PATH... --to DIR [--view V] [--fat N|free | --no-fat] [--overwrite ask|all|none]";
   args.Expect(2, 100000, usage);
   const auto to = args.Value("--to");
   if (!to || to->empty()) throw UsageError(std::string("usage: vantrel-cli ") + usage);
@@ -336,7 +339,7 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
 void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   const std::string name = hex ? "hex" : "cat";
   Args args(name, words, {"--view", "--fat"}, {"--no-fat"});
-  args.Expect(2, 2, name + " DRIVE PATH [--view V] [--fat N | --no-fat]");
+  args.Expect(2, 2, name + " DRIVE PATH [--view V] [--fat N|free | --no-fat]");
   TFATdrive& drive = DriveArg(args.Positional()[0]);
   const View view = ViewArg(args);
   const std::uint8_t choice = FATChoiceArg(args, drive, view);

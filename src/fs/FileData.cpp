@@ -15,11 +15,17 @@ constexpr std::uint32_t kMaxRunSectors = 2048;
 // clusters up to the last one, or the FAT copy's entry when it names a
 // cluster of the volume. Otherwise the cursor stays and the cluster is read
 // again, which fills a file whose chain ends early from its last cluster.
+// With "free clusters only" the cluster after it is the next one that the
+// FAT marks free: a deleted file written around other files skips theirs.
 // A file that starts on no cluster of the volume stays there (and reads as
 // zeros) whichever way it is read.
 std::uint32_t MoveOn(TFATdrive& drive, std::uint32_t current, std::uint8_t choice) {
   if (!drive.IsValidCluster(current)) return current;
   if (choice == 0) return current <= drive.ClusterCount ? current + 1 : current;
+  if (choice == kFATChoiceFree) {
+    const std::uint32_t next = drive.NextFreeCluster(current);
+    return next != 0 ? next : current;
+  }
   const std::uint32_t next = drive.GetFATEntry(current, choice - 1u);
   return drive.IsValidCluster(next) ? next : current;
 }
@@ -115,7 +121,7 @@ std::uint64_t ClustersNeeded(const TFATdrive& drive, std::uint32_t size) {
 
 // Whether the FAT copy has a chain starting at the cluster.
 bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice) {
-  if (fatChoice == 0) return false;
+  if (fatChoice == 0 || fatChoice == kFATChoiceFree) return false;
   const TFATEntryKind kind = ClassifyEntry(drive.FATType, drive.GetFATEntry(cluster, fatChoice - 1u));
   return kind == feUsed || kind == feEndOfChain;
 }

@@ -318,7 +318,15 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
 
 bool TFATdrive::IsEndOfChain(std::uint32_t value) const { return ClassifyEntry(FATType, value) == feEndOfChain; }
 
+std::uint32_t TFATdrive::NextFreeCluster(std::uint32_t cluster) {
+  if (Flags & dfNoFAT) return IsValidCluster(cluster + 1) ? cluster + 1 : 0;
+  for (std::uint32_t c = cluster + 1; IsValidCluster(c); ++c)
+    if (ClassifyEntry(FATType, GetFATEntry(c, 0)) == feFree) return c;
+  return 0;
+}
+
 std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoice) {
+  if (fatChoice == kFATChoiceFree) return NextFreeCluster(cluster);
   const std::uint32_t next = fatChoice >= 1 ? GetFATEntry(cluster, fatChoice - 1u) : cluster + 1;
   if (IsEndOfChain(next) || !IsValidCluster(next)) return 0;
   return next;
@@ -329,7 +337,13 @@ std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoi
 bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   if (cursor.Visited.empty()) cursor.Visited.insert(cursor.Cluster);
   fatReadFailed_ = false;
-  const std::uint32_t next = FATChoice >= 1 ? GetFATEntry(cursor.Cluster, FATChoice - 1u) : cursor.Cluster + 1;
+  std::uint32_t next;
+  if (FATChoice == kFATChoiceFree) {
+    next = NextFreeCluster(cursor.Cluster);
+    if (next == 0 && !fatReadFailed_) return false;
+  } else {
+    next = FATChoice >= 1 ? GetFATEntry(cursor.Cluster, FATChoice - 1u) : cursor.Cluster + 1;
+  }
   if (fatReadFailed_) return ChainReadFailed(cursor, fatFailedSector_);
   if (IsEndOfChain(next)) return false;
   if (!IsValidCluster(next)) {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/FATChoice.h"
 #include "format/FATFormat.h"
 #include "fs/TCustom.h"
 
@@ -42,7 +43,7 @@ class TFATdrive : public TCustomDrive {
   TFATdrive();
   ~TFATdrive() override;
 
-  std::uint8_t FATChoice = 1;        // 0: consecutive clusters; k: FAT copy k
+  std::uint8_t FATChoice = 1;        // 0: consecutive clusters; k: FAT copy k; kFATChoiceFree: free ones
   // Why FATChoice is not the first copy ("" when it is), for the drive
   // dialog and the debug log.
   std::string FATChoiceNote;
@@ -98,6 +99,9 @@ class TFATdrive : public TCustomDrive {
   // by a format. Unreadable sectors count as empty.
   bool FATCopyHoldsChains(std::uint32_t copy, bool withMedia);
   bool IsEndOfChain(std::uint32_t value) const;
+  // The first cluster after this one that the first FAT copy marks free;
+  // the next cluster on a volume without a usable FAT; 0 when none is left.
+  std::uint32_t NextFreeCluster(std::uint32_t cluster);
   // The cluster after this one by FATChoice; 0 when the chain ends there.
   std::uint32_t NextCluster(std::uint32_t cluster, std::uint8_t fatChoice);
 

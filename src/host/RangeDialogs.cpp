@@ -1,5 +1,7 @@
 #include "host/RangeDialogs.h"
 
+#include "common/FATChoice.h"
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -183,11 +185,10 @@ bool TClusterDialog::Execute(IClusterDialogView& view) {
 // ---------------------------------------------------------------- folder
 
 void TDirSelectDialog::FillFATChoices(int numberOfFATs, int selected) {
-  ComboBoxFAT.clear();
-  ComboBoxFAT.push_back("no FAT (consecutive)");
-  for (int i = 1; i <= numberOfFATs; ++i) ComboBoxFAT.push_back("FAT " + std::to_string(i));
-  ComboBoxFATItemIndex =
-      selected >= 0 && selected < static_cast<int>(ComboBoxFAT.size()) ? selected : 0;
+  ComboBoxFAT = FATChoiceItems(numberOfFATs);
+  numberOfFATs_ = numberOfFATs;
+  ComboBoxFATItemIndex = ItemOfFATChoice(static_cast<std::uint8_t>(selected < 0 || selected > 255 ? 0 : selected),
+                                         numberOfFATs);
 }
 
 void TDirSelectDialog::FolderChanged(const std::string& path) {
@@ -204,8 +205,7 @@ bool TDirSelectDialog::Execute(IDirSelectDialogView& view) {
   // FAT that cannot be trusted calls for anyway.
   int index = r.FATItemIndex;
   if (index < 0 || index >= static_cast<int>(ComboBoxFAT.size())) index = ComboBoxFATItemIndex;
-  if (index < 0 || index > 255) index = 0;
-  FATIndex = static_cast<std::uint8_t>(index);
+  FATIndex = FATChoiceOfItem(index, numberOfFATs_);
   Folder = r.Folder;
   return true;
 }

@@ -139,7 +139,8 @@ class TClusterDialog {
 
 class TDirSelectDialog {
  public:
-  std::uint8_t FATIndex = 0;  // 0 = "no FAT (consecutive)", n = FAT copy n (out)
+  // 0 = "no FAT (consecutive)", n = FAT copy n, kFATChoiceFree = "free clusters only" (out)
+  std::uint8_t FATIndex = 0;
   std::string Folder;         // the chosen folder's path (out)
 
   std::string Caption = "选择文件夹...";
@@ -147,14 +148,18 @@ class TDirSelectDialog {
   int ComboBoxFATItemIndex = -1;         // preselected item
   std::string LabelFolder;               // path shown under the tree
 
-  // "no FAT (consecutive)", then "FAT 1" … "FAT n"; selects the item
-  // `selected` (0 when it is out of range).
+  // "no FAT (consecutive)", then "FAT 1" … "FAT n", then "free clusters
+  // only"; selects the item of the FAT choice `selected` (the first when
+  // the list does not hold it).
   void FillFATChoices(int numberOfFATs, int selected);
   // The selected folder changed: the label shows it with a separator at the end.
   void FolderChanged(const std::string& path);
 
   // False when cancelled; otherwise FATIndex and Folder take the user's choice.
   bool Execute(IDirSelectDialogView& view);
+
+ private:
+  int numberOfFATs_ = 0;
 };
 
 }  // namespace vantrel

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
+#include "analysis/FileSize.h"
 #include "analysis/FileType.h"
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
@@ -83,16 +85,90 @@ void TLostDataSearch::Attach(const std::string& name, std::uint32_t cluster, std
   SetReadAhead(true);
 }
 
-void TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::string& typeName) {
+namespace {
+
+// The clusters from a lost file's first on, to the end of the volume or the
+// first cluster that something found already holds. The first cluster comes
+// from the scan's buffer and is not read again.
+class TLostClusters : public IClusterSource {
+ public:
+  TLostClusters(TFATdrive& drive, std::uint32_t first, const std::vector<std::uint8_t>& firstData,
+                const std::function<bool(std::uint32_t)>& marked)
+      : drive_(drive), first_(first), firstData_(firstData), marked_(marked) {}
+  std::uint32_t ClusterSize() const override { return drive_.BytesPerCluster; }
+  std::uint64_t ClusterLimit() const override { return drive_.MaxCluster() + 1ull - first_; }
+  bool ReadCluster(std::uint64_t index, std::uint8_t* buffer) override {
+    if (index == 0) {
+      std::copy(firstData_.begin(), firstData_.end(), buffer);
+      return true;
+    }
+    if (index >= ClusterLimit()) return false;
+    const auto cluster = static_cast<std::uint32_t>(first_ + index);
+    if (marked_(cluster)) return false;
+    return drive_.ReadSectors(drive_.ClusterToSector(cluster), static_cast<std::uint16_t>(drive_.SectorsPerCluster),
+                              true, buffer);
+  }
+
+ private:
+  TFATdrive& drive_;
+  std::uint32_t first_;
+  const std::vector<std::uint8_t>& firstData_;
+  const std::function<bool(std::uint32_t)>& marked_;
+};
+
+}  // namespace
+
+std::uint32_t TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::string& typeName,
+                                           const std::vector<std::uint8_t>& data) {
+  const std::function<bool(std::uint32_t)> marked = [this](std::uint32_t c) { return Marked(c); };
+  TLostClusters source(drive_, cluster, data, marked);
+  const TFileExtent extent = FindFileExtent(typeName, source);
+  const std::uint64_t toVolumeEnd = source.ClusterLimit() * drive_.BytesPerCluster;
   auto file = std::make_unique<TFATFile>();
-  file->Name = "蔟 " + std::to_string(cluster) + "." + typeName;
+  file->Name = "蔟 " + std::to_string(cluster) + "." + (extent.TypeName.empty() ? typeName : extent.TypeName);
   file->StartCluster = cluster;
-  file->Size = static_cast<std::uint32_t>(std::max<std::int32_t>(RunSettings().LostDefaultSize, 0));
+  std::uint32_t clusters = 0;
+  if (extent.Size != 0) {
+    file->Size = static_cast<std::uint32_t>(extent.Size);
+    // What the file covers is known now: nothing in it is another lost file.
+    clusters = static_cast<std::uint32_t>((extent.Size + drive_.BytesPerCluster - 1) / drive_.BytesPerCluster);
+    for (std::uint32_t i = 1; i < clusters; ++i) {
+      if (Marked(cluster + i)) continue;
+      Mark(cluster + i);
+      if (InRange(cluster + i)) dialog_.StepIt();
+    }
+  } else {
+    const auto fallback = static_cast<std::uint64_t>(std::max<std::int32_t>(RunSettings().LostDefaultSize, 0));
+    file->Size = static_cast<std::uint32_t>(std::min({fallback, toVolumeEnd, std::uint64_t{0xFFFFFFFF}}));
+    unsized_.push_back(cluster);
+  }
   file->Attr = 32;
   file->Status = isLost;
   file->Drive = &drive_;
   file->Parent = drive_.LostDir.get();
   drive_.LostDir->Items->push_back(std::move(file));
+  return clusters;
+}
+
+void TLostDataSearch::TrimUnsizedFiles() {
+  // A file whose bytes told no size ends where the next lost item starts.
+  std::vector<std::uint32_t> starts;
+  for (const auto& item : *drive_.LostDir->Items) {
+    const std::uint32_t c = item->IsDirectory() ? static_cast<const TFATDirectory&>(*item).StartCluster
+                                                : static_cast<const TFATFile&>(*item).StartCluster;
+    if (c != 0) starts.push_back(c);
+  }
+  std::sort(starts.begin(), starts.end());
+  std::sort(unsized_.begin(), unsized_.end());
+  for (const auto& item : *drive_.LostDir->Items) {
+    if (item->IsDirectory()) continue;
+    auto& file = static_cast<TFATFile&>(*item);
+    if (!std::binary_search(unsized_.begin(), unsized_.end(), file.StartCluster)) continue;
+    const auto next = std::upper_bound(starts.begin(), starts.end(), file.StartCluster);
+    if (next == starts.end()) continue;
+    const std::uint64_t room = static_cast<std::uint64_t>(*next - file.StartCluster) * drive_.BytesPerCluster;
+    if (room < file.Size) file.Size = static_cast<std::uint32_t>(room);
+  }
 }
 
 // Marks the clusters of a file's chain, inside the scan range or not: what
@@ -102,7 +178,7 @@ void TLostDataSearch::MarkChain(std::uint32_t f) {
   while (drive_.IsValidCluster(f) && !Marked(f)) {
     Mark(f);
     if (InRange(f)) dialog_.StepIt();
-    if (drive_.FATChoice == 0) return;
+    if (drive_.FATChoice == 0 || drive_.FATChoice == kFATChoiceFree) return;
     f = drive_.GetFATEntry(f, drive_.FATChoice - 1u);
     const TFATEntryKind kind = ClassifyEntry(drive_.FATType, f);
     if (kind == feFree || kind == feEndOfChain) return;
@@ -206,14 +282,17 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
   }
 
   std::vector<std::uint8_t> scratch;
+  unsized_.clear();
   std::uint32_t previousCluster = 0;
   std::string previousType;
   for (std::uint32_t c = first_; c <= last_ && !dialog_.Cancelled; ++c) {
     if (!Marked(c)) {
       Mark(c);
       bool bad = false;
-      if (d.SkipBadClusters && d.FATChoice >= 1)
-        bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, d.FATChoice - 1u)) == feReserved;
+      if (d.SkipBadClusters && d.FATChoice >= 1) {
+        const std::uint32_t copy = d.FATChoice == kFATChoiceFree ? 0 : d.FATChoice - 1u;
+        bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, copy)) == feReserved;
+      }
       if (!bad) {
         const bool folderA = ClusterHasDotEntries(d, c, 0) && !DirectoryClusterEmpty(d, c, 0);
         const bool folderB = !folderA && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);
@@ -223,9 +302,12 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
           Attach("蔟 " + std::to_string(c) + (folderB ? " (根目录)" : ""), c, 0);
         } else if (RunSettings().FindLostFiles && DetectClusterFileType(d, c, kind, typeName, scratch)) {
           // A run of audio frames over consecutive clusters is one file.
-          if (!(c == previousCluster + 1 && typeName == previousType && kind == 2)) AddLostFile(c, typeName);
+          // A file whose size is known ends there: what follows it starts anew.
+          bool sized = false;
+          if (!(c == previousCluster + 1 && typeName == previousType && kind == 2))
+            sized = AddLostFile(c, typeName, scratch) != 0;
           previousCluster = c;
-          previousType = typeName;
+          previousType = sized ? std::string() : typeName;
         }
       }
       dialog_.StepIt();
@@ -238,6 +320,8 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
       ProcessMessages();
     }
   }
+  TrimUnsizedFiles();
+  unsized_.clear();
 }
 
 }  // namespace vantrel

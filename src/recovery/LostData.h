@@ -26,7 +26,11 @@ class TLostDataSearch {
   void Mark(std::uint32_t cluster);
   bool InRange(std::uint32_t cluster) const { return cluster >= first_ && cluster <= last_; }
   void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector);
-  void AddLostFile(std::uint32_t cluster, const std::string& typeName);
+  // Adds the lost file that starts at cluster (whose bytes are data) with
+  // the size its bytes tell, and marks the clusters it covers; the result
+  // is the number of clusters it covers, 0 when its size is not known.
+  std::uint32_t AddLostFile(std::uint32_t cluster, const std::string& typeName, const std::vector<std::uint8_t>& data);
+  void TrimUnsizedFiles();
   void RemoveLostItems(std::uint32_t cluster);
   // Marks everything a folder reaches, depth first, without recursion.
   void Walk(std::uint32_t cluster, std::uint32_t sector);
@@ -43,6 +47,8 @@ class TLostDataSearch {
   // lost root found in the root area, read: sectors up to it are no roots of
   // their own.
   std::uint32_t rootReach_ = 0;
+  // Lost files of this run whose size is the default one.
+  std::vector<std::uint32_t> unsized_;
 };
 
 // The drive's lost-data search behind the cluster range dialog.

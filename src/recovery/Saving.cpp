@@ -328,7 +328,10 @@ std::uint64_t CountSaveBytes(TFATdrive& drive, const std::vector<TFSObject*>& se
 TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
                          TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView, TStatusDialog& status) {
   TSaveReport none;
-  dirDialog.FillFATChoices(static_cast<int>(drive.NumberOfFATs), deletedMode ? 0 : drive.FATChoice);
+  // Deleted items follow the clusters the FAT marks free where there is a
+  // FAT to tell them, consecutive clusters where there is none.
+  const std::uint8_t deletedChoice = (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
+  dirDialog.FillFATChoices(static_cast<int>(drive.NumberOfFATs), deletedMode ? deletedChoice : drive.FATChoice);
   if (!dirDialog.Execute(dirView)) return none;
   TSaveContext context;
   context.FATChoice = dirDialog.FATIndex;

@@ -212,7 +212,12 @@ TEST_F(CliSaveTest, TheFATChoiceDecidesWhichClustersAreRead) {
   EXPECT_EQ(noFat.exitCode, 0) << noFat.err;
   EXPECT_EQ(Digest(ReadFile(out / "FRAG.BIN")), Digest(g_images->fragNoFAT));
 
-  for (const auto& bad : std::vector<std::vector<std::string>>{{"--fat", "3"}, {"--fat", "1", "--no-fat"}}) {
+  // "free clusters only" is a choice of its own; a live file in use reads
+  // otherwise through it.
+  EXPECT_NE(cat({"--fat", "free"}), Digest(frag));
+
+  for (const auto& bad :
+       std::vector<std::vector<std::string>>{{"--fat", "3"}, {"--fat", "1", "--no-fat"}, {"--fat", "frei"}}) {
     std::vector<std::string> args{"save", "1", "/FRAG.BIN", "--to", out.Path().string()};
     args.insert(args.end(), bad.begin(), bad.end());
     EXPECT_EQ(Cli(args).exitCode, 2);

@@ -185,7 +185,8 @@ TEST(RangeDialogDirSelect, OffersFATCopiesAndReturnsTheChoice) {
   dlg.FillFATChoices(2, 0);
   view.result = {true, 2, "/mnt/rescue"};
   EXPECT_TRUE(dlg.Execute(view));
-  EXPECT_EQ(view.items, (std::vector<std::string>{"no FAT (consecutive)", "FAT 1", "FAT 2"}));
+  EXPECT_EQ(view.items,
+            (std::vector<std::string>{"no FAT (consecutive)", "FAT 1", "FAT 2", "free clusters only"}));
   EXPECT_EQ(dlg.FATIndex, 2);
   EXPECT_EQ(dlg.Folder, "/mnt/rescue");
   view.result = {false, 1, "/elsewhere"};

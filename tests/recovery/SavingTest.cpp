@@ -24,6 +24,7 @@
 #include "host/RangeDialogs.h"
 #include "host/TStatusDialog.h"
 #include "host/UserInterface.h"
+#include "common/FATChoice.h"
 #include "recovery/Saving.h"
 #include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
@@ -319,7 +320,8 @@ TEST_F(SavingTest, TheWholeLiveViewIsSavedByteExact) {
   EXPECT_FALSE(report.Stopped);
 
   // The live view follows the drive's FAT copy unless the user picks another.
-  EXPECT_EQ(fatItems, (std::vector<std::string>{"no FAT (consecutive)", "FAT 1", "FAT 2"}));
+  EXPECT_EQ(fatItems,
+            (std::vector<std::string>{"no FAT (consecutive)", "FAT 1", "FAT 2", "free clusters only"}));
   EXPECT_EQ(fatPreselected, 1);
   // Progress counts bytes: the sum of the sizes, all of them done.
   EXPECT_EQ(status.Total, g_volume->liveBytes);
@@ -341,8 +343,9 @@ TEST_F(SavingTest, TheWholeLiveViewIsSavedByteExact) {
 TEST_F(SavingTest, TheWholeDeletedViewIsSavedThroughConsecutiveClusters) {
   TFATdrive& drive = Open();
   const TSaveReport report = Save(drive, Children(Top(drive, true)), true, out.Path().string());
-  EXPECT_EQ(fatPreselected, 0);
-  EXPECT_EQ(dirDialog.FATIndex, 0);
+  // With a usable FAT the deleted view reads the clusters it marks free.
+  EXPECT_EQ(fatPreselected, 3);
+  EXPECT_EQ(dirDialog.FATIndex, kFATChoiceFree);
   EXPECT_EQ(Summary(ReadTree(out.Path())), Summary(g_volume->deleted));
   // "_OO" is made by this save for FOO; GOO goes into it without a question.
   EXPECT_TRUE(box.texts.empty()) << box.texts.front();

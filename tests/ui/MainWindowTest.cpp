@@ -85,9 +85,10 @@ void MainWindowTest::RecoversDeletedFileAndFolderEndToEnd() {
     dialog->findChild<QPushButton*>("OKBtn")->click();
   });
   window->ButtonSaveTo->trigger();
-  // Deleted items are read as consecutive clusters unless the user says otherwise.
-  QCOMPARE(fatOffered, 0);
-  QCOMPARE(fatText, QString("no FAT (consecutive)"));
+  // Deleted items are read from the free clusters (the FAT is usable here)
+  // unless the user says otherwise.
+  QCOMPARE(fatOffered, 3);
+  QCOMPARE(fatText, QString("free clusters only"));
   QVERIFY(!window->StatusForm->isVisible());
   QCOMPARE(ReadFile(target / "Deleted long name.txt"), FixtureContent(1500));
   QCOMPARE(ReadFile(target / "_ree/_.txt"), FixtureContent(3000));

@@ -1,0 +1,651 @@
+#include "analysis/FileSize.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "analysis/FileType.h"
+
+namespace vantrel {
+
+bool TMemoryClusterSource::ReadCluster(std::uint64_t index, std::uint8_t* buffer) {
+  if (index >= ClusterLimit()) return false;
+  ++Reads;
+  const std::uint64_t at = index * clusterSize_;
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_, size_ - at));
+  std::memcpy(buffer, data_ + at, n);
+  std::memset(buffer + n, 0, clusterSize_ - n);
+  return true;
+}
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// No lost file is taken for larger than this (the size of a FAT file entry).
+constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
+
+// The file's bytes by offset, through the two clusters read last.
+class FileBytes {
+ public:
+  explicit FileBytes(IClusterSource& source)
+      : source_(source), clusterSize_(source.ClusterSize()),
+        limit_(std::min<std::uint64_t>(source.ClusterLimit() * source.ClusterSize(), kMaxFileSize)) {
+    for (auto& slot : slots_) slot.data.resize(clusterSize_);
+  }
+
+  std::uint64_t Limit() const { return limit_; }
+  std::uint32_t ClusterSize() const { return clusterSize_; }
+
+  // The cluster that holds offset, or nullptr when it is beyond the volume or
+  // cannot be read.
+  const std::uint8_t* Cluster(std::uint64_t index) {
+    for (auto& slot : slots_)
+      if (slot.valid && slot.index == index) return slot.data.data();
+    if (index * clusterSize_ >= limit_) return nullptr;
+    Slot& slot = slots_[next_];
+    next_ ^= 1;
+    slot.valid = source_.ReadCluster(index, slot.data.data());
+    if (slot.valid && StopAtZeros && index > 0)
+      slot.valid = std::any_of(slot.data.begin(), slot.data.end(), [](std::uint8_t c) { return c != 0; });
+    slot.index = index;
+    return slot.valid ? slot.data.data() : nullptr;
+  }
+
+  // The bytes from offset to the end of its cluster; avail is 0 when none.
+  const std::uint8_t* At(std::uint64_t offset, std::size_t& avail) {
+    avail = 0;
+    if (offset >= limit_) return nullptr;
+    const std::uint8_t* c = Cluster(offset / clusterSize_);
+    if (!c) return nullptr;
+    const std::size_t in = static_cast<std::size_t>(offset % clusterSize_);
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_ - in, limit_ - offset));
+    return c + in;
+  }
+
+  bool Get(std::uint64_t offset, void* out, std::size_t count) {
+    auto* o = static_cast<std::uint8_t*>(out);
+    while (count > 0) {
+      std::size_t avail = 0;
+      const std::uint8_t* p = At(offset, avail);
+      if (!p) return false;
+      const std::size_t take = std::min(avail, count);
+      std::memcpy(o, p, take);
+      o += take;
+      offset += take;
+      count -= take;
+    }
+    return true;
+  }
+
+  int Byte(std::uint64_t offset) {
+    std::uint8_t b = 0;
+    return Get(offset, &b, 1) ? b : -1;
+  }
+  bool Is(std::uint64_t offset, std::string_view text) {
+    std::array<char, 16> buf{};
+    return text.size() <= buf.size() && Get(offset, buf.data(), text.size()) &&
+           std::memcmp(buf.data(), text.data(), text.size()) == 0;
+  }
+  // Big- and little-endian numbers; ok turns false for good when one cannot be read.
+  std::uint64_t Num(std::uint64_t offset, int bytes, bool bigEndian) {
+    std::array<std::uint8_t, 8> b{};
+    if (!Get(offset, b.data(), static_cast<std::size_t>(bytes))) {
+      ok = false;
+      return 0;
+    }
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(b[bigEndian ? bytes - 1 - i : i]) << (8 * i);
+    return v;
+  }
+  std::uint32_t Be16(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 2, true)); }
+  std::uint32_t Be32(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 4, true)); }
+  std::uint32_t Le16(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 2, false)); }
+  std::uint32_t Le32(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 4, false)); }
+  std::uint64_t Be64(std::uint64_t o) { return Num(o, 8, true); }
+  std::uint64_t Le64(std::uint64_t o) { return Num(o, 8, false); }
+
+  // The first offset from `from` on (below `to`) where text starts; npos when none.
+  static constexpr std::uint64_t npos = ~0ull;
+  std::uint64_t Find(std::uint64_t from, std::uint64_t to, std::string_view text) {
+    to = std::min(to, limit_);
+    while (from < to) {
+      std::size_t avail = 0;
+      const std::uint8_t* p = At(from, avail);
+      if (!p) return npos;
+      avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
+      const void* hit = std::memchr(p, static_cast<unsigned char>(text[0]), avail);
+      if (!hit) {
+        from += avail;
+        continue;
+      }
+      const std::uint64_t at = from + static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - p);
+      if (Is(at, text)) return at;
+      from = at + 1;
+    }
+    return npos;
+  }
+
+  bool ok = true;
+  // A cluster of zeros after the first ends the file's bytes: a scan for a
+  // marker does not run on through the zeros of a formatted volume.
+  bool StopAtZeros = false;
+
+ private:
+  struct Slot {
+    std::vector<std::uint8_t> data;
+    std::uint64_t index = 0;
+    bool valid = false;
+  };
+  IClusterSource& source_;
+  std::uint32_t clusterSize_;
+  std::uint64_t limit_;
+  std::array<Slot, 2> slots_;
+  int next_ = 0;
+};
+
+std::uint64_t RoundUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
+
+// Markers to the end of image; the entropy-coded data after a start of scan
+// runs to the next marker that is neither a stuffed FF 00 nor a restart.
+std::uint64_t JpegSize(FileBytes& b) {
+  b.StopAtZeros = true;
+  if (b.Be16(0) != 0xFFD8) return 0;
+  std::uint64_t pos = 2;
+  while (b.ok) {
+    if (b.Byte(pos) != 0xFF) return 0;
+    int m;
+    while ((m = b.Byte(pos)) == 0xFF) ++pos;
+    if (m < 0) return 0;
+    ++pos;
+    if (m == 0xD9) return pos;
+    if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
+    if (m == 0x00) return 0;
+    const std::uint32_t length = b.Be16(pos);
+    if (!b.ok || length < 2) return 0;
+    pos += length;
+    if (m != 0xDA) continue;
+    for (;;) {
+      const std::uint64_t ff = b.Find(pos, b.Limit(), "\xFF"sv);
+      if (ff == FileBytes::npos) return 0;
+      const int next = b.Byte(ff + 1);
+      if (next < 0) return 0;
+      if (next == 0x00 || next == 0xFF || (next >= 0xD0 && next <= 0xD7)) {
+        pos = ff + (next == 0xFF ? 1 : 2);
+        continue;
+      }
+      pos = ff;
+      break;
+    }
+  }
+  return 0;
+}
+
+// Chunks to IEND.
+std::uint64_t PngSize(FileBytes& b) {
+  std::uint64_t pos = 8;
+  for (;;) {
+    const std::uint32_t length = b.Be32(pos);
+    std::array<char, 4> type{};
+    if (!b.ok || length > 0x7FFFFFFF || !b.Get(pos + 4, type.data(), 4)) return 0;
+    for (char c : type)
+      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return 0;
+    pos += 12ull + length;
+    if (std::string_view(type.data(), 4) == "IEND") return pos;
+    if (pos > b.Limit()) return 0;
+  }
+}
+
+// Data sub-blocks up to the empty one; 0 when they break off.
+std::uint64_t SkipSubBlocks(FileBytes& b, std::uint64_t pos) {
+  for (;;) {
+    const int n = b.Byte(pos);
+    if (n < 0) return 0;
+    pos += 1 + static_cast<unsigned>(n);
+    if (n == 0) return pos;
+  }
+}
+
+// Blocks to the trailer.
+std::uint64_t GifSize(FileBytes& b) {
+  if (!b.Is(0, "GIF87a") && !b.Is(0, "GIF89a")) return 0;
+  const int flags = b.Byte(10);
+  if (flags < 0) return 0;
+  std::uint64_t pos = 13;
+  if (flags & 0x80) pos += 3u << ((flags & 7) + 1);
+  for (;;) {
+    const int block = b.Byte(pos);
+    if (block == 0x3B) return pos + 1;
+    if (block == 0x21) {
+      pos = SkipSubBlocks(b, pos + 2);
+    } else if (block == 0x2C) {
+      const int local = b.Byte(pos + 9);
+      if (local < 0) return 0;
+      pos += 10;
+      if (local & 0x80) pos += 3u << ((local & 7) + 1);
+      pos = SkipSubBlocks(b, pos + 1);
+    } else {
+      return 0;
+    }
+    if (pos == 0) return 0;
+  }
+}
+
+std::uint64_t BmpSize(FileBytes& b) {
+  const std::uint32_t size = b.Le32(2), dataAt = b.Le32(10), header = b.Le32(14);
+  if (!b.ok || size < 26 || dataAt > size) return 0;
+  if (header != 12 && header != 40 && header != 52 && header != 56 && header != 64 && header != 108 && header != 124)
+    return 0;
+  return size;
+}
+
+std::uint64_t RiffSize(FileBytes& b) {
+  const std::uint32_t size = b.Le32(4);
+  if (!b.ok || size < 4) return 0;
+  return RoundUp(8ull + size, 2);
+}
+
+// Local entries, the central directory and the end record with its comment.
+// The names in the central directory tell an Office Open XML document.
+TFileExtent ZipExtent(FileBytes& b) {
+  TFileExtent result;
+  std::uint64_t pos = 0;
+  while (b.Le32(pos) == 0x04034B50 && b.ok) {
+    const std::uint32_t flags = b.Le16(pos + 6), packed = b.Le32(pos + 18);
+    const std::uint32_t nameLength = b.Le16(pos + 26), extraLength = b.Le16(pos + 28);
+    if (!b.ok || packed == 0xFFFFFFFF) return result;  // ZIP64 sizes live in the extra field
+    if ((flags & 8) && packed == 0) return result;      // streamed: the size follows the data
+    pos += 30ull + nameLength + extraLength + packed;
+    if (flags & 8) pos += b.Le32(pos) == 0x08074B50 ? 16 : 12;
+    if (pos > b.Limit()) return result;
+  }
+  bool contentTypes = false, word = false, excel = false, powerPoint = false;
+  while (b.Le32(pos) == 0x02014B50 && b.ok) {
+    const std::uint32_t nameLength = b.Le16(pos + 28), extraLength = b.Le16(pos + 30),
+                        commentLength = b.Le16(pos + 32);
+    std::array<char, 32> name{};
+    const std::size_t n = std::min<std::size_t>(nameLength, name.size());
+    if (!b.ok || !b.Get(pos + 46, name.data(), n)) return result;
+    const std::string_view s(name.data(), n);
+    contentTypes |= s == "[Content_Types].xml";
+    word |= s == "word/document.xml";
+    excel |= s == "xl/workbook.xml";
+    powerPoint |= s == "ppt/presentation.xml";
+    pos += 46ull + nameLength + extraLength + commentLength;
+  }
+  if (b.Le32(pos) == 0x05054B50) pos += 6ull + b.Le16(pos + 4);    // digital signature
+  if (b.Le32(pos) == 0x06064B50) pos += 12 + b.Le64(pos + 4);      // ZIP64 end record
+  if (b.Le32(pos) == 0x07064B50) pos += 20;                        // its locator
+  if (!b.ok || b.Le32(pos) != 0x06054B50 || !b.ok) return result;
+  const std::uint32_t commentLength = b.Le16(pos + 20);
+  if (!b.ok) return result;
+  result.Size = pos + 22 + commentLength;
+  if (contentTypes) result.TypeName = word ? "DOCX" : excel ? "XLSX" : powerPoint ? "PPTX" : "";
+  return result;
+}
+
+// A variable-length number of RAR 5 (seven bits a byte, low first).
+std::uint64_t RarNumber(FileBytes& b, std::uint64_t& pos) {
+  std::uint64_t v = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    const int c = b.Byte(pos++);
+    if (c < 0) {
+      b.ok = false;
+      return 0;
+    }
+    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
+    if (!(c & 0x80)) return v;
+  }
+  b.ok = false;
+  return 0;
+}
+
+// Blocks to the end-of-archive block, of RAR 1.5-4 or of RAR 5.
+std::uint64_t RarSize(FileBytes& b) {
+  if (b.Is(0, "Rar!\x1A\x07\x01\x00"sv)) {
+    std::uint64_t pos = 8;
+    for (;;) {
+      std::uint64_t at = pos + 4;
+      const std::uint64_t headerSize = RarNumber(b, at);
+      const std::uint64_t headerEnd = at + headerSize;
+      const std::uint64_t type = RarNumber(b, at);
+      const std::uint64_t flags = RarNumber(b, at);
+      if (flags & 1) RarNumber(b, at);
+      const std::uint64_t data = (flags & 2) ? RarNumber(b, at) : 0;
+      if (!b.ok || headerSize == 0 || headerSize > (2u << 20) || type < 1 || type > 5) return 0;
+      pos = headerEnd + data;
+      if (pos > b.Limit()) return 0;
+      if (type == 5) return pos;
+    }
+  }
+  std::uint64_t pos = 0;
+  for (;;) {
+    const int type = b.Byte(pos + 2);
+    const std::uint32_t flags = b.Le16(pos + 3), headerSize = b.Le16(pos + 5);
+    if (!b.ok || type < 0x72 || type > 0x7B || headerSize < 7) return 0;
+    std::uint64_t data = 0;
+    if (type == 0x74 || type == 0x7A || (flags & 0x8000)) {
+      data = b.Le32(pos + 7);
+      if (type != 0x72 && (flags & 0x100)) data |= static_cast<std::uint64_t>(b.Le32(pos + 32)) << 32;
+    }
+    if (!b.ok) return 0;
+    pos += headerSize + data;
+    if (type == 0x7B) return pos;
+    if (pos > b.Limit()) return 0;
+  }
+}
+
+std::uint64_t OctalField(const std::uint8_t* p, std::size_t n, bool& ok) {
+  if (p[0] & 0x80) {  // base-256 of large sizes
+    std::uint64_t v = 0;
+    for (std::size_t i = 1; i < n; ++i) v = (v << 8) | p[i];
+    return v;
+  }
+  std::uint64_t v = 0;
+  std::size_t i = 0;
+  while (i < n && p[i] == ' ') ++i;
+  bool digits = false;
+  for (; i < n && p[i] >= '0' && p[i] <= '7'; ++i, digits = true) v = v * 8 + (p[i] - '0');
+  if (!digits) ok = false;
+  return v;
+}
+
+// Headers and their data to the two zero blocks, then the zeros that fill
+// the last record of 20 blocks.
+std::uint64_t TarSize(FileBytes& b) {
+  std::uint64_t pos = 0;
+  std::array<std::uint8_t, 512> block{};
+  auto zero = [&] { return std::all_of(block.begin(), block.end(), [](std::uint8_t c) { return c == 0; }); };
+  for (;;) {
+    if (!b.Get(pos, block.data(), block.size())) return 0;
+    if (zero()) break;
+    bool ok = true;
+    const std::uint64_t sum = OctalField(block.data() + 148, 8, ok);
+    std::uint64_t check = 0;
+    for (std::size_t i = 0; i < block.size(); ++i) check += (i >= 148 && i < 156) ? ' ' : block[i];
+    const std::uint64_t size = OctalField(block.data() + 124, 12, ok);
+    if (!ok || sum != check) return 0;
+    pos += 512 + RoundUp(size, 512);
+    if (pos > b.Limit()) return 0;
+  }
+  if (pos == 0 || !b.Get(pos + 512, block.data(), block.size()) || !zero()) return 0;
+  pos += 1024;
+  while (pos % 10240 != 0 && b.Get(pos, block.data(), block.size()) && zero()) pos += 512;
+  return pos;
+}
+
+// The header chunk and as many chunks as it counts tracks.
+std::uint64_t MidiSize(FileBytes& b) {
+  const std::uint32_t headerLength = b.Be32(4), tracks = b.Be16(10);
+  if (!b.ok || headerLength < 6 || tracks == 0) return 0;
+  std::uint64_t pos = 8ull + headerLength;
+  for (std::uint32_t found = 0; found < tracks;) {
+    std::array<char, 4> type{};
+    const std::uint32_t length = b.Be32(pos + 4);
+    if (!b.ok || !b.Get(pos, type.data(), 4)) return 0;
+    for (char c : type)
+      if (c < 0x20 || c > 0x7E) return 0;
+    if (std::string_view(type.data(), 4) == "MTrk") ++found;
+    pos += 8ull + length;
+    if (pos > b.Limit()) return 0;
+  }
+  return pos;
+}
+
+// The end of the last section of a PE program and its certificates, or the
+// page count of a plain DOS program.
+std::uint64_t ExeSize(FileBytes& b) {
+  const std::uint32_t pe = b.Le32(0x3C);
+  if (b.ok && pe >= 0x40 && pe < 0x10000 && b.Is(pe, "PE\0\0"sv)) {
+    const std::uint32_t sections = b.Le16(pe + 6), optionalSize = b.Le16(pe + 20);
+    const std::uint32_t magic = b.Le16(pe + 24);
+    if (!b.ok || sections == 0 || sections > 96) return 0;
+    const std::uint64_t table = pe + 24ull + optionalSize;
+    std::uint64_t end = table + sections * 40ull;
+    for (std::uint32_t i = 0; i < sections; ++i) {
+      const std::uint32_t raw = b.Le32(table + i * 40ull + 16), at = b.Le32(table + i * 40ull + 20);
+      if (raw != 0) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(at) + raw);
+    }
+    const std::uint64_t directories = magic == 0x20B ? pe + 24 + 112 : pe + 24 + 96;
+    const std::uint32_t count = b.Le32(directories - 4);
+    if ((magic == 0x10B || magic == 0x20B) && count > 4 && optionalSize >= directories - pe - 24 + 40) {
+      const std::uint32_t at = b.Le32(directories + 32), size = b.Le32(directories + 36);
+      if (at != 0 && size != 0) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(at) + size);
+    }
+    return b.ok ? end : 0;
+  }
+  b.ok = true;
+  if (b.Is(pe, "NE"sv) || b.Is(pe, "LE"sv) || b.Is(pe, "LX"sv)) return 0;
+  const std::uint32_t last = b.Le16(2), pages = b.Le16(4);
+  if (!b.ok || pages == 0 || last >= 512) return 0;
+  return pages * 512ull - (last == 0 ? 0 : 512 - last);
+}
+
+// A cluster that plainly starts another file: a signature of three bytes or more.
+bool StartsAnotherFile(const std::uint8_t* cluster, std::size_t size) {
+  int kind = 1;
+  std::string name;
+  if (!DetectFileType(cluster, size, kind, name) || kind != 1) return false;
+  static constexpr std::string_view kWeak[] = {"TIF", "BMP", "XLS", "DBF", "EXE", "ARJ", "LZH", "HTML", "DXF", "RTF"};
+  if (std::find(std::begin(kWeak), std::end(kWeak), name) != std::end(kWeak)) return false;
+  return name != "JPG" || (size > 2 && cluster[2] == 0xFF);
+}
+
+// The last "%%EOF" (with its line end) before the next file, 512 MiB, or,
+// once one is found, a cluster of zeros or 1 MiB past the last one. A linearized document
+// states its length in its first object.
+std::uint64_t PdfSize(FileBytes& b) {
+  std::array<char, 1024> head{};
+  const std::size_t headSize = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), b.Limit()));
+  if (!b.Get(0, head.data(), headSize)) return 0;
+  const std::string_view h(head.data(), headSize);
+  if (const auto lin = h.find("/Linearized"); lin != std::string_view::npos && lin < 512) {
+    const auto l = h.find("/L ", lin);
+    if (l != std::string_view::npos) {
+      std::uint64_t length = 0;
+      for (std::size_t i = l + 3; i < h.size() && h[i] >= '0' && h[i] <= '9' && length < kMaxFileSize; ++i)
+        length = length * 10 + static_cast<std::uint64_t>(h[i] - '0');
+      if (length > 16 && length <= b.Limit() && b.Find(length - std::min<std::uint64_t>(length, 32), length, "%%EOF") !=
+                                                     FileBytes::npos)
+        return length;
+    }
+  }
+  constexpr std::uint64_t kAfterLast = 1u << 20, kBound = 512u << 20;
+  const std::uint32_t cs = b.ClusterSize();
+  std::uint64_t end = 0;
+  for (std::uint64_t index = 0; index * cs < std::min(b.Limit(), kBound); ++index) {
+    if (end != 0 && index * cs > end + kAfterLast) break;
+    const std::uint8_t* c = b.Cluster(index);
+    if (!c) break;
+    if (index > 0) {
+      if (StartsAnotherFile(c, cs)) break;
+      if (end != 0 && std::all_of(c, c + cs, [](std::uint8_t x) { return x == 0; })) break;
+    }
+    // "%%EOF" may straddle the boundary: search from 4 bytes before it.
+    const std::uint64_t from = index * cs < 4 ? 0 : index * cs - 4;
+    for (std::uint64_t at = b.Find(from, (index + 1) * cs, "%%EOF"); at != FileBytes::npos;
+         at = b.Find(at + 5, (index + 1) * cs, "%%EOF")) {
+      end = at + 5;
+      if (b.Byte(end) == '\r') ++end;
+      if (b.Byte(end) == '\n') ++end;
+    }
+  }
+  return end;
+}
+
+// The frame chain from the tag or first frame, then a closing tag. A chain
+// that starts inside a frame (a cluster from the middle of a file) has its
+// first header within the longest frame of its stream.
+std::uint64_t Mp3Size(FileBytes& b) {
+  std::uint64_t pos = 0;
+  if (b.Is(0, "ID3")) {
+    std::array<std::uint8_t, 10> tag{};
+    if (!b.Get(0, tag.data(), tag.size()) || tag[3] < 2 || tag[3] > 4) return 0;
+    std::uint64_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+      if (tag[i] & 0x80) return 0;
+      size = size << 7 | tag[i];
+    }
+    pos = 10 + size + ((tag[5] & 0x10) ? 10 : 0);
+  }
+  std::array<std::uint8_t, 4> h{};
+  std::uint32_t stream = 0;
+  auto frameAt = [&](std::uint64_t p) -> std::uint32_t {
+    if (!b.Get(p, h.data(), 4) || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const std::uint32_t key = (h[1] & 0xFE) << 8 | (h[2] & 0x0C);
+    if (stream != 0 && key != stream) return 0;
+    const std::uint32_t length = MpegFrameLength(h[1], h[2], h[3]);
+    if (length != 0) stream = key;
+    return length;
+  };
+  std::uint64_t first = pos;
+  if (pos == 0 && frameAt(0) == 0) {
+    // Starts inside a frame: a header followed by another.
+    bool found = false;
+    for (std::uint64_t p = 1; p < 1728 && !found; ++p) {
+      stream = 0;
+      const std::uint32_t length = frameAt(p);
+      if (length != 0 && frameAt(p + length) != 0) {
+        first = p;
+        found = true;
+      }
+    }
+    if (!found) return 0;
+  }
+  stream = 0;
+  std::uint64_t frames = 0;
+  for (std::uint32_t length; (length = frameAt(pos = first)) != 0; first += length) ++frames;
+  if (frames < 2 && !(frames == 1 && pos > 0 && b.Is(0, "ID3"))) return 0;
+  if (b.Is(pos, "TAG")) pos += 128;
+  return pos;
+}
+
+// Sectors up to the last one that the compound document's FAT uses.
+std::uint64_t CompoundSize(FileBytes& b) {
+  if (!b.Is(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv)) return 0;
+  const std::uint32_t shift = b.Le16(0x1E), fatSectors = b.Le32(0x2C);
+  std::uint32_t difat = b.Le32(0x44);
+  if (!b.ok || (shift != 9 && shift != 12) || fatSectors == 0) return 0;
+  const std::uint64_t sectorSize = 1ull << shift;
+  // 8192 FAT sectors describe 512 MiB of 512-byte sectors and 4 GiB of
+  // 4 KiB ones; more is no document of a FAT volume.
+  if (fatSectors > b.Limit() / sectorSize || fatSectors > 8192) return 0;
+  const std::uint32_t perSector = static_cast<std::uint32_t>(sectorSize / 4);
+  std::vector<std::uint8_t> sector(sectorSize);
+  std::uint64_t highest = 0;
+  bool any = false;
+  auto fatSector = [&](std::uint32_t number, std::uint32_t index) {
+    if (!b.Get((number + 1ull) * sectorSize, sector.data(), sector.size())) return false;
+    for (std::uint32_t i = 0; i < perSector; ++i) {
+      const std::uint32_t v = sector[i * 4] | sector[i * 4 + 1] << 8 | sector[i * 4 + 2] << 16 |
+                              static_cast<std::uint32_t>(sector[i * 4 + 3]) << 24;
+      if (v != 0xFFFFFFFF) {
+        highest = static_cast<std::uint64_t>(index) * perSector + i;
+        any = true;
+      }
+    }
+    return true;
+  };
+  std::uint32_t index = 0;
+  for (; index < std::min<std::uint32_t>(fatSectors, 109); ++index) {
+    const std::uint32_t number = b.Le32(0x4C + index * 4ull);
+    if (!b.ok || !fatSector(number, index)) return 0;
+  }
+  std::vector<std::uint8_t> list(sectorSize);
+  while (index < fatSectors) {
+    if (difat >= 0xFFFFFFFA || !b.Get((difat + 1ull) * sectorSize, list.data(), list.size())) return 0;
+    for (std::uint32_t i = 0; i + 1 < perSector && index < fatSectors; ++i, ++index) {
+      const std::uint32_t number = list[i * 4] | list[i * 4 + 1] << 8 | list[i * 4 + 2] << 16 |
+                                   static_cast<std::uint32_t>(list[i * 4 + 3]) << 24;
+      if (!fatSector(number, index)) return 0;
+    }
+    const std::size_t n = (perSector - 1) * 4;
+    difat = list[n] | list[n + 1] << 8 | list[n + 2] << 16 | static_cast<std::uint32_t>(list[n + 3]) << 24;
+  }
+  return any ? (highest + 2) * sectorSize : 0;
+}
+
+bool IsAtomType(const std::array<char, 4>& t) {
+  static constexpr std::string_view kTop[] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot", "uuid",
+                                              "meta", "moof", "mfra", "pdin", "sidx", "styp", "junk", "PICT"};
+  return std::find(std::begin(kTop), std::end(kTop), std::string_view(t.data(), 4)) != std::end(kTop);
+}
+
+// The chain of top-level atoms.
+std::uint64_t QuickTimeSize(FileBytes& b) {
+  std::uint64_t pos = 0;
+  bool movie = false;
+  for (;;) {
+    std::array<char, 4> type{};
+    std::uint64_t size = b.Be32(pos);
+    if (!b.ok || !b.Get(pos + 4, type.data(), 4) || !IsAtomType(type)) break;
+    if (size == 1) size = b.Be64(pos + 8);
+    if (!b.ok || size < 8) return 0;  // 0: to the end of a file whose end is unknown
+    movie |= std::string_view(type.data(), 4) == "moov";
+    pos += size;
+    if (pos > b.Limit()) return 0;
+  }
+  return movie ? pos : 0;
+}
+
+// Pages to the last one of the stream.
+std::uint64_t OggSize(FileBytes& b) {
+  std::uint64_t pos = 0;
+  bool last = false;
+  std::array<std::uint8_t, 255> lacing{};
+  while (b.Is(pos, "OggS\0"sv)) {
+    const int type = b.Byte(pos + 5), segments = b.Byte(pos + 26);
+    if (type < 0 || segments < 0 || !b.Get(pos + 27, lacing.data(), static_cast<std::size_t>(segments))) return 0;
+    std::uint64_t size = 27ull + static_cast<unsigned>(segments);
+    for (int i = 0; i < segments; ++i) size += lacing[static_cast<std::size_t>(i)];
+    pos += size;
+    last = (type & 4) != 0;
+  }
+  return last ? pos : 0;
+}
+
+std::uint64_t SevenZipSize(FileBytes& b) {
+  const std::uint64_t offset = b.Le64(12), size = b.Le64(20);
+  if (!b.ok || offset > kMaxFileSize || size > kMaxFileSize || size == 0) return 0;
+  return 32 + offset + size;
+}
+
+std::uint64_t SqliteSize(FileBytes& b) {
+  std::uint64_t page = b.Be16(16);
+  const std::uint32_t changes = b.Be32(24), pages = b.Be32(28), validFor = b.Be32(92);
+  if (page == 1) page = 65536;
+  if (!b.ok || page < 512 || (page & (page - 1)) != 0 || pages == 0 || changes != validFor) return 0;
+  return page * pages;
+}
+
+}  // namespace
+
+TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) {
+  TFileExtent extent;
+  if (source.ClusterSize() == 0 || source.ClusterLimit() == 0) return extent;
+  FileBytes b(source);
+  const std::string& t = typeName;
+  if (t == "JPG") extent.Size = JpegSize(b);
+  else if (t == "PNG") extent.Size = PngSize(b);
+  else if (t == "GIF") extent.Size = GifSize(b);
+  else if (t == "BMP") extent.Size = BmpSize(b);
+  else if (t == "WAV" || t == "AVI" || t == "CDR" || t == "RIFF" || t == "WEBP") extent.Size = RiffSize(b);
+  else if (t == "ZIP") extent = ZipExtent(b);
+  else if (t == "RAR") extent.Size = RarSize(b);
+  else if (t == "TAR") extent.Size = TarSize(b);
+  else if (t == "MID") extent.Size = MidiSize(b);
+  else if (t == "EXE") extent.Size = ExeSize(b);
+  else if (t == "PDF") extent.Size = PdfSize(b);
+  else if (t == "MP3") extent.Size = Mp3Size(b);
+  else if (t == "DOC") extent.Size = CompoundSize(b);
+  else if (t == "MOV" || t == "MP4" || t == "M4A" || t == "3GP") extent.Size = QuickTimeSize(b);
+  else if (t == "OGG") extent.Size = OggSize(b);
+  else if (t == "7Z") extent.Size = SevenZipSize(b);
+  else if (t == "SQLITE") extent.Size = SqliteSize(b);
+  // Nothing beyond the volume, nor a structure that claims more.
+  if (extent.Size > b.Limit()) extent = TFileExtent{};
+  return extent;
+}
+
+}  // namespace vantrel
