@@ -145,6 +145,7 @@ void TMainForm::FormCreate(const TStartArguments& arguments) {
     FWelcomeShown = !arguments.Images.empty();
     // Disk images named on the command line are disks like the machine's.
     onlyImages_ = arguments.OnlyImages;
+    LinuxPlatform().ClearImageFiles();
     LinuxPlatform().SetOnlyImages(onlyImages_);
     for (const auto& image : arguments.Images) {
       const QString path = QString::fromStdString(image);
