@@ -111,7 +111,9 @@ void THexDump::ScrollBarAction(int action) {
     case QAbstractSlider::SliderSingleStepAdd: code = THexLayout::scLineDown; break;
     case QAbstractSlider::SliderPageStepSub: code = THexLayout::scPageUp; break;
     case QAbstractSlider::SliderPageStepAdd: code = THexLayout::scPageDown; break;
-    case QAbstractSlider::SliderMove: code = THexLayout::scThumb; break;
+    case QAbstractSlider::SliderMove:
+    case QAbstractSlider::SliderToMinimum:
+    case QAbstractSlider::SliderToMaximum: code = THexLayout::scThumb; break;
     default: break;
   }
   QScrollBar* bar = verticalScrollBar();
