@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "common/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "diskio/DiskPlatform.h"
 #include "diskio/SectorAccess.h"
 #include "fs/TFATdrive.h"
+#include "host/UserInterface.h"
+#include "recovery/TDriveList.h"
 
 namespace vantrel::fuzz {
 

@@ -1,16 +1,16 @@
 // Feeds the input sector by sector to the lost-drive search, and lists what it finds.
 
-#include "common/TStatusDialog.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "fuzz/MemoryDisk.h"
+#include "host/TStatusDialog.h"
 
 using namespace vantrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzDisk disk(data, size, false);
   TStatusDialog dialog;
-  disk.Device().FindLostDrives(0, disk.Device().TotalSectors - 1, disk.drives, &dialog);
+  FindLostDrives(disk.Device(), 0, disk.Device().TotalSectors - 1, disk.drives, &dialog);
   disk.ForEachDrive([&](TFATdrive& drive) {
     int items = 0;
     drive.Root()->ForEach([&](TFSObject*, int) { return ++items < 5000; }, false, 0, true, false);

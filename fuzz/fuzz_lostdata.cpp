@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/RangeDialogs.h"
-#include "common/TStatusDialog.h"
-#include "fs/LostData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "fuzz/MemoryDisk.h"
+#include "host/RangeDialogs.h"
+#include "host/TStatusDialog.h"
+#include "recovery/LostData.h"
 
 using namespace vantrel;
 

@@ -5,12 +5,12 @@
 
 #include <filesystem>
 
-#include "common/TStatusDialog.h"
 #include "fs/FileData.h"
-#include "fs/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "fuzz/MemoryDisk.h"
+#include "host/TStatusDialog.h"
+#include "recovery/Saving.h"
 
 using namespace vantrel;
 

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libblkid-dev libcurl4-openssl-dev libssl-dev
   dosfstools mtools fdisk python3 xxd lame strace e2fsprogs
   clang libclang-rt-14-dev bc
+  qt6-base-dev qt6-translations-l10n fonts-noto-cjk shared-mime-info xvfb xauth imagemagick
 )
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "common/Bytes.h"
 #include "common/TextRoutines.h"
+#include "fs/TFATdrive.h"
 
 namespace vantrel {
 
@@ -272,6 +273,17 @@ bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std
   kind = 2;
   typeName = "MP3";
   return true;
+}
+
+bool DetectClusterFileType(TFATdrive& drive, std::uint32_t cluster, int& kind, std::string& typeName,
+                           std::vector<std::uint8_t>& scratch) {
+  kind = 1;
+  if (!drive.IsValidCluster(cluster) || drive.BytesPerCluster == 0) return false;
+  scratch.resize(drive.BytesPerCluster);
+  if (!drive.ReadSectors(drive.ClusterToSector(cluster), static_cast<std::uint16_t>(drive.SectorsPerCluster), true,
+                         scratch.data()))
+    return false;
+  return DetectFileType(scratch.data(), scratch.size(), kind, typeName);
 }
 
 }  // namespace vantrel

@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantrel {
+
+class TFATdrive;
 
 // Tests the first bytes of buffer. On success typeName gets the short
 // upper-case type name ("JPG", "ZIP", "MP3", ...) that serves as the lost
@@ -21,5 +24,10 @@ bool DetectFileType(const std::uint8_t* buffer, std::size_t size, int& kind, std
 // The bitwise CRC-16 of MPEG audio (polynomial 0x8005, most significant bit
 // first): feeds the low bitCount bits of value, the highest first, into crc.
 void UpdateCRC16(std::uint32_t value, int bitCount, std::uint16_t& crc);
+
+// The type of file the whole cluster starts (kind 1), or continues as a run
+// of audio frames (kind 2). scratch is reused between calls.
+bool DetectClusterFileType(TFATdrive& drive, std::uint32_t cluster, int& kind, std::string& typeName,
+                           std::vector<std::uint8_t>& scratch);
 
 }  // namespace vantrel

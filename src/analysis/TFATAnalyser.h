@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/AnalyserBlocks.h"
+#include "fs/FATBlocks.h"
 
 namespace vantrel {
 

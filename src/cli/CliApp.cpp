@@ -9,10 +9,10 @@
 #include <iostream>
 #include <vector>
 
+#include "app/TOptions.h"
+#include "app/TSettingsFile.h"
 #include "cli/Json.h"
 #include "common/CodePage.h"
-#include "common/TOptions.h"
-#include "common/TSettingsFile.h"
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"

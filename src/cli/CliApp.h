@@ -10,9 +10,9 @@
 
 #include "cli/Args.h"
 #include "cli/TerminalUi.h"
-#include "common/TStatusDialog.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
+#include "host/TStatusDialog.h"
+#include "recovery/TDriveList.h"
 
 namespace vantrel {
 class TFATdrive;

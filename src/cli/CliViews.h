@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "common/RangeDialogs.h"
 #include "fs/FindDialog.h"
 #include "fs/Views.h"
+#include "host/RangeDialogs.h"
 
 namespace vantrel::cli {
 

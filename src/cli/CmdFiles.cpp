@@ -7,17 +7,17 @@
 #include <functional>
 #include <iostream>
 
-#include "analysis/FATEntries.h"
 #include "cli/CliApp.h"
 #include "cli/CliViews.h"
 #include "cli/Json.h"
 #include "common/HexDump.h"
-#include "common/RangeDialogs.h"
 #include "common/Routines.h"
+#include "fs/FATEntries.h"
 #include "fs/FileData.h"
-#include "fs/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "recovery/Saving.h"
 
 namespace vantrel::cli {
 

@@ -2,13 +2,13 @@
 
 #include <iostream>
 
+#include "app/TOptions.h"
 #include "cli/CliApp.h"
 #include "cli/Json.h"
-#include "common/RangeDialogs.h"
-#include "common/TOptions.h"
-#include "fs/LostData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/RangeDialogs.h"
+#include "recovery/LostData.h"
 
 namespace vantrel::cli {
 namespace {
@@ -96,7 +96,7 @@ void CliApp::CmdFindDrives(const std::vector<std::string>& words) {
   if (!dialog.Execute(answer)) return;
   if (dialog.RangeStart < 0 || dialog.RangeEnd < 0) throw CliError(1, "the sector range is negative");
   const int before = drives.Count();
-  device.FindLostDrives(static_cast<std::uint32_t>(dialog.RangeStart), static_cast<std::uint32_t>(dialog.RangeEnd),
+  FindLostDrives(device, static_cast<std::uint32_t>(dialog.RangeStart), static_cast<std::uint32_t>(dialog.RangeEnd),
                         drives, &status_);
   if (!json_) std::cerr << "found " << drives.Count() - before << " drive(s)\n";
   // The drive list with what was added, as "drives" shows it.

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "common/DebugLog.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "diskio/SectorAccess.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
 
 namespace vantrel::cli {
 

@@ -5,11 +5,11 @@
 
 #include "common/Clock.h"
 #include "common/DebugLog.h"
-#include "common/TStatusDialog.h"
-#include "common/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatform.h"
 #include "diskio/SectorAccess.h"
+#include "host/TStatusDialog.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 

@@ -12,7 +12,6 @@
 namespace vantrel {
 
 class TStatusDialog;
-class TDriveList;
 
 enum TDeviceKind : std::uint8_t { dkBIOS = 0, dkWindows = 1 };
 
@@ -43,10 +42,6 @@ class TDevice {
   bool ReadSectorsDirect(std::uint32_t firstSector, std::uint16_t count, bool prompt, void* buffer);
   void SetCacheEnabled(bool value) { CacheEnabled = value; }
   void MeasureReadAhead();
-
-  // Scans sectors first..last for lost volumes and appends them to drives.
-  void FindLostDrives(std::uint32_t firstSector, std::uint32_t lastSector, TDriveList& drives,
-                      TStatusDialog* dialog);
 };
 
 class TDeviceList {

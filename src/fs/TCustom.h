@@ -14,7 +14,6 @@ namespace vantrel {
 class TCustomDirectory;
 class TCustomDrive;
 class TDevice;
-class TStatusDialog;
 
 enum TItemStatus : std::uint8_t { isNormal = 0, isDeleted = 1, isLost = 2 };
 enum TCondition : std::uint8_t { ccNone = 0, ccGood = 1, ccBad = 2 };
@@ -47,8 +46,6 @@ class TCustomFile : public TFSObject {
   bool IsDirectory() const override { return false; }
   std::uint32_t Size = 0;
   virtual void AssignTo(TCustomFile& target) const;
-  // Writes the file into the target folder under its display name.
-  virtual void SaveTo(const std::string& targetFolder, std::uint8_t fatChoice, TStatusDialog* dialog) = 0;
 };
 
 class TCustomDirectory : public TFSObject {

@@ -3,13 +3,13 @@
 #include <array>
 #include <cstdlib>
 
-#include "analysis/ClusterTests.h"
 #include "common/DebugLog.h"
 #include "common/Routines.h"
-#include "common/TOptions.h"
-#include "common/UserInterface.h"
+#include "fs/ClusterTests.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATdrive.h"
+#include "host/RunSettings.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -69,7 +69,7 @@ int CompareTexts(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string DisplayNameOf(const TFSObject& item) { return Options().DisplayName(item.Name); }
+std::string DisplayNameOf(const TFSObject& item) { return RunSettings().DisplayName(item.Name); }
 
 // ---- TFATFile ----
 

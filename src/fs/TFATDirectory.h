@@ -27,7 +27,6 @@ class TFATFile : public TCustomFile {
   std::string GetPath(const TCustomDirectory* ancestor) const override;
   void UpdateListItem(TListItem& item) const override;
   std::unique_ptr<TFSObject> Clone() const override;
-  void SaveTo(const std::string& targetFolder, std::uint8_t fatChoice, TStatusDialog* dialog) override;
 };
 
 // Called for each item of a walk; false stops the walk.

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "analysis/TFATAnalyser.h"
 #include "common/Bytes.h"
 #include "common/CodePage.h"
 #include "common/DebugLog.h"
-#include "common/UserInterface.h"
 #include "devices/TDevice.h"
 #include "fs/TFATDirectory.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -33,7 +32,7 @@ constexpr std::uint32_t kMaxFAT32Clusters = 0x0FFFFFF5;
 
 }  // namespace
 
-TFATdrive::TFATdrive() : Analyser(std::make_unique<TFATAnalyser>()) {}
+TFATdrive::TFATdrive() = default;
 TFATdrive::~TFATdrive() = default;
 
 TFATDirectory* TFATdrive::Root() const { return static_cast<TFATDirectory*>(RootDir.get()); }

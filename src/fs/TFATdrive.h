@@ -9,13 +9,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "analysis/FATEntries.h"
+#include "fs/FATEntries.h"
 #include "fs/TCustom.h"
 
 namespace vantrel {
 
 class IFindDialog;
-class TFATAnalyser;
 class TFATDirectory;
 
 // Where a walk over a directory or any cluster chain stands. Cluster 0 is
@@ -63,9 +62,6 @@ class TFATdrive : public TCustomDrive {
   std::uint32_t DataSectors = 0;
   std::uint32_t ClusterCount = 0;
   bool GeometryValid = false;
-
-  // Its building blocks serve the cluster tests of this volume.
-  std::unique_ptr<TFATAnalyser> Analyser;
 
   // Volume-relative sectors of BytesPerSector bytes (one device sector before
   // the geometry is known).

@@ -2,10 +2,10 @@
 // columns and the find command.
 
 #include "common/Routines.h"
-#include "common/UserInterface.h"
 #include "fs/FindDialog.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "host/UserInterface.h"
 
 namespace vantrel {
 

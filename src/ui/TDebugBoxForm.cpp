@@ -21,7 +21,10 @@ TDebugBoxForm::TDebugBoxForm() : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTo
 
 void TDebugBoxForm::Add(const std::string& text) {
   Model.Add(text);
-  ListBox1->addItem(QString::fromStdString(Model.Lines().back()));
+  // Hex dump rows end in a line feed of their own.
+  QString line = QString::fromStdString(Model.Lines().back());
+  while (line.endsWith('\n')) line.chop(1);
+  ListBox1->addItem(line);
   ListBox1->setCurrentRow(Model.Selected());
 }
 

@@ -400,6 +400,15 @@ void TMainForm::CreateControls() {
   ListView1Icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListView1Icons->setUniformItemSizes(true);
   ListView1Icons->setResizeMode(QListView::Adjust);
+  // The selection stays visible while the tree has the focus.
+  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(ListView1Details),
+                                  static_cast<QAbstractItemView*>(ListView1Icons)}) {
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    view->setPalette(palette);
+  }
   ListStack->addWidget(ListView1Details);
   ListStack->addWidget(ListView1Icons);
   rightLayout->addWidget(ListStack);
@@ -656,7 +665,11 @@ void TMainForm::MenuDriveClick() {
   InitBrowser();
   ListView1->ClearColumns();
   FDrive->SetupColumns(*ListView1);
-  for (int c = 0; c < ListView1->columnCount(); ++c) ListView1Details->setColumnWidth(c, ListView1->ColumnWidth(c));
+  // The widths are those of the other platform's font; a date must fit whole.
+  const int dateWidth = ListView1Details->fontMetrics().horizontalAdvance("00.00.0000 00:00") + 16;
+  for (int c = 0; c < ListView1->columnCount(); ++c)
+    ListView1Details->setColumnWidth(c, c == kColumnDate ? std::max(dateWidth, ListView1->ColumnWidth(c))
+                                                         : ListView1->ColumnWidth(c));
   ListView1Details->header()->setSortIndicator(FSortColumn, Qt::AscendingOrder);
   UpdateStatus();
 }

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/TDebugBox.h"
 #include "common/DebugLog.h"
 #include "common/HexDump.h"
 #include "common/Routines.h"
-#include "common/TDebugBox.h"
 #include "support/TempDir.h"
 
 namespace vantrel {

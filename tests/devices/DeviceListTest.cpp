@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "common/Clock.h"
-#include "common/TStatusDialog.h"
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
+#include "host/TStatusDialog.h"
 #include "support/FakePlatform.h"
 
 namespace vantrel {

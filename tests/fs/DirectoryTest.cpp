@@ -9,8 +9,8 @@
 #include <array>
 #include <map>
 
+#include "app/TOptions.h"
 #include "common/CodePage.h"
-#include "common/TOptions.h"
 #include "fs/FindDialog.h"
 #include "fs/TFATDirectory.h"
 #include "support/FixtureDisk.h"

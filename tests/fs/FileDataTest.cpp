@@ -15,11 +15,11 @@
 
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "diskio/DiskPlatformLinux.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
+#include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
 

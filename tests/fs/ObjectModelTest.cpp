@@ -20,7 +20,6 @@ struct CountedFile : TCustomFile {
     AssignTo(*c);
     return c;
   }
-  void SaveTo(const std::string&, std::uint8_t, TStatusDialog*) override {}
 };
 
 struct CountedFolder : TCustomDirectory {

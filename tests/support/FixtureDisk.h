@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "diskio/DiskPlatformLinux.h"
 #include "fs/TFATdrive.h"
+#include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
 #include "support/FixtureList.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
 #include "fs/TFATdrive.h"
+#include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
 
 namespace vantrel::test {

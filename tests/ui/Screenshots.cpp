@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   window->MenuFindLostDataClick();
 
   Shoot<ui::TDirSelectForm>("folder-dialog", [](ui::TDirSelectForm* d) { d->SelectFolder(QDir::tempPath()); });
+  ShowNode(*window, window->FRootNode);
   SelectRows(*window, {0});
   window->SaveSelection();
 
