@@ -15,11 +15,11 @@
 #include <QVBoxLayout>
 #include <array>
 
-#include "common/RangeDialogs.h"
+#include "host/RangeDialogs.h"
 #include "common/Routines.h"
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
+#include "recovery/TDriveList.h"
 #include "fs/DirEntries.h"
 #include "fs/TFATdrive.h"
 #include "ui/Icons.h"

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <string>
 
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 #include "diskio/SectorAccess.h"
 
 namespace vantrel::ui {

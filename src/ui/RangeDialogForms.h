@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "common/RangeDialogs.h"
+#include "host/RangeDialogs.h"
 
 class QComboBox;
 class QFileSystemModel;

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "common/TDebugBox.h"
+#include "app/TDebugBox.h"
 
 class QListWidget;
 

@@ -30,11 +30,11 @@
 
 #include "common/DebugLog.h"
 #include "common/Routines.h"
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
-#include "fs/LostData.h"
-#include "fs/Saving.h"
+#include "recovery/LostData.h"
+#include "recovery/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "ui/DiskPermissions.h"
@@ -734,8 +734,8 @@ void TMainForm::FindLostDrives(TDevice& device, std::int64_t first, std::int64_t
   }
   if (!BeginLongWork()) return;
   try {
-    device.FindLostDrives(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(std::min(last, lastSector)),
-                          FDrives, &Status);
+    vantrel::FindLostDrives(device, static_cast<std::uint32_t>(first),
+                            static_cast<std::uint32_t>(std::min(last, lastSector)), FDrives, &Status);
   } catch (const std::exception& e) {
     Status.Hide();
     ShowMessageBox(e.what(), "", TMsgType::mtError);

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "common/RangeDialogs.h"
-#include "common/TOptions.h"
-#include "common/TSettingsFile.h"
-#include "common/TStatusDialog.h"
+#include "host/RangeDialogs.h"
+#include "app/TOptions.h"
+#include "app/TSettingsFile.h"
+#include "host/TStatusDialog.h"
 #include "devices/TDevice.h"
-#include "devices/TDriveList.h"
+#include "recovery/TDriveList.h"
 #include "fs/Views.h"
 
 class QAbstractItemView;

@@ -4,7 +4,7 @@
 #include <QAction>
 #include <QTreeWidget>
 
-#include "common/UserInterface.h"
+#include "host/UserInterface.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "ui/DriveDialogs.h"

@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-#include "common/TOptions.h"
+#include "app/TOptions.h"
 
 class QCheckBox;
 class QFontComboBox;

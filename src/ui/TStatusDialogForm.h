@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "common/TStatusDialog.h"
+#include "host/TStatusDialog.h"
 
 class QLabel;
 class QProgressBar;

@@ -18,8 +18,8 @@
 #include <QTreeWidget>
 #include <QtTest/QtTest>
 
-#include "common/TDebugBox.h"
-#include "common/TSettingsFile.h"
+#include "app/TDebugBox.h"
+#include "app/TSettingsFile.h"
 #include "support/TempDir.h"
 #include "ui/DriveDialogs.h"
 #include "ui/QtFrontEnd.h"
