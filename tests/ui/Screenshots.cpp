@@ -132,15 +132,23 @@ int main(int argc, char** argv) {
   window->WelcomeDialog->Execute();
   ShowNode(*window, window->FDeletedNode);
   const int deletedFile = FindRow(*window, [](const TFSObject& o) { return o.Status == isDeleted && !o.IsDirectory(); });
+  auto view = [&window](bool hex) {
+    WhenModal<ui::TFATSelectDialog>([hex](ui::TFATSelectDialog* fat) {
+      Shoot<ui::TViewerDialog>(hex ? "viewer-hex" : "viewer-text");
+      fat->accept();
+    });
+    window->ViewSelected(hex);
+  };
   if (deletedFile >= 0) {
     SelectRows(*window, {deletedFile});
-    for (bool hex : {true, false}) {
-      WhenModal<ui::TFATSelectDialog>([hex](ui::TFATSelectDialog* fat) {
-        Shoot<ui::TViewerDialog>(hex ? "viewer-hex" : "viewer-text");
-        fat->accept();
-      });
-      window->ViewSelected(hex);
-    }
+    view(true);
+  }
+  // The text view on a text file of the root.
+  ShowNode(*window, window->FRootNode);
+  const int textFile = FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "readme.txt"; });
+  if (textFile >= 0) {
+    SelectRows(*window, {textFile});
+    view(false);
   }
   ShowNode(*window, window->FRootNode);
   SelectRows(*window, {0});
@@ -159,7 +167,8 @@ int main(int argc, char** argv) {
   QObject::connect(find->ListBoxFound->model(), &QAbstractItemModel::rowsInserted, find, [find, &shot] {
     if (shot || find->ListBoxFound->count() < 2) return;
     shot = true;
-    Save(find, "find-dialog");
+    // After the count label has caught up with the list.
+    QTimer::singleShot(0, find, [find] { Save(find, "find-dialog"); });
   });
   QTimer::singleShot(0, find, [find] {
     find->EditName->setText("*.txt");
