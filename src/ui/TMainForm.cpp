@@ -860,7 +860,7 @@ void TMainForm::SetListStyle(TListStyle style) {
       MenuLargeIcons->setChecked(true);
       ListView1Icons->setViewMode(QListView::IconMode);
       ListView1Icons->setIconSize(QSize(32, 32));
-      ListView1Icons->setGridSize(QSize(96, 64));
+      ListView1Icons->setGridSize(QSize(112, 68));
       ListView1Icons->setWordWrap(true);
       break;
     case lsSmallIcons:
@@ -1028,14 +1028,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::MenuFindLostDataClick() {
   auto* drive = dynamic_cast<TFATdrive*>(FDrive);
   if (!drive || !FLostNode || !BeginLongWork()) return;
-  // The list and the tree point into the lost folder, which the search
-  // makes anew.
-  if (IsDeletedBranch(FCurrentNode) == false && FCurrentNode &&
-      (FCurrentNode == FLostNode || [&] {
-        for (QTreeWidgetItem* n = FCurrentNode; n; n = n->parent())
-          if (n == FLostNode) return true;
-        return false;
-      }())) {
+  // The list may show a folder of the lost branch, which the search makes anew.
+  bool showsLost = false;
+  for (QTreeWidgetItem* n = FCurrentNode; n; n = n->parent()) showsLost = showsLost || n == FLostNode;
+  if (showsLost) {
     ListView1->Clear();
     FCurrentNode = nullptr;
   }

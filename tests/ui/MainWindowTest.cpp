@@ -42,6 +42,9 @@ class MainWindowTest : public QObject {
   void RenameRefusesTheNameOfASibling();
   void LostDataSearchDisablesTheWindowAndRefusesASecondScan();
   void ReopenedDriveShowsItsFoldersAgain();
+  void FindsALostDriveThroughTheSectorRangeDialog();
+  void DebugWindowOnlyForDebugInCapitals();
+  void RescanWhileADriveIsOpenClosesIt();
 };
 
 void MainWindowTest::RecoversDeletedFileAndFolderEndToEnd() {
@@ -359,6 +362,85 @@ void MainWindowTest::ReopenedDriveShowsItsFoldersAgain() {
   OpenDrive(*window, 0);
   window->FRootNode->setExpanded(true);
   QCOMPARE(window->FRootNode->childCount(), children);
+}
+
+void MainWindowTest::FindsALostDriveThroughTheSectorRangeDialog() {
+  // The partitioned disk with its partition table wiped: no drive is listed
+  // until the search finds the first volume at sector 2048.
+  TempDir dir;
+  const std::string image = dir / "wiped.img";
+  std::filesystem::copy_file(Fixture("disk.img"), image);
+  QVERIFY(Run("dd if=/dev/zero of=" + image + " bs=1 seek=446 count=64 conv=notrunc status=none"));
+  auto window = NewMainForm({image});
+  QStringList before, after;
+  QString range;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    for (int i = 0; i < dialog->ListView1->count(); ++i) before << dialog->ListView1->item(i)->text();
+    dialog->PageControl1->setCurrentIndex(1);
+    dialog->ListView2->setCurrentRow(0);
+    QVERIFY(dialog->ButtonFind->isEnabled());
+    WhenModal<ui::TSectorDialogForm>([&](ui::TSectorDialogForm* sectors) {
+      range = sectors->EditStart->text() + "-" + sectors->EditEnd->text();
+      sectors->EditEnd->setText("4000");
+      emit sectors->EditEnd->textEdited("4000");
+      sectors->findChild<QPushButton*>("OKBtn")->click();
+    });
+    dialog->ButtonFind->click();
+    QCOMPARE(dialog->PageControl1->currentIndex(), 0);
+    for (int i = 0; i < dialog->ListView1->count(); ++i) after << dialog->ListView1->item(i)->text();
+    dialog->ListView1->setCurrentRow(dialog->ListView1->count() - 1);
+    dialog->ButtonOK->click();
+  });
+  window->MenuDriveClick();
+  QCOMPARE(range, QString("0-100000"));
+  QCOMPARE(after.size(), before.size() + 1);
+  QVERIFY2(after.last().startsWith("PRIMARY16"), qPrintable(after.last()));
+  QVERIFY(after.last().contains("(lost)"));
+  QCOMPARE(window->FViewState, 2);
+  ShowNode(*window, window->FRootNode);
+  QVERIFY(FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "hello.txt"; }) >= 0);
+}
+
+void MainWindowTest::DebugWindowOnlyForDebugInCapitals() {
+  QVERIFY(ui::ParseStartArguments({"vantrel", "DEBUG"}).Debug);
+  QVERIFY(!ui::ParseStartArguments({"vantrel", "debug"}).Debug);
+  QVERIFY(!ui::ParseStartArguments({"vantrel", "a.img", "DEBUG"}).Debug);
+  const ui::TStartArguments args = ui::ParseStartArguments({"vantrel", "DEBUG", "--only-images", "a.img"});
+  QVERIFY(args.OnlyImages);
+  QCOMPARE(args.Images, std::vector<std::string>({"a.img"}));
+}
+
+void MainWindowTest::RescanWhileADriveIsOpenClosesIt() {
+  auto window = NewMainForm({Fixture("fat16.img")});
+  OpenDrive(*window, 0);
+  ShowNode(*window, window->FRootNode);
+  QVERIFY(window->ListView1->Count() > 0);
+  // The rescan frees every drive: the tree and the list must not keep
+  // pointing into the one that was open.
+  QString question, yesText;
+  int drivesAfter = -1;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      // Qt's own buttons speak Chinese through Qt's translations.
+      yesText = box->button(QMessageBox::Yes)->text();
+      box->button(QMessageBox::Yes)->click();
+    });
+    dialog->Button3->click();
+    drivesAfter = dialog->ListView1->count();
+    dialog->reject();
+  });
+  window->MenuDriveClick();
+  QCOMPARE(question, QString("您确实要重新扫描驱动器列表吗？"));
+  QVERIFY2(yesText.startsWith("是"), qPrintable(yesText));
+  QCOMPARE(drivesAfter, 1);
+  QCOMPARE(window->FViewState, 1);
+  QVERIFY(window->FDrive == nullptr);
+  QCOMPARE(window->TreeView->topLevelItemCount(), 0);
+  QCOMPARE(window->ListView1->Count(), 0);
+  OpenDrive(*window, 0);
+  ShowNode(*window, window->FRootNode);
+  QVERIFY(window->ListView1->Count() > 0);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -38,7 +38,7 @@ namespace {
 QString outDir;
 
 void Save(QWidget* widget, const QString& name) {
-  widget->activateWindow();
+  if (widget->isWindow() && !widget->isActiveWindow()) widget->activateWindow();
   widget->raise();
   QTest::qWait(150);
   const QString path = outDir + "/" + name + ".png";
@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
   window->FDeletedNode->setExpanded(true);
   ShowNode(*window, window->FDeletedNode);
   const int deleted = FindRow(*window, [](const TFSObject& o) { return o.Status == isDeleted && !o.IsDirectory(); });
+  // The list has the focus, as after a click on the deleted file.
+  window->activateWindow();
+  window->ListView()->setFocus();
+  QTest::qWait(100);
   if (deleted >= 0) SelectRows(*window, {deleted});
   Save(window.get(), "main-window");
 
