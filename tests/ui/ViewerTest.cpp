@@ -21,6 +21,7 @@
 
 #include "common/CodePage.h"
 #include "devices/TDevice.h"
+#include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "support/TempDir.h"
@@ -174,6 +175,19 @@ void ViewerTest::HexViewKeysScrollBarAndALargeFile() {
   QTRY_VERIFY(layout.BytesPerLine() < 16);
   viewer.hide();
   viewer.CloseStream();
+
+  // Blocks read in any order, far apart and back, through the FAT and as
+  // consecutive clusters: each shows the bytes at its own offset.
+  for (std::uint8_t choice : {1, 0}) {
+    TFATStream stream(*file->FATDrive(), choice, file->Size, file->StartCluster);
+    ui::TFATStreamSource source(stream);
+    for (std::int64_t block : {97, 0, 50, 96, 1, 33, 65, 64, 63, 17, 16, 15}) {
+      std::string bytes(2048, '\0');
+      const std::uint32_t n = source.ReadAt(block * 2048, reinterpret_cast<std::uint8_t*>(bytes.data()), 2048);
+      bytes.resize(n);
+      QCOMPARE(bytes, content.substr(static_cast<std::size_t>(block) * 2048, 2048));
+    }
+  }
 
   // The same file said to be 4 GB - 1 (a corrected size) opens as fast and
   // reads only the blocks drawn.
