@@ -187,7 +187,7 @@ std::uint32_t TFATStream::Read(std::uint8_t* buffer, std::uint32_t count) {
   if (position_ < 0 || position_ >= size_) return 0;
   // A file without a first cluster cannot be moved on; its zeros still end
   // at the size only when the cursor takes the position all the same.
-  if (cursor_.Pos != position_ && !SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_))
+  if (cursor_.Pos != position_ && !MoveCursor(static_cast<std::uint32_t>(position_)))
     cursor_.Pos = static_cast<std::uint32_t>(position_);
   std::uint32_t delivered = 0;
   if (!ReadFileData(drive_, cursor_, count, delivered, fatChoice_, buffer)) return 0;
@@ -201,9 +201,39 @@ std::int64_t TFATStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     case soCurrent: position_ += offset; break;
     case soEnd: position_ = offset + size_; break;
   }
-  if (position_ >= 0 && position_ < size_)
-    SeekCursor(drive_, cursor_, static_cast<std::uint32_t>(position_), fatChoice_);
+  if (position_ >= 0 && position_ < size_) MoveCursor(static_cast<std::uint32_t>(position_));
   return position_;
+}
+
+bool TFATStream::MoveCursor(std::uint32_t position) {
+  if (cursor_.First == 0 || position >= cursor_.Size || !drive_.GeometryValid || drive_.BytesPerCluster == 0)
+    return false;
+  const std::uint32_t perCluster = drive_.BytesPerCluster;
+  const std::uint32_t target = position / perCluster;
+  // Each step depends on the current cluster only, so a walk may start from
+  // any cluster whose place in the chain is known.
+  std::uint32_t index = 0;
+  std::uint32_t cluster = cursor_.First;
+  if (cursor_.Pos < cursor_.Size && cursor_.Pos / perCluster <= target) {
+    index = cursor_.Pos / perCluster;
+    cluster = cursor_.Current;
+  }
+  if (auto known = checkpoints_.upper_bound(target); known != checkpoints_.begin()) {
+    --known;
+    if (known->first > index) {
+      index = known->first;
+      cluster = known->second;
+    }
+  }
+  while (index < target) {
+    const std::uint32_t next = MoveOn(drive_, cluster, fatChoice_);
+    if (next == cluster) break;  // reading stays here too
+    cluster = next;
+    if (++index % kCheckpointClusters == 0) checkpoints_.emplace(index, cluster);
+  }
+  cursor_.Current = cluster;
+  cursor_.Pos = position;
+  return true;
 }
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 namespace vantrel {
 
@@ -54,11 +55,19 @@ class TFATStream {
   const TFATCursor& Cursor() const { return cursor_; }
 
  private:
+  // Moves the cursor to position as SeekCursor does, but walks the chain
+  // from the nearest cluster already known: the cursor's own, or one of the
+  // clusters noted every kCheckpointClusters clusters by earlier walks. A
+  // viewer that jumps about a long file so walks each part of the chain once.
+  bool MoveCursor(std::uint32_t position);
+  static constexpr std::uint32_t kCheckpointClusters = 64;
+
   TFATdrive& drive_;
   std::uint8_t fatChoice_;
   std::uint32_t size_;
   std::int64_t position_ = 0;
   TFATCursor cursor_;
+  std::map<std::uint32_t, std::uint32_t> checkpoints_;  // cluster index in the file -> cluster
 };
 
 }  // namespace vantrel

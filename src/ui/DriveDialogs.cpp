@@ -320,7 +320,7 @@ void TDriveDlg::ButtonPreviewClick() {
 }
 
 bool TDriveDlg::Execute() {
-  PageControl1->setCurrentIndex(0);
+  PageControl1->setCurrentIndex(FirstPage);
   FormActivate();
   if (exec() != QDialog::Accepted) return false;
   const int row = ListView1->currentRow();

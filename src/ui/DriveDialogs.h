@@ -46,6 +46,8 @@ class TDriveDlg : public QDialog {
   std::uint8_t SelectedDrive = 0;
   std::uint8_t SelectedFAT = 0;
   bool SkipBadClusters = true;
+  // The page Execute opens on: 0 logical drives, 1 devices (TabSheetPhysicalDrv).
+  int FirstPage = 0;
 
   QTabWidget* PageControl1 = nullptr;
   QListWidget* ListView1 = nullptr;  // logical drives

@@ -43,7 +43,14 @@
 #include "ui/QtFrontEnd.h"
 #include "ui/RangeDialogForms.h"
 #include "ui/TDebugBoxForm.h"
+#include "ui/TAboutDialog.h"
+#include "ui/TDialogSystemInfo.h"
+#include "ui/TDriveInfoDialog.h"
 #include "ui/TFileListModel.h"
+#include "ui/TFindDialog.h"
+#include "ui/TItemPropertiesDialog.h"
+#include "ui/TViewerDialog.h"
+#include "ui/TWelcomeDialog.h"
 #include "ui/TOptionsDialog.h"
 #include "ui/TStatusDialogForm.h"
 #include "ui/TTreeAdapter.h"
@@ -51,10 +58,6 @@
 namespace vantrel::ui {
 
 namespace {
-
-// Commands whose dialogs (find, viewer, information dialogs) are not part of
-// this program yet: they stay disabled whatever is selected.
-constexpr bool kViewerAndInfoDialogs = false;
 
 // A drive that was open before keeps its loaded folders; their tree nodes
 // are made again when the drive is shown again.
@@ -99,6 +102,13 @@ TMainForm::TMainForm(const TStartArguments& arguments, QWidget* parent) : QMainW
   SectorDialogForm = new TSectorDialogForm(this);
   ClusterDialogForm = new TClusterDialogForm(this);
   FATSelectDialog = new TFATSelectDialog(this);
+  AboutDialog = new TAboutDialog(this);
+  DialogSystemInfo = new TDialogSystemInfo(this);
+  FindDialog = new TFindDialog(this);
+  WelcomeDialog = new TWelcomeDialog(*this, this);
+  DriveInfoDialog = new TDriveInfoDialog(this);
+  ViewerDialog = new TViewerDialog(this);
+  ItemPropertiesDialog = new TItemPropertiesDialog(this);
   resize(820, 560);
 }
 
@@ -130,6 +140,9 @@ void TMainForm::FormCreate(const TStartArguments& arguments) {
     FChangeCount = 0;
     FListUpdateLock = 0;
     FDevicesPending = true;
+    // Who names images came to open them: the drive dialog comes up at once
+    // instead of the guide.
+    FWelcomeShown = !arguments.Images.empty();
     // Disk images named on the command line are disks like the machine's.
     onlyImages_ = arguments.OnlyImages;
     LinuxPlatform().ClearImageFiles();
@@ -226,6 +239,16 @@ void TMainForm::CreateActions() {
   for (QAction* a : {ButtonFindLostData, MenuFindLostData})
     connect(a, &QAction::triggered, this, &TMainForm::MenuFindLostDataClick);
   connect(ButtonParentDir, &QAction::triggered, this, &TMainForm::ButtonParentDirClick);
+  for (QAction* a : {ButtonFind, MenuFind}) connect(a, &QAction::triggered, this, &TMainForm::MenuFindClick);
+  for (QAction* a : {MenuProperties, PopupMenuProperties})
+    connect(a, &QAction::triggered, this, &TMainForm::MenuPropertiesClick);
+  for (QAction* a : {MenuViewAsHex, PopupMenuViewAsHex})
+    connect(a, &QAction::triggered, this, &TMainForm::MenuViewAsHexClick);
+  for (QAction* a : {MenuViewAsText, PopupMenuViewAsText})
+    connect(a, &QAction::triggered, this, &TMainForm::MenuViewAsTextClick);
+  connect(MenuDrvInfo, &QAction::triggered, this, &TMainForm::MenuDrvInfoClick);
+  connect(MenuSysInfo, &QAction::triggered, this, &TMainForm::MenuSysInfoClick);
+  for (QAction* a : {MenuAbout, btnAbout}) connect(a, &QAction::triggered, this, &TMainForm::MenuAboutClick);
   connect(MenuOptions, &QAction::triggered, this, &TMainForm::MenuOptionsClick);
   connect(MenuExit, &QAction::triggered, this, &QWidget::close);
   connect(MenuSelectAll, &QAction::triggered, this, &TMainForm::MenuSelectAllClick);
@@ -478,11 +501,8 @@ void TMainForm::SetViewState(int state) {
                                   PopupMenuSaveFileTo, PopupMenuProperties, PopupMenuRename, PopupMenuViewAsHex,
                                   PopupMenuViewAsText};
   for (QAction* a : all) a->setEnabled(false);
-  for (QAction* a : {MenuExit, MenuDrive, MenuOpenImage, MenuViewAs, MenuOptions, ButtonOpenDrive})
+  for (QAction* a : {MenuExit, MenuDrive, MenuOpenImage, MenuViewAs, MenuOptions, MenuSysInfo, ButtonOpenDrive})
     a->setEnabled(true);
-  MenuSysInfo->setEnabled(kViewerAndInfoDialogs);
-  MenuAbout->setEnabled(kViewerAndInfoDialogs);
-  btnAbout->setEnabled(kViewerAndInfoDialogs);
   if (state == 1) {
     Notebook1->setCurrentWidget(DummyPage);
     ButtonFind->setEnabled(false);
@@ -491,8 +511,9 @@ void TMainForm::SetViewState(int state) {
     ButtonParentDir->setEnabled(false);
   } else {
     Notebook1->setCurrentWidget(BrowserPage);
-    for (QAction* a : {MenuSelectAll, MenuInvertselection, MenuFindLostData, ButtonFindLostData}) a->setEnabled(true);
-    for (QAction* a : {MenuDrvInfo, MenuFind, ButtonFind}) a->setEnabled(kViewerAndInfoDialogs);
+    for (QAction* a : {MenuSelectAll, MenuInvertselection, MenuFindLostData, MenuDrvInfo, MenuFind, ButtonFind,
+                       ButtonFindLostData})
+      a->setEnabled(true);
   }
 }
 
@@ -505,10 +526,10 @@ void TMainForm::UpdateCommands() {
   for (QAction* a : {PopupMenuSaveFileTo, ButtonSaveTo, MenuSaveTo}) a->setEnabled(any);
   const bool one = rows.size() == 1;
   for (QAction* a : single) a->setEnabled(one);
-  for (QAction* a : info) a->setEnabled(one && kViewerAndInfoDialogs);
+  for (QAction* a : info) a->setEnabled(one);
   const TFSObject* object = one ? ObjectOf(rows[0]) : nullptr;
   const bool file = object && !object->IsDirectory();
-  for (QAction* a : view) a->setEnabled(file && kViewerAndInfoDialogs);
+  for (QAction* a : view) a->setEnabled(file);
 }
 
 void TMainForm::UpdateStatus() {
@@ -544,6 +565,8 @@ bool TMainForm::event(QEvent* event) {
     if (!tip.isEmpty()) StatusPanel1[0]->setText(tip.section('|', -1));
     return true;
   }
+  if (event->type() == QEvent::WindowActivate && !FWelcomeShown)
+    QTimer::singleShot(0, this, &TMainForm::FormActivate);
   return QMainWindow::event(event);
 }
 

@@ -37,8 +37,15 @@ class TFSObject;
 
 namespace vantrel::ui {
 
+class TAboutDialog;
 class TClusterDialogForm;
 class TDebugBoxForm;
+class TDialogSystemInfo;
+class TDriveInfoDialog;
+class TFindDialog;
+class TItemPropertiesDialog;
+class TViewerDialog;
+class TWelcomeDialog;
 class TDirSelectForm;
 class TDriveDlg;
 class TFATSelectDialog;
@@ -70,6 +77,7 @@ class TMainForm : public QMainWindow {
   TDebugBoxForm* FDebugBox = nullptr;
   bool FDevicesPending = true;
   QTreeWidgetItem* FCurrentNode = nullptr;
+  bool FWelcomeShown = false;
   int FChangeCount = 0;
   int FListUpdateLock = 0;
   int FSortColumn = 0;
@@ -94,6 +102,13 @@ class TMainForm : public QMainWindow {
   TPreviewDrvDialog* PreviewDrvDialog = nullptr;
   TDriveDlg* DriveDlg = nullptr;
   TFATSelectDialog* FATSelectDialog = nullptr;
+  TFindDialog* FindDialog = nullptr;
+  TWelcomeDialog* WelcomeDialog = nullptr;
+  TViewerDialog* ViewerDialog = nullptr;
+  TItemPropertiesDialog* ItemPropertiesDialog = nullptr;
+  TDriveInfoDialog* DriveInfoDialog = nullptr;
+  TDialogSystemInfo* DialogSystemInfo = nullptr;
+  TAboutDialog* AboutDialog = nullptr;
 
   // ---- controls ----
   QToolBar* ToolBar2 = nullptr;
@@ -144,6 +159,16 @@ class TMainForm : public QMainWindow {
   void ButtonParentDirClick();
   void ListView1DblClick();
   void MenuFindLostDataClick();
+  void MenuFindClick();
+  void MenuPropertiesClick();
+  void MenuViewAsHexClick() { ViewSelected(true); }
+  void MenuViewAsTextClick() { ViewSelected(false); }
+  void ViewSelected(bool hex);
+  void MenuDrvInfoClick();
+  void MenuSysInfoClick();
+  void MenuAboutClick();
+  // The first activation shows the welcome guide.
+  void FormActivate();
   void MenuOptionsClick();
   void ApplyOptions();
   void SetViewState(int state);

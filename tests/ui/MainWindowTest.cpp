@@ -128,7 +128,7 @@ void MainWindowTest::CommandsFollowTheSelection() {
   QVERIFY(window->PopupMenuSaveFileTo->isEnabled());
   QVERIFY(!window->MenuRename->isEnabled());
   QVERIFY(!window->PopupMenuRename->isEnabled());
-  // The viewer and the information dialogs are not there yet.
+  // The views and the properties act on one item only.
   QVERIFY(!window->MenuViewAsHex->isEnabled());
   QVERIFY(!window->MenuProperties->isEnabled());
 

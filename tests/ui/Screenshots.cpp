@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,7 +17,14 @@
 #include "fs/TFATDirectory.h"
 #include "ui/DriveDialogs.h"
 #include "ui/RangeDialogForms.h"
+#include "ui/TAboutDialog.h"
 #include "ui/TDebugBoxForm.h"
+#include "ui/TDialogSystemInfo.h"
+#include "ui/TDriveInfoDialog.h"
+#include "ui/TFindDialog.h"
+#include "ui/TItemPropertiesDialog.h"
+#include "ui/TViewerDialog.h"
+#include "ui/TWelcomeDialog.h"
 #include "ui/TFileListModel.h"
 #include "ui/TOptionsDialog.h"
 #include "ui/TStatusDialogForm.h"
@@ -122,6 +130,56 @@ int main(int argc, char** argv) {
   window->Status.StepIt();
   Save(window->StatusForm, "progress-window");
   window->Status.Hide();
+
+  // The viewer, find, the guide and the information dialogs.
+  Shoot<ui::TWelcomeDialog>("welcome-dialog");
+  window->WelcomeDialog->Execute();
+  ShowNode(*window, window->FDeletedNode);
+  const int deletedFile = FindRow(*window, [](const TFSObject& o) { return o.Status == isDeleted && !o.IsDirectory(); });
+  auto view = [&window](bool hex) {
+    WhenModal<ui::TFATSelectDialog>([hex](ui::TFATSelectDialog* fat) {
+      Shoot<ui::TViewerDialog>(hex ? "viewer-hex" : "viewer-text");
+      fat->accept();
+    });
+    window->ViewSelected(hex);
+  };
+  if (deletedFile >= 0) {
+    SelectRows(*window, {deletedFile});
+    view(true);
+  }
+  // The text view on a text file of the root.
+  ShowNode(*window, window->FRootNode);
+  const int textFile = FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "readme.txt"; });
+  if (textFile >= 0) {
+    SelectRows(*window, {textFile});
+    view(false);
+  }
+  ShowNode(*window, window->FRootNode);
+  SelectRows(*window, {0});
+  window->ListView()->setFocus();
+  Shoot<ui::TItemPropertiesDialog>("item-properties-dialog");
+  window->MenuPropertiesClick();
+  Shoot<ui::TDriveInfoDialog>("drive-info-dialog");
+  window->MenuDrvInfoClick();
+  Shoot<ui::TDialogSystemInfo>("system-info-dialog");
+  window->MenuSysInfoClick();
+  Shoot<ui::TAboutDialog>("about-dialog");
+  window->MenuAboutClick();
+  // The find dialog is not modal: taken while it searches, after the hits came in.
+  ui::TFindDialog* find = window->FindDialog;
+  bool shot = false;
+  QObject::connect(find->ListBoxFound->model(), &QAbstractItemModel::rowsInserted, find, [find, &shot] {
+    if (shot || find->ListBoxFound->count() < 2) return;
+    shot = true;
+    // After the count label has caught up with the list.
+    QTimer::singleShot(0, find, [find] { Save(find, "find-dialog"); });
+  });
+  QTimer::singleShot(0, find, [find] {
+    find->EditName->setText("*.txt");
+    find->ButtonStart->click();
+  });
+  window->MenuFindClick();
+  Save(window.get(), "main-window-search");
 
   window->FDebugBox->SetVisible(true);
   Save(window->FDebugBox, "debug-window");
