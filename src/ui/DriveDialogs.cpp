@@ -16,6 +16,7 @@
 #include <array>
 
 #include "host/RangeDialogs.h"
+#include "common/FATChoice.h"
 #include "common/Routines.h"
 #include "host/UserInterface.h"
 #include "devices/TDevice.h"
@@ -186,6 +187,12 @@ TDriveDlg::TDriveDlg(TMainForm& main, TPreviewDrvDialog& preview, QWidget* paren
   CheckBoxSkipBadClus->setChecked(true);
   right->addWidget(LabelFAT);
   right->addWidget(ComboBoxFAT);
+  LabelFATNote = new QLabel(this);
+  LabelFATNote->setObjectName("LabelFATNote");
+  LabelFATNote->setWordWrap(true);
+  LabelFATNote->setMaximumWidth(160);
+  LabelFATNote->setVisible(false);
+  right->addWidget(LabelFATNote);
   right->addWidget(CheckBoxSkipBadClus);
   right->addStretch();
   layout->addLayout(right, 0, 1, 2, 1);
@@ -252,12 +259,18 @@ void TDriveDlg::PageChanged() {
     filling_ = true;
     ComboBoxFAT->clear();
     ComboBoxFAT->setEnabled(false);
+    LabelFATNote->setVisible(false);
     if (selected) {
       if (auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row))) {
+        const int fats = static_cast<int>(std::min<std::uint32_t>(fat->NumberOfFATs, 254));
         ComboBoxFAT->addItem("no");
-        for (std::uint32_t n = 1; n <= fat->NumberOfFATs && n < 256; ++n) ComboBoxFAT->addItem(QString::number(n));
-        ComboBoxFAT->setCurrentIndex(std::min<int>(fat->FATChoice, ComboBoxFAT->count() - 1));
+        for (int n = 1; n <= fats; ++n) ComboBoxFAT->addItem(QString::number(n));
+        if (fats >= 1) ComboBoxFAT->addItem("free");
+        ComboBoxFAT->setCurrentIndex(ItemOfFATChoice(fat->FATChoice, fats));
         ComboBoxFAT->setEnabled(true);
+        // Why the drive reads through another copy than the first, or none.
+        LabelFATNote->setText(QString::fromStdString(fat->FATChoiceNote));
+        LabelFATNote->setVisible(!fat->FATChoiceNote.empty());
       }
     }
     filling_ = false;
@@ -279,7 +292,8 @@ void TDriveDlg::ComboBoxFATChange(int index) {
   if (filling_ || index < 0 || PageControl1->currentIndex() != 0) return;
   const int row = ListView1->currentRow();
   if (row < 0) return;
-  if (auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row))) fat->FATChoice = static_cast<std::uint8_t>(index);
+  if (auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row)))
+    fat->FATChoice = FATChoiceOfItem(index, static_cast<int>(std::min<std::uint32_t>(fat->NumberOfFATs, 254)));
 }
 
 TDevice* TDriveDlg::SearchDevice() const {
@@ -326,7 +340,9 @@ bool TDriveDlg::Execute() {
   const int row = ListView1->currentRow();
   if (row < 0 || row > 255) return false;
   SelectedDrive = static_cast<std::uint8_t>(row);
-  SelectedFAT = static_cast<std::uint8_t>(std::max(0, ComboBoxFAT->currentIndex()));
+  const auto* fat = dynamic_cast<TFATdrive*>(main_.FDrives.Items(row));
+  SelectedFAT = FATChoiceOfItem(ComboBoxFAT->currentIndex(),
+                                fat ? static_cast<int>(std::min<std::uint32_t>(fat->NumberOfFATs, 254)) : 0);
   SkipBadClusters = CheckBoxSkipBadClus->isChecked();
   return true;
 }
@@ -357,15 +373,15 @@ TFATSelectDialog::TFATSelectDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void TFATSelectDialog::Fill(int numberOfFATs, int selected) {
+  numberOfFATs_ = std::clamp(numberOfFATs, 0, 254);
   ComboBoxFAT->clear();
-  ComboBoxFAT->addItem("no FAT (consecutive)");
-  for (int n = 1; n <= numberOfFATs && n < 256; ++n) ComboBoxFAT->addItem(QString("FAT %1").arg(n));
-  ComboBoxFAT->setCurrentIndex(selected >= 0 && selected < ComboBoxFAT->count() ? selected : 0);
+  for (const std::string& item : FATChoiceItems(numberOfFATs_)) ComboBoxFAT->addItem(QString::fromStdString(item));
+  ComboBoxFAT->setCurrentIndex(ItemOfFATChoice(static_cast<std::uint8_t>(std::clamp(selected, 0, 255)), numberOfFATs_));
 }
 
 bool TFATSelectDialog::Execute() {
   if (exec() != QDialog::Accepted) return false;
-  SelectedFAT = static_cast<std::uint8_t>(std::max(0, ComboBoxFAT->currentIndex()));
+  SelectedFAT = FATChoiceOfItem(ComboBoxFAT->currentIndex(), numberOfFATs_);
   return true;
 }
 

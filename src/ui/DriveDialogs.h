@@ -54,6 +54,7 @@ class TDriveDlg : public QDialog {
   QListWidget* ListView2 = nullptr;  // devices
   QPushButton *ButtonOK, *ButtonPreview, *ButtonFind, *Button3, *Button2;
   QLabel* LabelFAT = nullptr;
+  QLabel* LabelFATNote = nullptr;
   QComboBox* ComboBoxFAT = nullptr;
   QCheckBox* CheckBoxSkipBadClus = nullptr;
 
@@ -78,11 +79,15 @@ class TFATSelectDialog : public QDialog {
   Q_OBJECT
  public:
   explicit TFATSelectDialog(QWidget* parent = nullptr);
-  // "no FAT (consecutive)", then "FAT 1" … "FAT n"; entry `selected` chosen.
+  // "no FAT (consecutive)", "FAT 1" … "FAT n", "free clusters only"; the
+  // choice `selected` (0, a copy or kFATChoiceFree) preselected.
   void Fill(int numberOfFATs, int selected);
   bool Execute();
   std::uint8_t SelectedFAT = 0;
   QComboBox* ComboBoxFAT = nullptr;
+
+ private:
+  int numberOfFATs_ = 0;
 };
 
 }  // namespace vantrel::ui

@@ -76,7 +76,9 @@ void TMainForm::ViewSelected(bool hex) {
   // The file's own volume: items found by a search are copies that still belong to it.
   TFATdrive& drive = *file->FATDrive();
   FATSelectDialog->Fill(static_cast<int>(drive.NumberOfFATs),
-                        IsDeletedBranch(TreeView->currentItem()) ? 0 : drive.FATChoice);
+                        !IsDeletedBranch(TreeView->currentItem()) ? drive.FATChoice
+                        : (drive.Flags & dfNoFAT)                 ? 0
+                                                                  : kFATChoiceFree);
   if (!FATSelectDialog->Execute()) return;
   const std::string name = DisplayNameOf(*file);
   if (hex) ViewerDialog->ShowHex(drive, name, FATSelectDialog->SelectedFAT, file->Size, file->StartCluster);

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include <QTreeWidget>
 #include <QtTest/QtTest>
 
+#include "common/FATChoice.h"
 #include "app/TDebugBox.h"
 #include "app/TSettingsFile.h"
 #include "support/TempDir.h"
@@ -141,10 +143,16 @@ void DialogsTest::DrivePreviewShowsBootSectorAndRoot() {
 
   ui::TFATSelectDialog select;
   select.Fill(2, 1);
-  QCOMPARE(select.ComboBoxFAT->count(), 3);
+  QCOMPARE(select.ComboBoxFAT->count(), 4);
   QCOMPARE(select.ComboBoxFAT->itemText(0), QString("no FAT (consecutive)"));
   QCOMPARE(select.ComboBoxFAT->itemText(2), QString("FAT 2"));
   QCOMPARE(select.ComboBoxFAT->currentIndex(), 1);
+  select.Fill(2, kFATChoiceFree);
+  QCOMPARE(select.ComboBoxFAT->currentText(), QString("free clusters only"));
+  select.ComboBoxFAT->setCurrentIndex(3);
+  QTimer::singleShot(0, &select, &QDialog::accept);
+  QVERIFY(select.Execute());
+  QCOMPARE(select.SelectedFAT, kFATChoiceFree);
 }
 
 void DialogsTest::OptionsDialogLimitsFontsAndWarnsBeforeSaving() {

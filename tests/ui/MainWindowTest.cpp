@@ -282,8 +282,9 @@ void MainWindowTest::ImagesAreOpenedOnceAndBadFilesGetOneMessage() {
     QCOMPARE(dialog->ListView2->count(), 2);
     dialog->ListView1->setCurrentRow(1);
     QVERIFY(dialog->ComboBoxFAT->isEnabled());
-    QCOMPARE(dialog->ComboBoxFAT->count(), 3);  // no, 1, 2
+    QCOMPARE(dialog->ComboBoxFAT->count(), 4);  // no, 1, 2, free
     QCOMPARE(dialog->ComboBoxFAT->itemText(0), QString("no"));
+    QVERIFY(dialog->findChild<QLabel*>("LabelFATNote")->isHidden());  // the first copy holds the chains
     QVERIFY(dialog->CheckBoxSkipBadClus->isChecked());
     dialog->ButtonOK->click();
   });
