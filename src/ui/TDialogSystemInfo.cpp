@@ -1,10 +1,8 @@
 #include "ui/TDialogSystemInfo.h"
 
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
@@ -12,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "ui/Icons.h"
+#include "ui/FormParts.h"
 
 namespace vantrel::ui {
 
@@ -59,14 +58,7 @@ TDialogSystemInfo::TDialogSystemInfo(QWidget* parent) : QDialog(parent) {
   PageControl1->addTab(ListView4, style->standardIcon(QStyle::SP_FileDialogDetailedView), "环境信息");
   PageControl1->setMinimumSize(460, 320);
   layout->addWidget(PageControl1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* ok = new QPushButton("确定", this);
-  ok->setObjectName("OKBtn");
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  layout->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  AddButtonRow(*this, *layout, false);
   Fill(CollectSystemInfo());
 }
 

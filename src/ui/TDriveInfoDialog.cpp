@@ -1,13 +1,12 @@
 #include "ui/TDriveInfoDialog.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "devices/TDevice.h"
 #include "diskio/SectorAccess.h"
+#include "ui/FormParts.h"
 
 namespace vantrel::ui {
 
@@ -31,14 +30,7 @@ TDriveInfoDialog::TDriveInfoDialog(QWidget* parent) : QDialog(parent) {
   EditSectors = edit("物理扇区：", "EditSectors");
   EditBytesPerSec = edit("扇区字节：", "EditBytesPerSec");
   layout->addLayout(form);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* ok = new QPushButton("确定", this);
-  ok->setObjectName("OKBtn");
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  layout->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  AddButtonRow(*this, *layout, false);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 

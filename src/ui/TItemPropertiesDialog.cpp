@@ -1,14 +1,13 @@
 #include "ui/TItemPropertiesDialog.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "common/SystemInfo.h"
 #include "fs/TFATDirectory.h"
+#include "ui/FormParts.h"
 
 namespace vantrel::ui {
 
@@ -38,18 +37,7 @@ TItemPropertiesDialog::TItemPropertiesDialog(QWidget* parent) : QDialog(parent) 
   form->addRow("蔟：", EditCluster);
   form->addRow("大小：", EditSize);
   layout->addLayout(form);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* ok = new QPushButton("确定", this);
-  ok->setObjectName("OKBtn");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("取消", this);
-  cancel->setObjectName("CancelBtn");
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  layout->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  AddButtonRow(*this, *layout, true);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
