@@ -187,8 +187,17 @@ bool TFATdrive::FATCopyHoldsChains(std::uint32_t copy, bool withMedia) {
     default: bytes = (std::uint64_t{MaxCluster()} + 1) * 3 / 2 + 1; break;
   }
   bytes = std::min<std::uint64_t>(bytes, std::uint64_t{FATSize} * BytesPerSector);
-  const std::uint64_t sectors = (bytes + BytesPerSector - 1) / BytesPerSector;
+  std::uint64_t sectors = (bytes + BytesPerSector - 1) / BytesPerSector;
   const std::uint64_t firstSector = ReservedSectors + std::uint64_t{copy} * FATSize;
+  // A boot sector may claim a FAT far larger than its device: what lies past
+  // the device's end is not read (each failed piece would be tried sector by
+  // sector) and holds no chain.
+  if (Device && Device->TotalSectors != 0) {
+    const std::uint64_t deviceSectors = Device->TotalSectors > StartSector ? Device->TotalSectors - StartSector : 0;
+    const std::uint64_t onDevice = deviceSectors / std::max<std::uint64_t>(deviceSectorsPerSector_, 1);
+    if (firstSector >= onDevice) return false;
+    sectors = std::min(sectors, onDevice - firstSector);
+  }
   // Pieces of a multiple of three sectors: a FAT12 entry pair (three bytes)
   // never straddles two pieces.
   constexpr std::uint32_t kPieceSectors = 48;

@@ -10,6 +10,7 @@
 #include "diskio/SectorAccess.h"
 #include "fs/TFATDirectory.h"
 #include "support/FixtureDisk.h"
+#include "support/MemoryDisk.h"
 #include "support/Recorders.h"
 
 namespace vantrel {
@@ -410,6 +411,33 @@ TEST(FATVolume, FixedRootAreaEndsWhereTheDataAreaBegins) {
   while (v.drive.ReadChainEntry(cursor, entry)) ++entries;
   EXPECT_EQ(entries, 512);
   for (const auto& [offset, size] : v.platform.readLog) EXPECT_LT(offset, 58u * 512);
+}
+
+
+// A boot sector that claims a FAT of millions of sectors on a disk of a few
+// kilobytes: the search for a copy that holds chains reads what the disk has
+// and stops at its end instead of trying every claimed sector one by one.
+TEST(FATVolume, AFATClaimedPastTheDeviceEndIsNotReadThere) {
+  std::vector<std::uint8_t> image(64 * 1024, 0);
+  const std::uint8_t boot[] = {0xEB, 0x58, 0x90, 'm', 'k', 'f', 's', '.', 'f', 'a', 't'};
+  std::copy(std::begin(boot), std::end(boot), image.begin());
+  auto put = [&](std::size_t at, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put(11, 512, 2);          // bytes per sector
+  image[13] = 8;            // sectors per cluster
+  put(14, 32, 2);           // reserved sectors
+  image[16] = 2;            // FAT copies
+  image[21] = 0xF8;         // media
+  put(32, 0xFFFFFF00, 4);   // total sectors
+  put(36, 0x00F00000, 4);   // sectors per FAT
+  put(44, 2, 4);            // root cluster
+  image[510] = 0x55;
+  image[511] = 0xAA;
+  test::MemoryDisk disk(std::move(image), false);
+  TFATdrive& drive = disk.Drive(0);
+  EXPECT_TRUE(drive.Flags & dfNoFAT);
+  EXPECT_LT(disk.platform.reads, 1000);
 }
 
 }  // namespace
