@@ -321,19 +321,26 @@ int TFATDirectory::CompareItems(const TListItem& item1, const TListItem& item2, 
   const bool dir1 = item1.Data && item1.Data->IsDirectory();
   const bool dir2 = item2.Data && item2.Data->IsDirectory();
   if (dir1 != dir2) return dir1 ? -1 : 1;
-  auto text = [](const TListItem& item, int which) -> std::string {
+  static const std::string kNone;
+  auto text = [](const TListItem& item, int which) -> const std::string& {
     if (which == kColumnName) return item.Caption;
     const std::size_t sub = static_cast<std::size_t>(which - 1);
-    return sub < item.SubItems.size() ? item.SubItems[sub] : std::string();
+    return sub < item.SubItems.size() ? item.SubItems[sub] : kNone;
   };
+  // Items this folder filled carry their numbers beside the texts: a sort of
+  // a big folder compares those instead of reading the texts back.
+  const bool typed = item1.Data && item2.Data;
   switch (column) {
     case kColumnName:
     case kColumnCondition:
     case kColumnType:
       return CompareTexts(text(item1, column), text(item2, column));
     case kColumnSize:
-    case kColumnCluster:
+      if (typed) return item1.Size < item2.Size ? -1 : item1.Size > item2.Size ? 1 : 0;
       // Sizes above 2 GiB compare as the numbers they are.
+      return Sign(ColumnNumber(text(item1, column)) - ColumnNumber(text(item2, column)));
+    case kColumnCluster:
+      if (typed) return item1.FirstCluster < item2.FirstCluster ? -1 : item1.FirstCluster > item2.FirstCluster ? 1 : 0;
       return Sign(ColumnNumber(text(item1, column)) - ColumnNumber(text(item2, column)));
     case kColumnDate: {
       long d1 = 0, d2 = 0;
