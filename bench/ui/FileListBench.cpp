@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   ui::TStartArguments arguments;
   arguments.OnlyImages = true;
   ui::TMainForm window(arguments);
+  window.FWelcomeShown = true;  // no start-up guide in front of the measurement
   window.show();
   window.SetViewState(2);
   TFATdrive columns;  // only for its list columns
