@@ -29,6 +29,11 @@ inline std::uint32_t Le32(ByteSpan b, std::size_t off) {
          (static_cast<std::uint32_t>(b[off + 3]) << 24);
 }
 
+inline std::uint64_t Le64(ByteSpan b, std::size_t off) {
+  if (off > b.size() || b.size() - off < 8) return 0;
+  return Le32(b, off) | (static_cast<std::uint64_t>(Le32(b, off + 4)) << 32);
+}
+
 inline void PutLe16(std::span<std::uint8_t> b, std::size_t off, std::uint16_t v) {
   if (off > b.size() || b.size() - off < 2) return;
   b[off] = static_cast<std::uint8_t>(v);

@@ -99,11 +99,11 @@ bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) { return IsBootSect
 bool LooksLikePartitionTable(std::span<const std::uint8_t> s, std::uint64_t totalSectors) {
   if (s.size() < 512 || s[510] != 0x55 || s[511] != 0xAA) return false;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> used;
-  for (std::size_t at = 446; at < 510; at += 16) {
-    const std::uint8_t type = s[at + 4];
+  for (std::size_t at = kPartitionTable; at < 510; at += kPartitionEntrySize) {
+    const std::uint8_t type = s[at + kPartitionType];
     if (type == 0) continue;
     if (s[at] != 0x00 && s[at] != 0x80) return false;
-    const std::uint64_t start = Le32(s, at + 8), count = Le32(s, at + 12);
+    const std::uint64_t start = Le32(s, at + kPartitionStart), count = Le32(s, at + kPartitionSectors);
     if (start == 0 || count == 0 || start + count > totalSectors) return false;
     for (const auto& [otherStart, otherEnd] : used)
       if (start < otherEnd && otherStart < start + count) return false;

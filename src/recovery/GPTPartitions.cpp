@@ -38,10 +38,6 @@ constexpr TGUID kBasicData{0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
 constexpr TGUID kEFISystem{0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
                            0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
 
-std::uint64_t Le64(ByteSpan b, std::size_t off) {
-  return Le32(b, off) | (static_cast<std::uint64_t>(Le32(b, off + 4)) << 32);
-}
-
 unsigned long long Ull(std::uint64_t v) { return static_cast<unsigned long long>(v); }
 
 // Reads and checks one header and its entry array.
