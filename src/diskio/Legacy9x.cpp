@@ -155,6 +155,46 @@ void ResetDrive(std::uint8_t drive) {
   CallInt13(regs);
 }
 
+// Cylinders, heads and sectors per track as INT 13h 08h reports them.
+struct TFloppyLayout {
+  std::uint32_t Cylinders = 0, Heads = 0, SectorsPerTrack = 0;
+};
+
+bool FloppyLayout(std::uint8_t drive, TFloppyLayout& layout) {
+  TDiocRegisters regs;
+  regs.EAX = 0x0800;  // AH 8: drive parameters
+  regs.EDX = drive;
+  if (!CallInt13(regs)) return false;
+  const std::uint32_t cl = regs.ECX & 0xFF;
+  const std::uint32_t ch = (regs.ECX >> 8) & 0xFF;
+  const std::uint32_t dh = (regs.EDX >> 8) & 0xFF;
+  layout.SectorsPerTrack = cl & 0x3F;
+  // CL's top two bits are bits 8 and 9 of the last cylinder number.
+  layout.Cylinders = ch + (cl & 0xC0) * 4 + 1;
+  layout.Heads = dh + 1;
+  return layout.SectorsPerTrack != 0;
+}
+
+// INT 13h 02h for one sector: AL 1, CH the cylinder's low 8 bits, CL its
+// bits 8 and 9 in bits 6 and 7 and the sector (from 1) below, DH the head,
+// DL the drive, EBX the buffer. False when the sector lies beyond the last
+// cylinder: CX holds only 10 bits of cylinder, and a wrapped number would
+// read another sector.
+bool Int13ReadRegisters(std::uint8_t drive, std::uint32_t lba, const TFloppyLayout& layout,
+                        std::uint32_t address, TDiocRegisters& regs) {
+  const std::uint32_t perCylinder = layout.Heads * layout.SectorsPerTrack;
+  const std::uint32_t cylinder = lba / perCylinder;
+  if (cylinder >= layout.Cylinders) return false;
+  const std::uint32_t head = (lba / layout.SectorsPerTrack) % layout.Heads;
+  const std::uint32_t sector = lba % layout.SectorsPerTrack + 1;
+  regs = TDiocRegisters{};
+  regs.EAX = 0x0201;
+  regs.EBX = address;
+  regs.ECX = ((cylinder & 0xFF) << 8) | ((cylinder >> 2) & 0xC0) | sector;
+  regs.EDX = (head << 8) | drive;
+  return true;
+}
+
 bool IsCDROM(std::uint8_t drive) {
   const auto& m = Module();
   if (m.zur2i == I9xDrivers::kNoDriver) return false;
@@ -263,7 +303,15 @@ bool Read9xPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::u
                            bool prompt, void* buffer) {
   StartLegacy9x();
   auto& m = Module();
-  if (!m.useVEV13UDI || m.vev13udi == I9xDrivers::kNoDriver) return false;
+  // Floppy drives are not served by the BIOS extensions: their sectors are
+  // read by cylinder, head and sector through INT 13h.
+  const bool floppy = drive < 0x80;
+  TFloppyLayout layout;
+  if (floppy) {
+    if (!m.useINT13 || !FloppyLayout(drive, layout)) return false;
+  } else if (!m.useVEV13UDI || m.vev13udi == I9xDrivers::kNoDriver) {
+    return false;
+  }
   if (!Fits32Bit(firstSector, count)) return false;
   I9xDrivers& drivers = Drivers();
   const std::uint32_t address =
@@ -273,10 +321,21 @@ bool Read9xPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::u
   // One sector per call: the block's count is a single byte, and a failed
   // sector is asked about on its own.
   for (std::uint32_t i = 0; i < count; ++i) {
-    const auto block =
-        ExtendedRequestBlock(drive, static_cast<std::uint32_t>(firstSector + i), 1, address);
+    const auto sector = static_cast<std::uint32_t>(firstSector + i);
+    TDiocRegisters chs;
+    // A sector beyond what cylinder, head and sector numbers reach fails
+    // like a sector past the end of the disk.
+    const bool addressable = !floppy || Int13ReadRegisters(drive, sector, layout, address, chs);
+    const auto block = ExtendedRequestBlock(drive, sector, 1, address);
     for (;;) {
-      if (drivers.Control(m.vev13udi, kExtendedRead, block, {})) break;
+      if (addressable) {
+        if (floppy) {
+          TDiocRegisters regs = chs;
+          if (CallInt13(regs)) break;
+        } else if (drivers.Control(m.vev13udi, kExtendedRead, block, {})) {
+          break;
+        }
+      }
       if (!prompt) return false;
       const TPromptAnswer answer =
           Ask("ExtendedRead error", ReadErrorText(drive, firstSector, count));
@@ -331,19 +390,11 @@ bool Get9xPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
   auto& m = Module();
   TDiskGeometry g;
   if (drive < 0x80) {
-    if (!m.useINT13) return false;
-    TDiocRegisters regs;
-    regs.EAX = 0x0800;  // AH 8: drive parameters
-    regs.EDX = drive;
-    if (!CallInt13(regs)) return false;
-    const std::uint32_t cl = regs.ECX & 0xFF;
-    const std::uint32_t ch = (regs.ECX >> 8) & 0xFF;
-    const std::uint32_t dh = (regs.EDX >> 8) & 0xFF;
-    g.SectorsPerTrack = cl & 0x3F;
-    if (g.SectorsPerTrack == 0) return false;
-    // CL's top two bits are bits 8 and 9 of the last cylinder number.
-    g.Cylinders = ch + (cl & 0xC0) * 4 + 1;
-    g.Heads = dh + 1;
+    TFloppyLayout layout;
+    if (!m.useINT13 || !FloppyLayout(drive, layout)) return false;
+    g.SectorsPerTrack = layout.SectorsPerTrack;
+    g.Cylinders = layout.Cylinders;
+    g.Heads = layout.Heads;
     g.MediaKind = drive <= 1 ? 1 : 2;
     g.Removable = 1;
     g.BytesPerSector = kPhysicalSectorSize;

@@ -111,6 +111,16 @@ struct FakeMachine : I9xDrivers {
         r.Flags = 0;
       } else if ((r.EAX >> 8) == 0) {
         r.Flags = 0;
+      } else if (r.EAX == 0x0201 && int13.count(r.EDX & 0xFF)) {
+        // Back from cylinder, head and sector to the LBA, from this drive's layout.
+        const auto [ecx, edx] = int13[r.EDX & 0xFF];
+        const std::uint32_t spt = ecx & 0x3F, heads = ((edx >> 8) & 0xFF) + 1;
+        const std::uint32_t cyl = ((r.ECX >> 8) & 0xFF) | ((r.ECX & 0xC0) << 2);
+        const std::uint32_t lba = (cyl * heads + ((r.EDX >> 8) & 0xFF)) * spt + (r.ECX & 0x3F) - 1;
+        if (!Fails(lba)) {
+          Fill(At(r.EBX, 512), lba, r.EDX & 0xFF);
+          r.Flags = 0;
+        }
       }
     } else if (code == 1) {
       auto b = At(r.EDX, 38);
@@ -180,7 +190,7 @@ TEST(Legacy9xBlocks, LittleEndianLayouts) {
 }
 
 TEST(Legacy9xBlocks, FAT32CapableVersions) {
-  EXPECT_TRUE(Is9xFAT32({1, 4, 0, " B "}));   // Windows 95 OSR2
+  EXPECT_TRUE(Is9xFAT32({1, 4, 0, " B "}));  // Windows 95 OSR2
   EXPECT_FALSE(Is9xFAT32({1, 4, 0, " C "}));
   EXPECT_FALSE(Is9xFAT32({1, 4, 0, ""}));
   EXPECT_TRUE(Is9xFAT32({1, 4, 10, ""}));     // 98
@@ -312,6 +322,44 @@ TEST_F(Legacy9x, FloppyGeometryFromInt13) {
   EXPECT_FALSE(GetPhysicalGeometry(3, g));  // nobody answered: the carry stays set
 }
 
+TEST_F(Legacy9x, FloppySectorsByCylinderHeadAndSector) {
+  machine.int13[0] = {0x4F12, 0x0100};  // 80 cylinders, 2 heads, 18 sectors
+  std::vector<std::uint8_t> buffer(3 * 512);
+  ASSERT_TRUE(ReadPhysicalSectors(0, 35, 3, false, buffer.data()));
+  EXPECT_EQ(buffer[512], 36);
+  std::vector<TDiocRegisters> reads;
+  for (const auto& c : machine.CallsTo(kVwin32))
+    if (RegistersOf(c).EAX == 0x0201) reads.push_back(RegistersOf(c));
+  ASSERT_EQ(reads.size(), 3u);
+  EXPECT_EQ(reads[0].ECX, 0x0012u);  // cylinder 0, sector 18
+  EXPECT_EQ(reads[0].EDX, 0x0100u);  // head 1, drive 0
+  EXPECT_EQ(reads[1].ECX, 0x0101u);  // cylinder 1, sector 1
+  EXPECT_EQ(reads[1].EDX, 0x0000u);
+  EXPECT_EQ(machine.buffers.at(reads[2].EBX).second, 65536u);
+
+  // The last sector of the largest layout puts cylinder bits 8 and 9 into CL;
+  // one sector further has no cylinder number and is not read at all.
+  machine.int13[1] = {0xFFFF, 0xFF00};
+  machine.calls.clear();
+  ASSERT_TRUE(ReadPhysicalSectors(1, 1024u * 256 * 63 - 1, 1, false, buffer.data()));
+  const auto last = RegistersOf(machine.calls.back());
+  EXPECT_EQ(last.ECX, 0xFFFFu);
+  EXPECT_EQ(last.EDX, 0xFF01u);
+  machine.calls.clear();
+  EXPECT_FALSE(ReadPhysicalSectors(1, 1024u * 256 * 63, 1, false, buffer.data()));
+  EXPECT_EQ(machine.calls.size(), 1u);  // the drive parameters only
+
+  // A failing floppy sector asks, and Retry resets the drive first.
+  machine.failures[2] = 1;
+  machine.calls.clear();
+  prompt.answers = {TPromptAnswer::Retry};
+  ASSERT_TRUE(ReadPhysicalSectors(0, 2, 1, true, buffer.data()));
+  ASSERT_EQ(machine.calls.size(), 4u);  // parameters, failed read, reset, read
+  EXPECT_EQ(RegistersOf(machine.calls[2]).EAX, 0u);
+  EXPECT_EQ(prompt.asked.at(0).second,
+            "Error reading sector, \r\ndrv:0 LBA:2 blocks:1\r\n\r\n Abort, Retry or Ignore?");
+}
+
 TEST_F(Legacy9x, HardDiskGeometryFromTheBiosExtensions) {
   machine.edd.assign(66, 0xEE);  // this BIOS fills the long table whatever it is asked
   PutLe16(machine.edd, 2, 0x0004);
@@ -353,9 +401,11 @@ TEST_F(Legacy9x, SwitchesTurnTheirServicesOff) {
   EXPECT_FALSE(ReadLogicalSectors(3, 0, 1, buffer.data()));
   EXPECT_FALSE(GetLogicalGeometry(3, g));
   EXPECT_TRUE(ReadLogicalSectors(4, 16, 1, buffer.data()));  // CD-ROM drives need no INT 25h
+  EXPECT_TRUE(ReadPhysicalSectors(0, 0, 1, true, buffer.data()));  // floppies go through INT 13h
   EXPECT_TRUE(machine.CallsTo(kVev).empty());
   SetLegacyAccessSwitches(false, true, true);
   EXPECT_FALSE(GetPhysicalGeometry(0, g));
+  EXPECT_FALSE(ReadPhysicalSectors(0, 0, 1, true, buffer.data()));
   EXPECT_TRUE(GetPhysicalGeometry(0x80, g));
   EXPECT_TRUE(prompt.asked.empty());
 }
