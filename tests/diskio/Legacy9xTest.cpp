@@ -432,6 +432,12 @@ TEST_F(Legacy9x, LogicalReadsInOneDosCall) {
   EXPECT_FALSE(ReadLogicalSectors(3, 0, 1, buffer.data()));
   EXPECT_FALSE(ReadLogicalSectors(3, 0x100000000ull, 1, buffer.data()));
   EXPECT_TRUE(prompt.asked.empty());  // the DOS paths never prompt
+
+  machine.carry = false;
+  machine.version = {1, 4, 0, " B "};  // Windows 95 OSR2 reads FAT32 drives too
+  SetLegacy9xDrivers(&machine);
+  ASSERT_TRUE(ReadLogicalSectors(1, 0, 1, buffer.data()));
+  EXPECT_EQ(machine.calls.back().code, 6u);
 }
 
 TEST_F(Legacy9x, CDROMSectorsThroughTheCDROMDriver) {
