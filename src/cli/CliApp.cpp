@@ -17,6 +17,7 @@
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
+#include "diskio/SectorAccess.h"
 #include "fs/TFATdrive.h"
 
 namespace vantrel::cli {
@@ -162,6 +163,7 @@ void CliApp::StartFrontEnd() {
   Options().Load(settings);
   SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
   SetReadAheadCacheSwitch(Options().EnableCache);
+  SetLegacyAccessSwitches(Options().UseINT13, Options().UseVEV13UDI, Options().UseINT25);
 }
 
 std::string CliApp::ReadFailures() const {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "diskio/DiskPlatform.h"
+#include "diskio/Legacy9x.h"
 
 namespace vantrel {
 namespace {
@@ -28,6 +29,8 @@ struct ReadHandle {
 };
 
 struct SectorModule {
+  // Unknown until first asked: the version is read once.
+  int isNT = -1;
   IErrorPrompt* prompt = nullptr;
   IDiskPlatform* platform = nullptr;
   ReadHandle physical;
@@ -80,6 +83,18 @@ void ApplyMediaType(std::uint16_t mediaKind, TDiskGeometry& g) {
 
 void SetErrorPrompt(IErrorPrompt* prompt) { Module().prompt = prompt; }
 
+IErrorPrompt* CurrentErrorPrompt() { return Module().prompt; }
+
+bool IsNT() {
+  auto& m = Module();
+  // Only Windows 95/98/ME lack device files of disks; everything else,
+  // Linux included, reads them.
+  if (m.isNT < 0) m.isNT = DefaultLegacy9xDrivers().Version().PlatformId != kPlatformWin32Windows;
+  return m.isNT != 0;
+}
+
+void SetIsNT(bool value) { Module().isNT = value ? 1 : 0; }
+
 void SetDiskPlatform(IDiskPlatform* platform) {
   CloseSectorHandles();
   Module().platform = platform;
@@ -100,6 +115,7 @@ void CloseSectorHandles() {
 
 bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                          bool prompt, void* buffer) {
+  if (!IsNT()) return Read9xPhysicalSectors(drive, firstSector, count, prompt, buffer);
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
   bool opened = false;
@@ -140,6 +156,7 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uin
 
 bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                         void* buffer) {
+  if (!IsNT()) return Read9xLogicalSectors(drive, firstSector, count, buffer);
   auto& m = Module();
   IDiskPlatform& platform = DiskPlatform();
   bool opened = false;
@@ -173,6 +190,7 @@ bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint
 }
 
 bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
+  if (!IsNT()) return Get9xPhysicalGeometry(drive, geometry);
   const std::string name = DiskPlatform().PhysicalDeviceName(drive);
   if (name.empty()) return false;
   TDiskGeometry g;
@@ -183,6 +201,7 @@ bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
 }
 
 bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry) {
+  if (!IsNT()) return Get9xLogicalGeometry(drive, geometry);
   if (drive < 1 || drive > 26) return false;
   const std::string name = DiskPlatform().LogicalDeviceName(drive);
   if (name.empty()) return false;

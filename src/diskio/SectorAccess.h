@@ -54,4 +54,17 @@ bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
 // device table changed).
 void CloseSectorHandles();
 
+// True on the NT family and on systems with device files (Linux): the reads
+// go through device files. False on Windows 95/98/ME, where they go through
+// the BIOS and DOS services. Found once from the system's version; tests
+// set it.
+bool IsNT();
+void SetIsNT(bool value);
+
+// The switches of the Windows 95/98/ME services (the UseINT13, UseVEV13UDI
+// and UseINT25 options), all on at start: floppy geometry through INT 13h,
+// hard-disk geometry and every physical read through the BIOS extensions,
+// logical drives other than CD-ROM through the DOS absolute reads.
+void SetLegacyAccessSwitches(bool useINT13, bool useVEV13UDI, bool useINT25);
+
 }  // namespace vantrel

@@ -33,6 +33,7 @@
 #include "host/UserInterface.h"
 #include "devices/ReadAheadCache.h"
 #include "diskio/DiskPlatformLinux.h"
+#include "diskio/SectorAccess.h"
 #include "recovery/LostData.h"
 #include "recovery/Saving.h"
 #include "fs/TFATDirectory.h"
@@ -472,8 +473,7 @@ void TMainForm::ApplyOptions() {
   ListView1Details->setFont(font);
   ListView1Icons->setFont(font);
   SetReadAheadCacheSwitch(FOptions.EnableCache);
-  // The Windows 9x access switches and the critical-error mode have no
-  // counterpart here: the sector layer reads device files only.
+  SetLegacyAccessSwitches(FOptions.UseINT13, FOptions.UseVEV13UDI, FOptions.UseINT25);
 }
 
 void TMainForm::MenuOptionsClick() {
