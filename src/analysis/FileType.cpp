@@ -265,6 +265,15 @@ const char* MatchNewerSignature(ByteSpan data) {
     return data.size() >= off + s.size() && std::memcmp(data.data() + off, s.data(), s.size()) == 0;
   };
   if (is(0, "%PDF-1.") && data.size() > 7 && data[7] >= '3' && data[7] <= '7') return "PDF";
+  // The GNU tar header (GNU tar's default format), trusted when its checksum holds.
+  if (data.size() >= 512 && is(257, "ustar  \0"sv)) {
+    unsigned sum = 0, stored = 0;
+    for (std::size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : data[i];
+    std::size_t i = 148;
+    while (i < 155 && data[i] == ' ') ++i;
+    for (; i < 156 && data[i] >= '0' && data[i] <= '7'; ++i) stored = stored * 8 + (data[i] - '0');
+    if (stored == sum) return "TAR";
+  }
   if (is(0, "%PDF-2.0")) return "PDF";
   if (is(0, "GIF87a") || is(0, "GIF89a")) return "GIF";
   if (is(4, "ftyp")) {

@@ -72,7 +72,7 @@ std::string TypeOf(const std::string& file) {
 
 TEST(LostFileSize, QuickFormattedTypedFilesComeBackWhole) {
   const TypedVolume& v = Volume();
-  ASSERT_EQ(v.files.size(), 24u);
+  ASSERT_EQ(v.files.size(), 25u);
   TOptions saved = Options();
   Options().FindLostFiles = true;
   test::MemoryDisk disk(test::ImageBytes(v.dir + "/typed.img"), false);
