@@ -134,6 +134,15 @@ TEST(LostFileSize, MiddleClustersOfRealSoundAreSound) {
   std::string noise;
   for (std::size_t i = 0; i < 4096 - twoFrames.size(); ++i) noise += static_cast<char>((i * 7919 + 13) % 256);
   EXPECT_EQ(detect(noise + twoFrames), "");
+  // A 1 KiB cluster holds less than one 320 kbit/s frame: the encoder's
+  // header frame tells the start of the file, a frame without it does not.
+  std::string head = mp3.substr(0, 1024);
+  int kind = 0;
+  std::string name;
+  EXPECT_TRUE(DetectFileType(reinterpret_cast<const std::uint8_t*>(head.data()), head.size(), kind, name));
+  EXPECT_EQ(kind, 1);
+  head.replace(head.find("Info"), 4, "Infx");
+  EXPECT_EQ(detect(head), "");
 }
 
 // Real FLAC and gzip files end where their last frame or member ends; one
