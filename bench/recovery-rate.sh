@@ -30,6 +30,7 @@ photorec=$(command -v photorec || true)
 mkdir -p "$work"
 echo "work: $work"
 
+pick() { local a=("$@"); echo "${a[RANDOM % ${#a[@]}]}"; }
 first_cluster() { mshowfat -i "$1" "::/$2" | sed -n 's/.*<\([0-9]*\)[->].*/\1/p'; }
 ranges() { mshowfat -i "$1" "::/$2" | grep -o '<[0-9-]*>' | wc -l; }
 
@@ -84,8 +85,8 @@ for seed in $seeds; do
   img=$dir/vol.img
   "$root/tests/fixtures/make_media.sh" "$dir/media" "$seed" "$files" > "$dir/names"
   if [ "$mode" = carve ]; then
-    if [ $((RANDOM % 2)) = 0 ]; then fat=16 kib=131072 spc=$(echo 4 8 16 32 64 | tr ' ' '\n' | shuf -n1 --random-source=<(yes $seed))
-    else fat=32 kib=196608 spc=$(echo 1 2 4 | tr ' ' '\n' | shuf -n1 --random-source=<(yes $seed)); fi
+    if [ $((RANDOM % 2)) = 0 ]; then fat=16 kib=131072 spc=$(pick 4 8 16 32 64)
+    else fat=32 kib=196608 spc=$(pick 1 2 4); fi
     mkfs.fat -C -F $fat -s "$spc" -n RATE "$img" $kib >/dev/null
     : > "$dir/list"
     for n in $(shuf --random-source=<(yes $seed) "$dir/names"); do
@@ -103,7 +104,7 @@ for seed in $seeds; do
       compare "$dir/list" "$dir/media" "$dir/rec" sector "$img" "photorec"
     fi
   else
-    fat=16 spc=$(echo 1 2 4 8 | tr ' ' '\n' | shuf -n1 --random-source=<(yes $seed))
+    fat=16 spc=$(pick 1 2 4 8)
     mkfs.fat -C -F $fat -s "$spc" -n FRAG "$img" 65536 >/dev/null
     : > "$dir/list"
     k=0
