@@ -12,6 +12,7 @@
 #
 # Usage: bench/recovery-rate.sh [carve|fragmented] [SEEDS] [FILES] [BUILD_DIR] [WORK_DIR]
 #   SEEDS: a count (seeds from the clock) or a list "11 12 13"
+#   MEDIA_TYPES: the extensions to draw from (default: every type make_media.sh makes)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-carve}
@@ -83,7 +84,7 @@ for seed in $seeds; do
   rm -rf "$dir" && mkdir -p "$dir/out" "$dir/nofat" "$dir/rec"
   RANDOM=$seed
   img=$dir/vol.img
-  "$root/tests/fixtures/make_media.sh" "$dir/media" "$seed" "$files" > "$dir/names"
+  "$root/tests/fixtures/make_media.sh" "$dir/media" "$seed" "$files" ${MEDIA_TYPES:+"$MEDIA_TYPES"} > "$dir/names"
   if [ "$mode" = carve ]; then
     if [ $((RANDOM % 2)) = 0 ]; then fat=16 kib=131072 spc=$(pick 4 8 16 32 64)
     else fat=32 kib=196608 spc=$(pick 1 2 4); fi
