@@ -105,8 +105,8 @@ for seed in $seeds; do
       compare "$dir/list" "$dir/media" "$dir/rec" sector "$img" "photorec"
     fi
   else
-    fat=16 spc=$(pick 1 2 4 8)
-    mkfs.fat -C -F $fat -s "$spc" -n FRAG "$img" 65536 >/dev/null
+    fat=16 spc=$(pick 2 4 8 16)
+    mkfs.fat -C -F $fat -s "$spc" -n FRAG "$img" 32768 >/dev/null
     : > "$dir/list"
     k=0
     for n in $(shuf --random-source=<(yes $seed) "$dir/names"); do
