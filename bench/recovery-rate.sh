@@ -11,21 +11,21 @@
 # back, beside `--no-fat` (consecutive clusters) and PhotoRec.
 #
 # Usage: bench/recovery-rate.sh [carve|fragmented] [SEEDS] [FILES] [BUILD_DIR] [WORK_DIR]
-#   SEEDS: a count (seeds from the clock) or a list "11 12 13"
+#   SEEDS: a list "11 12 13", or "clock" (the default) for three seeds from the clock
 #   MEDIA_TYPES: the extensions to draw from (default: every type make_media.sh makes)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-carve}
-seeds=${2:-3}
+seeds=${2:-clock}
 files=${3:-30}
 build=${4:-$root/build}
 work=${5:-$(mktemp -d)}
 cli=$build/src/cli/vantrel-cli
 [ -x "$cli" ] || { echo "build vantrel-cli first ($cli)"; exit 1; }
 export MTOOLS_SKIP_CHECK=1 TZ=UTC
-if [[ $seeds =~ ^[0-9]+$ ]] && [ "$seeds" -lt 100 ]; then
+if [ "$seeds" = clock ]; then
   base=$(( $(date +%s) % 100000 * 100 ))
-  seeds=$(seq $((base + 1)) $((base + seeds)))
+  seeds=$(seq $((base + 1)) $((base + 3)))
 fi
 photorec=$(command -v photorec || true)
 mkdir -p "$work"
