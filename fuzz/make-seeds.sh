@@ -71,5 +71,12 @@ frame = bytes([0xFF, 0xFB, 0x90, 0x44]) + bytes(413)
 open(out + '/mp3', 'wb').write((frame * 10)[:4096])
 open(out + '/dxf', 'wb').write(b'  0\r\nSECTION\r\n  2\r\nHEADER\r\n' + bytes(4000))
 open(out + '/html', 'wb').write(b'<!doctype><HTML><body>' + bytes(4000))
+import gzip, wave
+open(out + '/gz', 'wb').write(gzip.compress(bytes(i * i % 251 for i in range(6000)) + b'text ' * 300))
+with wave.open(out + '/.wav', 'wb') as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
+    w.writeframes(b''.join(struct.pack('<h', (i * 37) % 2000 - 1000) for i in range(3000)))
 PY
+if command -v flac >/dev/null; then flac --silent -f "$out/filetype/.wav" -o "$out/filetype/flac"; fi
+rm -f "$out/filetype/.wav"
 echo "seeds in $out"

@@ -8,7 +8,7 @@ packages=(
   dosfstools mtools fdisk python3 xxd lame strace e2fsprogs
   clang libclang-rt-14-dev bc
   qt6-base-dev qt6-translations-l10n fonts-noto-cjk shared-mime-info xvfb xauth imagemagick
-  zip sqlite3 p7zip-full flac ffmpeg
+  zip sqlite3 p7zip-full flac ffmpeg testdisk
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 googletest
 )
 

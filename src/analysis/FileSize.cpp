@@ -399,6 +399,7 @@ std::uint64_t ExeSize(FileBytes& b) {
   const std::uint32_t pe = b.Le32(0x3C);
   if (b.ok && pe >= 0x40 && pe < 0x10000 && b.Is(pe, "PE\0\0"sv)) {
     const std::uint32_t sections = b.Le16(pe + 6), optionalSize = b.Le16(pe + 20);
+    const std::uint32_t symbolsAt = b.Le32(pe + 12), symbols = b.Le32(pe + 16);
     const std::uint32_t magic = b.Le16(pe + 24);
     if (!b.ok || sections == 0 || sections > 96) return 0;
     const std::uint64_t table = pe + 24ull + optionalSize;
@@ -412,6 +413,13 @@ std::uint64_t ExeSize(FileBytes& b) {
     if ((magic == 0x10B || magic == 0x20B) && count > 4 && optionalSize >= directories - pe - 24 + 40) {
       const std::uint32_t at = b.Le32(directories + 32), size = b.Le32(directories + 36);
       if (at != 0 && size != 0) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(at) + size);
+    }
+    // The symbol table of a program that was not stripped, and its strings.
+    if (symbolsAt != 0 && symbols != 0 && symbols < (1u << 24)) {
+      const std::uint64_t strings = symbolsAt + symbols * 18ull;
+      const std::uint32_t stringsSize = b.Le32(strings);
+      if (!b.ok) return 0;
+      end = std::max<std::uint64_t>(end, strings + std::max<std::uint32_t>(stringsSize, 4));
     }
     return b.ok ? end : 0;
   }
@@ -619,6 +627,429 @@ std::uint64_t SqliteSize(FileBytes& b) {
   return page * pages;
 }
 
+// Tables of the CRC-8 (0x07) and CRC-16 (0x8005) of FLAC, most significant bit first.
+constexpr std::array<std::uint8_t, 256> MakeCrc8() {
+  std::array<std::uint8_t, 256> t{};
+  for (int i = 0; i < 256; ++i) {
+    std::uint8_t c = static_cast<std::uint8_t>(i);
+    for (int k = 0; k < 8; ++k) c = static_cast<std::uint8_t>((c & 0x80) ? (c << 1) ^ 0x07 : c << 1);
+    t[static_cast<std::size_t>(i)] = c;
+  }
+  return t;
+}
+constexpr std::array<std::uint16_t, 256> MakeCrc16() {
+  std::array<std::uint16_t, 256> t{};
+  for (int i = 0; i < 256; ++i) {
+    std::uint16_t c = static_cast<std::uint16_t>(i << 8);
+    for (int k = 0; k < 8; ++k) c = static_cast<std::uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : c << 1);
+    t[static_cast<std::size_t>(i)] = c;
+  }
+  return t;
+}
+
+// Bits of the file from an offset on, least significant first (deflate) or
+// most significant first (FLAC). Bytes are fetched one at a time as the bits
+// are needed, so that the offset of the next unread byte is always known and
+// each byte passes once through the running checks.
+class BitStream {
+ public:
+  BitStream(FileBytes& b, std::uint64_t offset, bool msbFirst) : b_(b), offset_(offset), msb_(msbFirst) {}
+
+  bool Failed() const { return failed_; }
+  // The offset of the first byte not yet fetched, after dropping the bits
+  // left of the current one.
+  std::uint64_t AlignedOffset() {
+    count_ = 0;
+    bits_ = 0;
+    return offset_;
+  }
+  std::uint64_t Offset() const { return offset_; }
+
+  std::uint32_t Get(int n) {  // n <= 32
+    while (count_ < n) {
+      const int c = Fetch();
+      if (c < 0) return 0;
+      if (msb_)
+        bits_ = bits_ << 8 | static_cast<std::uint64_t>(c);
+      else
+        bits_ |= static_cast<std::uint64_t>(c) << count_;
+      count_ += 8;
+    }
+    std::uint32_t v;
+    if (msb_) {
+      v = static_cast<std::uint32_t>((bits_ >> (count_ - n)) & ((1ull << n) - 1));
+      count_ -= n;
+      bits_ &= (1ull << count_) - 1;
+    } else {
+      v = static_cast<std::uint32_t>(bits_ & ((1ull << n) - 1));
+      bits_ >>= n;
+      count_ -= n;
+    }
+    return v;
+  }
+  // Zero bits up to the next one, which is consumed; -1 past limit zeros.
+  std::int64_t Unary(std::int64_t limit) {
+    std::int64_t zeros = 0;
+    while (!failed_) {
+      if (count_ == 0) {
+        const int c = Fetch();
+        if (c < 0) return -1;
+        bits_ = static_cast<std::uint64_t>(c);
+        count_ = 8;
+      }
+      if (bits_ == 0) {  // the whole rest of the byte
+        zeros += count_;
+        count_ = 0;
+        if (zeros > limit) return -1;
+        continue;
+      }
+      const int top = 63 - __builtin_clzll(bits_);  // highest set bit
+      zeros += count_ - 1 - top;
+      count_ = top;
+      bits_ &= (1ull << count_) - 1;
+      return zeros > limit ? -1 : zeros;
+    }
+    return -1;
+  }
+
+  // Running checks over every byte fetched: CRC-8 (0x07) and CRC-16 (0x8005).
+  std::uint8_t crc8 = 0;
+  std::uint16_t crc16 = 0;
+
+ private:
+  int Fetch() {
+    if (avail_ == 0) {
+      p_ = b_.At(offset_, avail_);
+      if (!p_) {
+        failed_ = true;
+        return -1;
+      }
+    }
+    const std::uint8_t c = *p_++;
+    --avail_;
+    ++offset_;
+    crc8 = kCrc8[crc8 ^ c];
+    crc16 = static_cast<std::uint16_t>(crc16 << 8 ^ kCrc16[(crc16 >> 8) ^ c]);
+    return c;
+  }
+  static constexpr std::array<std::uint8_t, 256> kCrc8 = MakeCrc8();
+  static constexpr std::array<std::uint16_t, 256> kCrc16 = MakeCrc16();
+
+  FileBytes& b_;
+  std::uint64_t offset_;
+  bool msb_;
+  const std::uint8_t* p_ = nullptr;
+  std::size_t avail_ = 0;
+  std::uint64_t bits_ = 0;
+  int count_ = 0;
+  bool failed_ = false;
+};
+
+// One FLAC frame from its header through its subframes to its CRC-16; the
+// number of samples it holds, or 0 when it is no valid frame.
+std::uint32_t FlacFrame(FileBytes& b, std::uint64_t& pos, std::uint32_t streamBits, std::uint32_t streamChannels) {
+  BitStream s(b, pos, true);
+  const std::uint32_t sync = s.Get(15);
+  s.Get(1);  // blocking strategy
+  const std::uint32_t sizeCode = s.Get(4), rateCode = s.Get(4);
+  const std::uint32_t assignment = s.Get(4), bitsCode = s.Get(3), reserved = s.Get(1);
+  if (s.Failed() || sync != 0x7FFC || sizeCode == 0 || rateCode == 15 || assignment > 10 || bitsCode == 3 ||
+      reserved != 0)
+    return 0;
+  // The frame or sample number, UTF-8 coded.
+  const std::uint32_t lead = s.Get(8);
+  int more = 0;
+  while (more < 7 && (lead << more & 0x80)) ++more;
+  if (more == 1 || more == 8) return 0;
+  for (int i = 1; i < more; ++i)
+    if ((s.Get(8) & 0xC0) != 0x80) return 0;
+  std::uint32_t blockSize = sizeCode == 1 ? 192
+                            : sizeCode <= 5 ? 576u << (sizeCode - 2)
+                            : sizeCode == 6 ? s.Get(8) + 1
+                            : sizeCode == 7 ? s.Get(16) + 1
+                                            : 256u << (sizeCode - 8);
+  if (rateCode == 12) s.Get(8);
+  if (rateCode == 13 || rateCode == 14) s.Get(16);
+  const std::uint8_t headerCrc = s.crc8;
+  if (s.Get(8) != headerCrc || s.Failed()) return 0;
+  static constexpr std::uint32_t kBits[] = {0, 8, 12, 0, 16, 20, 24, 32};
+  const std::uint32_t bits = bitsCode == 0 ? streamBits : kBits[bitsCode];
+  const std::uint32_t channels = assignment < 8 ? assignment + 1 : 2;
+  if (bits == 0 || (streamChannels != 0 && channels != streamChannels)) return 0;
+
+  for (std::uint32_t ch = 0; ch < channels; ++ch) {
+    const bool side = (assignment == 8 && ch == 1) || (assignment == 9 && ch == 0) || (assignment == 10 && ch == 1);
+    std::uint32_t sampleBits = bits + (side ? 1 : 0);
+    if (s.Get(1) != 0) return 0;
+    const std::uint32_t type = s.Get(6);
+    if (s.Get(1)) {
+      const std::int64_t wasted = s.Unary(sampleBits);
+      if (wasted < 0 || static_cast<std::uint32_t>(wasted) + 1 >= sampleBits) return 0;
+      sampleBits -= static_cast<std::uint32_t>(wasted) + 1;
+    }
+    auto skip = [&](std::uint64_t n) {
+      for (; n >= 32 && !s.Failed(); n -= 32) s.Get(32);
+      if (n) s.Get(static_cast<int>(n));
+    };
+    std::uint32_t order = 0;
+    if (type == 0) {
+      skip(sampleBits);
+      continue;
+    }
+    if (type == 1) {
+      skip(static_cast<std::uint64_t>(blockSize) * sampleBits);
+      continue;
+    }
+    if (type >= 8 && type <= 12) {
+      order = type - 8;
+      skip(static_cast<std::uint64_t>(order) * sampleBits);
+    } else if (type >= 32) {
+      order = (type & 31) + 1;
+      skip(static_cast<std::uint64_t>(order) * sampleBits);
+      const std::uint32_t precision = s.Get(4) + 1;
+      if (precision == 16) return 0;
+      s.Get(5);
+      skip(static_cast<std::uint64_t>(order) * precision);
+    } else {
+      return 0;
+    }
+    if (order > blockSize) return 0;
+    // The residual: Rice-coded partitions.
+    const std::uint32_t method = s.Get(2);
+    if (method > 1) return 0;
+    const int paramBits = method == 0 ? 4 : 5;
+    const std::uint32_t escape = method == 0 ? 15 : 31;
+    const std::uint32_t partitionOrder = s.Get(4);
+    const std::uint32_t partitions = 1u << partitionOrder;
+    if (blockSize % partitions != 0 || (blockSize >> partitionOrder) < order) return 0;
+    for (std::uint32_t part = 0; part < partitions && !s.Failed(); ++part) {
+      const std::uint32_t samples = (blockSize >> partitionOrder) - (part == 0 ? order : 0);
+      const std::uint32_t param = s.Get(paramBits);
+      if (param == escape) {
+        skip(static_cast<std::uint64_t>(samples) * s.Get(5));
+        continue;
+      }
+      for (std::uint32_t i = 0; i < samples; ++i) {
+        if (s.Unary(1u << 20) < 0) return 0;
+        if (param) s.Get(static_cast<int>(param));
+      }
+    }
+    if (s.Failed()) return 0;
+  }
+  s.AlignedOffset();
+  const std::uint16_t frameCrc = s.crc16;
+  if (s.Get(16) != frameCrc || s.Failed()) return 0;
+  pos = s.AlignedOffset();
+  return blockSize;
+}
+
+// Metadata blocks, then frames up to the number of samples the stream
+// information tells, each checked by its CRC-8 header and CRC-16 frame sums.
+std::uint64_t FlacSize(FileBytes& b) {
+  if (!b.Is(0, "fLaC")) return 0;
+  std::uint64_t pos = 4;
+  std::uint64_t total = 0;
+  std::uint32_t bits = 0, channels = 0;
+  for (bool last = false, first = true; !last; first = false) {
+    const int type = b.Byte(pos);
+    const std::uint32_t length = b.Num(pos + 1, 3, true);
+    if (type < 0 || !b.ok || (type & 0x7F) == 127 || (first && (type & 0x7F) != 0)) return 0;
+    last = (type & 0x80) != 0;
+    if (first) {
+      if (length != 34) return 0;
+      const std::uint64_t packed = b.Be64(pos + 4 + 10);  // rate 20, channels 3, bits 5, samples 36
+      channels = static_cast<std::uint32_t>(packed >> 41 & 7) + 1;
+      bits = static_cast<std::uint32_t>(packed >> 36 & 31) + 1;
+      total = packed & 0xFFFFFFFFFull;
+    }
+    pos += 4ull + length;
+    if (!b.ok || pos > b.Limit()) return 0;
+  }
+  std::uint64_t samples = 0;
+  for (;;) {
+    std::uint64_t next = pos;
+    const std::uint32_t n = FlacFrame(b, next, bits, channels);
+    if (n == 0) return total == 0 && samples != 0 ? pos : 0;
+    pos = next;
+    samples += n;
+    if (total != 0 && samples >= total) return samples == total ? pos : 0;
+  }
+}
+
+// Canonical Huffman codes of deflate, decoded bit by bit.
+struct Huffman {
+  std::array<std::uint16_t, 16> count{};
+  std::array<std::uint16_t, 320> symbol{};
+  // False when the lengths over-subscribe the code, or leave it incomplete
+  // with more than one code.
+  bool Build(const std::uint8_t* lengths, int n) {
+    count.fill(0);
+    for (int i = 0; i < n; ++i) ++count[lengths[i]];
+    if (count[0] == n) return true;
+    int left = 1;
+    for (int len = 1; len < 16; ++len) {
+      left = (left << 1) - count[len];
+      if (left < 0) return false;
+    }
+    std::array<std::uint16_t, 16> offs{};
+    for (int len = 1; len < 15; ++len) offs[len + 1] = static_cast<std::uint16_t>(offs[len] + count[len]);
+    for (int i = 0; i < n; ++i)
+      if (lengths[i]) symbol[offs[lengths[i]]++] = static_cast<std::uint16_t>(i);
+    return left == 0 || n - count[0] == 1;
+  }
+  int Decode(BitStream& s) const {
+    int code = 0, first = 0, index = 0;
+    for (int len = 1; len < 16; ++len) {
+      code |= static_cast<int>(s.Get(1));
+      const int c = count[len];
+      if (code - c < first) return s.Failed() ? -1 : symbol[index + (code - first)];
+      index += c;
+      first = (first + c) << 1;
+      code <<= 1;
+    }
+    return -1;
+  }
+};
+
+constexpr std::array<std::uint32_t, 256> MakeCrc32() {
+  std::array<std::uint32_t, 256> t{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    t[i] = c;
+  }
+  return t;
+}
+
+// What a deflate stream inflates to, kept only as far as its matches reach
+// back (32 KiB), its length and its CRC-32.
+struct Inflated {
+  std::vector<std::uint8_t> window = std::vector<std::uint8_t>(32768);
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0xFFFFFFFFu;
+  void Put(std::uint8_t c) {
+    static constexpr std::array<std::uint32_t, 256> kCrc32 = MakeCrc32();
+    window[size & 32767] = c;
+    ++size;
+    crc = kCrc32[(crc ^ c) & 0xFF] ^ (crc >> 8);
+  }
+};
+
+// The blocks of one deflate stream to its last, inflated into out; false
+// when they break off or break the format.
+bool Inflate(BitStream& s, Inflated& out) {
+  static constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+  static constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
+                                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+  static constexpr std::uint16_t kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
+                                                  33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
+                                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  static constexpr std::uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                                  6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+  Huffman lit, dist;
+  std::array<std::uint8_t, 320> lengths{};
+  for (bool last = false; !last;) {
+    last = s.Get(1) != 0;
+    const std::uint32_t type = s.Get(2);
+    if (s.Failed() || type == 3) return false;
+    if (type == 0) {
+      s.AlignedOffset();
+      const std::uint32_t len = s.Get(16), nlen = s.Get(16);
+      if (s.Failed() || (len ^ 0xFFFF) != nlen) return false;
+      for (std::uint32_t i = 0; i < len && !s.Failed(); ++i) out.Put(static_cast<std::uint8_t>(s.Get(8)));
+      if (s.Failed()) return false;
+      continue;
+    }
+    if (type == 1) {
+      int i = 0;
+      for (; i < 144; ++i) lengths[i] = 8;
+      for (; i < 256; ++i) lengths[i] = 9;
+      for (; i < 280; ++i) lengths[i] = 7;
+      for (; i < 288; ++i) lengths[i] = 8;
+      lit.Build(lengths.data(), 288);
+      for (i = 0; i < 30; ++i) lengths[i] = 5;
+      dist.Build(lengths.data(), 30);
+    } else {
+      const int nlen = static_cast<int>(s.Get(5)) + 257, ndist = static_cast<int>(s.Get(5)) + 1,
+                ncode = static_cast<int>(s.Get(4)) + 4;
+      if (nlen > 286 || ndist > 30) return false;
+      static constexpr std::uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+      lengths.fill(0);
+      for (int i = 0; i < ncode; ++i) lengths[kOrder[i]] = static_cast<std::uint8_t>(s.Get(3));
+      Huffman code;
+      if (s.Failed() || !code.Build(lengths.data(), 19)) return false;
+      std::array<std::uint8_t, 320> both{};
+      for (int i = 0; i < nlen + ndist;) {
+        const int sym = code.Decode(s);
+        if (sym < 0) return false;
+        if (sym < 16) {
+          both[i++] = static_cast<std::uint8_t>(sym);
+          continue;
+        }
+        std::uint8_t value = 0;
+        int repeat;
+        if (sym == 16) {
+          if (i == 0) return false;
+          value = both[i - 1];
+          repeat = 3 + static_cast<int>(s.Get(2));
+        } else {
+          repeat = sym == 17 ? 3 + static_cast<int>(s.Get(3)) : 11 + static_cast<int>(s.Get(7));
+        }
+        if (i + repeat > nlen + ndist) return false;
+        while (repeat--) both[i++] = value;
+      }
+      if (both[256] == 0 || !lit.Build(both.data(), nlen) || !dist.Build(both.data() + nlen, ndist)) return false;
+    }
+    for (;;) {
+      const int sym = lit.Decode(s);
+      if (sym < 0 || sym > 285) return false;
+      if (sym < 256) {
+        out.Put(static_cast<std::uint8_t>(sym));
+        continue;
+      }
+      if (sym == 256) break;
+      const int l = sym - 257;
+      const std::uint64_t length = kLengthBase[l] + s.Get(kLengthExtra[l]);
+      const int d = dist.Decode(s);
+      if (d < 0 || d > 29) return false;
+      const std::uint64_t distance = kDistBase[d] + s.Get(kDistExtra[d]);
+      if (s.Failed() || distance > out.size) return false;
+      for (std::uint64_t i = 0; i < length; ++i) out.Put(out.window[(out.size - distance) & 32767]);
+    }
+  }
+  return !s.Failed();
+}
+
+// Members of header, deflate stream and trailer whose CRC-32 and ISIZE
+// match what the stream inflates to. A further member follows only inside the same cluster
+// run: one that starts a cluster is taken for a file of its own.
+std::uint64_t GzipSize(FileBytes& b) {
+  std::uint64_t pos = 0;
+  do {
+    const int flags = b.Byte(pos + 3);
+    if (!b.Is(pos, "\x1F\x8B\x08"sv) || flags < 0 || (flags & 0xE0)) return 0;
+    std::uint64_t at = pos + 10;
+    if (flags & 4) at += 2 + b.Le16(at);
+    for (int field : {8, 16}) {
+      if (!(flags & field)) continue;
+      const std::uint64_t end = b.Find(at, at + 65536, "\0"sv);
+      if (end == FileBytes::npos) return 0;
+      at = end + 1;
+    }
+    if (flags & 2) at += 2;
+    if (!b.ok) return 0;
+    BitStream s(b, at, false);
+    Inflated out;
+    if (!Inflate(s, out)) return 0;
+    at = s.AlignedOffset();
+    const std::uint32_t crc = b.Le32(at), isize = b.Le32(at + 4);
+    if (!b.ok || crc != ~out.crc || isize != static_cast<std::uint32_t>(out.size)) return 0;
+    pos = at + 8;
+  } while (pos % b.ClusterSize() != 0 && b.Is(pos, "\x1F\x8B\x08"sv));
+  return pos;
+}
+
 }  // namespace
 
 TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) {
@@ -643,6 +1074,8 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "OGG") extent.Size = OggSize(b);
   else if (t == "7Z") extent.Size = SevenZipSize(b);
   else if (t == "SQLITE") extent.Size = SqliteSize(b);
+  else if (t == "FLAC") extent.Size = FlacSize(b);
+  else if (t == "GZ") extent.Size = GzipSize(b);
   // Nothing beyond the volume, nor a structure that claims more.
   if (extent.Size > b.Limit()) extent = TFileExtent{};
   return extent;
