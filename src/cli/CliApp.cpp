@@ -18,7 +18,7 @@
 #include "common/CodePage.h"
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "fs/TFATdrive.h"
 
 #ifdef _WIN32
@@ -94,7 +94,7 @@ const char* KindText(const TDevice& d) {
 
 // The device file or image file a device reads from.
 std::string DevicePath(const TDevice& d) {
-  return d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number) : LinuxPlatform().LogicalDeviceName(d.Number);
+  return d.Kind == dkBIOS ? HostPlatform().PhysicalDeviceName(d.Number) : HostPlatform().LogicalDeviceName(d.Number);
 }
 
 }  // namespace
@@ -187,6 +187,7 @@ void CliApp::StartFrontEnd() {
   Options().Load(settings);
   SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
   SetReadAheadCacheSwitch(Options().EnableCache);
+  SetCriticalErrorBoxes(Options().EnableWinErrorMsg);
 }
 
 std::string CliApp::ReadFailures() const {
@@ -228,7 +229,7 @@ void CliApp::RunCommand(const std::vector<std::string>& words) {
 TDeviceList& CliApp::Devices() {
   if (!detected_) {
     detected_ = true;
-    LinuxDiskPlatform& platform = LinuxPlatform();
+    HostDiskPlatform& platform = HostPlatform();
     platform.ClearImageFiles();
     for (const auto& image : images_) platform.AddImageFile(image);
     platform.SetOnlyImages(onlyImages_);
