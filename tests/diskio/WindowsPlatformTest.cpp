@@ -210,6 +210,15 @@ TEST_F(WindowsPlatformTest, OpensForReadingOnlyAndLetsOthersWrite) {
   EXPECT_FALSE(platform.ReadAt(handle, 0, buffer.data(), 512, got, error));
 }
 
+TEST(WindowsErrorMode, TheOptionDecidesWhetherTheSystemShowsItsBoxes) {
+  const UINT before = ::GetErrorMode();
+  SetCriticalErrorBoxes(false);
+  EXPECT_EQ(::GetErrorMode() & SEM_FAILCRITICALERRORS, static_cast<UINT>(SEM_FAILCRITICALERRORS));
+  SetCriticalErrorBoxes(true);
+  EXPECT_EQ(::GetErrorMode() & SEM_FAILCRITICALERRORS, 0u);
+  ::SetErrorMode(before);
+}
+
 TEST(WindowsNames, TheSystemsConversionAgreesWithTheStrictOne) {
   for (const std::string text : {"C:\\images\\card.img", "数据恢复\\卡.img", "Übersicht", "\xF0\x9F\x98\x80"}) {
     std::u16string strict;
