@@ -89,7 +89,7 @@ bool IsNT() {
   auto& m = Module();
   // Only Windows 95/98/ME lack device files of disks; everything else,
   // Linux included, reads them.
-  if (m.isNT < 0) m.isNT = DefaultLegacy9xDrivers().Version().PlatformId != kPlatformWin32Windows;
+  if (m.isNT < 0) m.isNT = IsWindowsNT() ? 1 : 0;
   return m.isNT != 0;
 }
 
