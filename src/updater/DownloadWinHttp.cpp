@@ -135,8 +135,13 @@ TTransferResult Transfer(const TTransferRequest& request, TBodySink& sink) {
       const int left = MillisecondsLeft(request.Deadline, 60s);
       if (left == 0) return Failed("no time left before the deadline");
       ::WinHttpSetOption(get.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, const_cast<int*>(&left), sizeof left);
+      // Only what has arrived is read: a read of more may wait until that
+      // much has come, however long the server takes.
+      DWORD available = 0;
       DWORD got = 0;
-      if (!::WinHttpReadData(get.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got))
+      if (!::WinHttpQueryDataAvailable(get.get(), &available) ||
+          (available > 0 && !::WinHttpReadData(get.get(), buffer.data(),
+                                               std::min(available, static_cast<DWORD>(buffer.size())), &got)))
         return Failed(MillisecondsLeft(request.Deadline, 1ms) == 0 ? std::string("no time left before the deadline")
                                                                    : LastError("the transfer broke off"));
       if (got == 0) break;
