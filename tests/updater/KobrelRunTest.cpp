@@ -453,6 +453,19 @@ TEST_F(KobrelRun, EndlessOrTricklingDownloadsEndByCapOrDeadline) {
   EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini"}));
 }
 
+// A server that answers and then falls silent is given up at the deadline
+// too, long before a silent connection would time out by itself.
+TEST_F(KobrelRun, SilentServerIsGivenUpAtTheDeadline) {
+  Put(AppDir / "nowver.ini", "[info]\nnum=12\n");
+  Server.Trickle("/dova/new.htm", "[info]\nnum=13\n", 7, 3000ms);
+
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--base-url", Server.BaseUrl(), "--deadline", "1"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 2500ms);
+  EXPECT_EQ(AppFiles(), (std::set<std::string>{"nowver.ini"}));
+  EXPECT_EQ(IniNum(), "12");
+}
+
 // The program started three times at once starts three checkers: one does
 // the work, the others end at once without a word.
 TEST_F(KobrelRun, OneRunAtATime) {
