@@ -20,7 +20,11 @@ void TDebugBox::Add(const std::string& text) {
   }
   const std::time_t now = time_ ? time_() : std::time(nullptr);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
   localtime_r(&now, &local);
+#endif
   char stamp[16];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
   lines_.push_back(std::string(stamp) + " - " + text);

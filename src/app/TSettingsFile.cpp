@@ -1,10 +1,13 @@
 #include "app/TSettingsFile.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +15,14 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
+
+#include "common/HostPath.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace vantrel {
 namespace {
@@ -153,7 +163,7 @@ bool ReadAll(const std::filesystem::path& file, std::string& text, std::string& 
   if (!std::filesystem::exists(file, ec)) return true;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    error = "Cannot open " + file.string() + ": " + std::strerror(errno);
+    error = "Cannot open " + Utf8FromPath(file) + ": " + std::strerror(errno);
     return false;
   }
   std::ostringstream ss;
@@ -162,14 +172,53 @@ bool ReadAll(const std::filesystem::path& file, std::string& text, std::string& 
   return true;
 }
 
+#ifdef _WIN32
+std::string LastErrorText() { return std::system_category().message(static_cast<int>(::GetLastError())); }
+
 // Replaces the file by text through a temporary file beside it.
 bool WriteAtomically(const std::filesystem::path& file, const std::string& text, std::string& error) {
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-  std::string tmp = file.string() + ".XXXXXX";
+  // A name nobody else uses: the process and a count, made with CREATE_NEW.
+  static unsigned counter = 0;
+  std::wstring tmp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    tmp = file.native() + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    error = "Cannot create a temporary file beside " + Utf8FromPath(file) + ": " + LastErrorText();
+    return false;
+  }
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < text.size()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 20));
+    if (!::WriteFile(h, text.data() + done, chunk, &written, nullptr) || written == 0) ok = false;
+    else done += written;
+  }
+  if (ok && !::FlushFileBuffers(h)) ok = false;
+  if (!ok) error = "Cannot write " + WideToUtf8Text(tmp) + ": " + LastErrorText();
+  ::CloseHandle(h);
+  if (ok && !::MoveFileExW(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    error = "Cannot replace " + Utf8FromPath(file) + ": " + LastErrorText();
+  }
+  if (!ok) ::DeleteFileW(tmp.c_str());
+  return ok;
+}
+#else
+// Replaces the file by text through a temporary file beside it.
+bool WriteAtomically(const std::filesystem::path& file, const std::string& text, std::string& error) {
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  std::string tmp = Utf8FromPath(file) + ".XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
-    error = "Cannot create a temporary file beside " + file.string() + ": " + std::strerror(errno);
+    error = "Cannot create a temporary file beside " + Utf8FromPath(file) + ": " + std::strerror(errno);
     return false;
   }
   // mkstemp makes the file private; an existing file keeps its own mode.
@@ -191,11 +240,13 @@ bool WriteAtomically(const std::filesystem::path& file, const std::string& text,
   }
   if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
     ok = false;
-    error = "Cannot replace " + file.string() + ": " + std::strerror(errno);
+    error = "Cannot replace " + Utf8FromPath(file) + ": " + std::strerror(errno);
   }
   if (!ok) ::unlink(tmp.c_str());
   return ok;
 }
+
+#endif
 
 }  // namespace
 
@@ -203,6 +254,21 @@ TSettingsFile::TSettingsFile(std::filesystem::path file, std::string section)
     : file_(std::move(file)), section_(std::move(section)) {}
 
 std::filesystem::path TSettingsFile::DefaultPath() {
+#ifdef _WIN32
+  // The roaming application data folder of the user, as Windows programs keep
+  // their settings.
+  std::filesystem::path base;
+  wchar_t folder[32768];
+  for (const wchar_t* name : {L"APPDATA", L"USERPROFILE"}) {
+    const DWORD n = ::GetEnvironmentVariableW(name, folder, 32768);
+    if (n > 0 && n < 32768) {
+      base = folder;
+      break;
+    }
+  }
+  if (base.empty()) base = L".";
+  return base / L"vantrel" / L"vantrel.conf";
+#else
   std::filesystem::path base;
   // Relative values of XDG_CONFIG_HOME are to be ignored.
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
@@ -215,6 +281,7 @@ std::filesystem::path TSettingsFile::DefaultPath() {
     base = std::filesystem::path(home && *home ? home : ".") / ".config";
   }
   return base / "vantrel" / "vantrel.conf";
+#endif
 }
 
 bool TSettingsFile::KeyExists() {

@@ -25,7 +25,8 @@ class TSettingsFile : public IKeyValueStore {
  public:
   explicit TSettingsFile(std::filesystem::path file, std::string section = OptionsKeyPath);
 
-  // $XDG_CONFIG_HOME/vantrel/vantrel.conf, or ~/.config/vantrel/vantrel.conf.
+  // $XDG_CONFIG_HOME/vantrel/vantrel.conf, or ~/.config/vantrel/vantrel.conf;
+  // on Windows %APPDATA%\vantrel\vantrel.conf.
   static std::filesystem::path DefaultPath();
 
   const std::filesystem::path& File() const { return file_; }

@@ -1,8 +1,10 @@
 #include "cli/CliApp.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +18,16 @@
 #include "common/CodePage.h"
 #include "common/HexDump.h"
 #include "devices/ReadAheadCache.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "fs/TFATdrive.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <system_error>
+
+#include "common/HostPath.h"
+#endif
 
 namespace vantrel::cli {
 
@@ -45,6 +55,20 @@ const char* kUsage =
     "                               searches a device's sectors for lost drives\n";
 
 // Why an image named with --image did not become a device.
+#ifdef _WIN32
+std::string ImageProblem(const std::string& path) {
+  const std::wstring name = Utf8ToWide(path);
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return std::system_category().message(static_cast<int>(::GetLastError()));
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
+  const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::system_category().message(static_cast<int>(::GetLastError()));
+  ::CloseHandle(h);
+  return "its size cannot be read";
+}
+#else
 std::string ImageProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
@@ -55,6 +79,7 @@ std::string ImageProblem(const std::string& path) {
   ::close(fd);
   return "its size cannot be read";
 }
+#endif
 
 const char* KindText(const TDevice& d) {
   if (d.Kind == dkWindows) return "logical";
@@ -69,7 +94,7 @@ const char* KindText(const TDevice& d) {
 
 // The device file or image file a device reads from.
 std::string DevicePath(const TDevice& d) {
-  return d.Kind == dkBIOS ? LinuxPlatform().PhysicalDeviceName(d.Number) : LinuxPlatform().LogicalDeviceName(d.Number);
+  return d.Kind == dkBIOS ? HostPlatform().PhysicalDeviceName(d.Number) : HostPlatform().LogicalDeviceName(d.Number);
 }
 
 }  // namespace
@@ -162,6 +187,7 @@ void CliApp::StartFrontEnd() {
   Options().Load(settings);
   SetOemCodePage(codePage_.empty() ? Options().OemCodePage : codePage_);
   SetReadAheadCacheSwitch(Options().EnableCache);
+  SetCriticalErrorBoxes(Options().EnableWinErrorMsg);
 }
 
 std::string CliApp::ReadFailures() const {
@@ -203,7 +229,7 @@ void CliApp::RunCommand(const std::vector<std::string>& words) {
 TDeviceList& CliApp::Devices() {
   if (!detected_) {
     detected_ = true;
-    LinuxDiskPlatform& platform = LinuxPlatform();
+    HostDiskPlatform& platform = HostPlatform();
     platform.ClearImageFiles();
     for (const auto& image : images_) platform.AddImageFile(image);
     platform.SetOnlyImages(onlyImages_);

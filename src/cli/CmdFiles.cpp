@@ -1,6 +1,10 @@
 // vantrel-cli commands on drives and their files: drives, ls, find, save, cat, hex.
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include "cli/CliViews.h"
 #include "cli/Json.h"
 #include "common/HexDump.h"
+#include "common/HostPath.h"
 #include "common/Routines.h"
 #include "format/FATFormat.h"
 #include "fs/FileData.h"
@@ -298,10 +303,16 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   // A missing target folder is made, with its missing parents, as cp -r
   // does; anything else of that name is refused.
   std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(*to, ec)))
-    std::filesystem::create_directories(*to, ec);
-  if (!std::filesystem::is_directory(*to, ec)) throw CliError(1, "target is not a folder: " + *to);
-  if (::access(to->c_str(), W_OK) != 0) throw CliError(1, "cannot write into the target folder: " + *to);
+  const std::filesystem::path toPath = PathFromUtf8(*to);
+  if (!std::filesystem::exists(std::filesystem::symlink_status(toPath, ec)))
+    std::filesystem::create_directories(toPath, ec);
+  if (!std::filesystem::is_directory(toPath, ec)) throw CliError(1, "target is not a folder: " + *to);
+#ifdef _WIN32
+  const bool writable = ::_waccess(toPath.c_str(), 2) == 0;
+#else
+  const bool writable = ::access(toPath.c_str(), W_OK) == 0;
+#endif
+  if (!writable) throw CliError(1, "cannot write into the target folder: " + *to);
 
   std::vector<TFSObject*> selected;
   for (std::size_t i = 1; i < args.Positional().size(); ++i) {
@@ -316,7 +327,7 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     }
   }
   TDirSelectDialog dirDialog;
-  CliDirSelectView dirView(std::filesystem::absolute(*to).string(), choice);
+  CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)), choice);
   const int warningsBefore = messageBox_.Warnings;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
   messageBox_.Interactive = false;

@@ -8,8 +8,8 @@
 
 namespace vantrel {
 
-// Decodes bytes of the given code page (an iconv name such as "CP936" or
-// "CP437") to UTF-8. Bytes that do not decode are kept as single
+// Decodes bytes of the given code page (a name such as "CP936" or
+// "CP437"; iconv on Linux, the Windows code page of that number on Windows) to UTF-8. Bytes that do not decode are kept as single
 // characters of Latin-1, so that nothing is lost and the text stays valid.
 std::string OemToUtf8(const std::uint8_t* bytes, std::size_t size, const std::string& codePage);
 

@@ -1,12 +1,18 @@
 #include "common/Routines.h"
 
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/statvfs.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <vector>
+
+#include "common/HostPath.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#endif
 
 namespace vantrel {
 
@@ -203,8 +209,8 @@ namespace {
 // The path itself when it exists, else its nearest existing ancestor.
 std::filesystem::path ExistingAncestor(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(path, ec);
-  if (ec) p = path;
+  std::filesystem::path p = std::filesystem::absolute(PathFromUtf8(path), ec);
+  if (ec) p = PathFromUtf8(path);
   while (!p.empty() && !std::filesystem::exists(p, ec)) {
     if (p == p.parent_path()) break;
     p = p.parent_path();
@@ -212,6 +218,39 @@ std::filesystem::path ExistingAncestor(const std::string& path) {
   return p;
 }
 }  // namespace
+
+#ifdef _WIN32
+
+namespace {
+// The root of the volume that holds path ("C:\\", "\\\\server\\share\\", or a
+// folder where a volume is mounted).
+std::wstring VolumeRootOf(const std::string& path) {
+  const std::wstring existing = ExistingAncestor(path).native();
+  wchar_t root[MAX_PATH + 1] = {};
+  if (existing.empty() || !::GetVolumePathNameW(existing.c_str(), root, MAX_PATH)) return std::wstring();
+  return root;
+}
+}  // namespace
+
+std::uint64_t GetFreeBytes(const std::string& path) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(ExistingAncestor(path).c_str(), &available, nullptr, nullptr)) return 0;
+  return available.QuadPart;
+}
+
+std::string DriveRootOf(const std::string& path) {
+  const std::wstring root = VolumeRootOf(path);
+  return root.empty() ? std::string("\\") : WideToUtf8Text(root);
+}
+
+bool IsRemotePath(const std::string& path) {
+  const std::wstring root = VolumeRootOf(path);
+  if (root.empty()) return false;
+  if (root.size() > 2 && root[0] == L'\\' && root[1] == L'\\' && root[2] != L'?' && root[2] != L'.') return true;
+  return ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+}
+
+#else
 
 std::uint64_t GetFreeBytes(const std::string& path) {
   struct statvfs info {};
@@ -247,6 +286,8 @@ bool IsRemotePath(const std::string& path) {
       return false;
   }
 }
+
+#endif
 
 namespace {
 TTypeNameLookup g_typeLookup = nullptr;

@@ -1,25 +1,166 @@
 #include "common/SystemInfo.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "common/HostPath.h"
+#else
 #include <mntent.h>
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+extern char** environ;
+#endif
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
-extern char** environ;
-
 namespace vantrel {
 
 namespace {
+
+std::string Format(const char* pattern, long long a) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, a);
+  return text;
+}
+
+#ifdef _WIN32
+
+// The processor speed in Hz from the registry: "~MHz", else "~Mhz", else
+// "~mhz"; 0 when the key cannot be opened or a value is not there.
+std::uint64_t ProcessorHz() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return 0;
+  std::uint64_t hz = 0;
+  for (const wchar_t* name : {L"~MHz", L"~Mhz", L"~mhz"}) {
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+      break;
+    if (static_cast<LONG>(value) > 0) {
+      hz = static_cast<std::uint64_t>(value) * 1000000;
+      break;
+    }
+  }
+  ::RegCloseKey(key);
+  return hz;
+}
+
+// The version as the system states it, not as a compatibility layer shows
+// it to a program without a manifest.
+bool WindowsVersion(OSVERSIONINFOW& version) {
+  version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+  if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
+    auto query = reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+    if (query && query(&version) == 0) return true;
+  }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return ::GetVersionExW(&version) != 0;
+#pragma GCC diagnostic pop
+}
+
+void AddFolderRow(std::vector<TInfoRow>& rows, const char* name, UINT (WINAPI* query)(LPWSTR, UINT)) {
+  wchar_t folder[MAX_PATH + 1] = {};
+  const UINT n = query(folder, MAX_PATH);
+  if (n > 0 && n <= MAX_PATH) rows.push_back({name, WideToUtf8Text(std::wstring_view(folder, n))});
+}
+
+TMountRow DriveRow(const wchar_t* root) {
+  TMountRow row;
+  std::wstring caption(root, std::min<std::size_t>(2, std::wcslen(root)));
+  for (auto& c : caption) c = static_cast<wchar_t>(std::towupper(c));
+  switch (::GetDriveTypeW(root)) {
+    case DRIVE_REMOVABLE: row.Image = 0; break;
+    case DRIVE_REMOTE: row.Image = 3; break;
+    case DRIVE_CDROM: row.Image = 2; break;
+    default: row.Image = 1; break;
+  }
+  std::wstring label;
+  if (row.Image == 1) {
+    wchar_t volume[MAX_PATH + 1] = {}, fileSystem[MAX_PATH + 1] = {};
+    if (::GetVolumeInformationW(root, volume, MAX_PATH, nullptr, nullptr, nullptr, fileSystem, MAX_PATH)) {
+      label = volume;
+      row.FileSystem = WideToUtf8Text(fileSystem);
+    }
+    ULARGE_INTEGER total{}, free{};
+    if (::GetDiskFreeSpaceExW(root, &free, &total, nullptr)) {
+      row.HasSizes = true;
+      row.TotalBytes = total.QuadPart;
+      row.FreeBytes = free.QuadPart;
+    }
+  }
+  row.Caption = WideToUtf8Text(caption) + " " + WideToUtf8Text(label);
+  return row;
+}
+
+}  // namespace
+
+TSystemInfo CollectSystemInfo() {
+  TSystemInfo info;
+  SYSTEM_INFO system{};
+  ::GetSystemInfo(&system);
+  info.Hardware.push_back({"CPU线程数:", Format("%lld", static_cast<long long>(system.dwNumberOfProcessors))});
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof memory;
+  const bool haveMemory = ::GlobalMemoryStatusEx(&memory) != 0;
+  if (haveMemory)
+    info.Hardware.push_back({"内存大小:", Format("%lld KB", static_cast<long long>(memory.ullTotalPhys / 1024))});
+  OSVERSIONINFOW version{};
+  const bool haveVersion = WindowsVersion(version);
+  if (haveVersion && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    const std::uint64_t hz = ProcessorHz();
+    if (hz > 0)
+      info.Hardware.push_back({"频率:", Format("%lld MHz", static_cast<long long>((hz + 500000) / 1000000))});
+  }
+
+  if (haveVersion) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d (Build %d)", static_cast<int>(version.dwMajorVersion),
+                  static_cast<int>(version.dwMinorVersion), static_cast<int>(version.dwBuildNumber & 0xFFFF));
+    info.Software.push_back({"Windows版本:", text});
+    const char* mode = version.dwPlatformId == 0   ? "Win32s on Windows 3.1"
+                       : version.dwPlatformId == 1 ? "Win32"
+                       : version.dwPlatformId == 2 ? "Windows NT"
+                                                   : "";
+    info.Software.push_back({"Windows模式:", mode});
+  }
+  if (haveMemory)
+    info.Software.push_back(
+        {"交换文件大小:", Format("%lld MB", static_cast<long long>(memory.ullTotalPageFile / 1048576))});
+  AddFolderRow(info.Software, "Windows目录:", ::GetWindowsDirectoryW);
+  AddFolderRow(info.Software, "系统目录:", ::GetSystemDirectoryW);
+
+  wchar_t roots[26 * 4 + 2] = {};
+  const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(std::size(roots) - 1), roots);
+  if (length > 0 && length < std::size(roots))
+    for (const wchar_t* root = roots; *root; root += std::wcslen(root) + 1) info.Drives.push_back(DriveRow(root));
+
+  if (wchar_t* block = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1)
+      info.Environment.push_back(SplitEnvironmentEntry(WideToUtf8Text(entry)));
+    ::FreeEnvironmentStringsW(block);
+  }
+  return info;
+}
+
+#else
 
 // File systems that are views of the kernel, not storage.
 const std::set<std::string> kPseudoFileSystems = {
@@ -66,12 +207,6 @@ double ProcessorMHz() {
   double kHz = 0;
   if (max >> kHz) return kHz / 1000;
   return 0;
-}
-
-std::string Format(const char* pattern, long long a) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, a);
-  return text;
 }
 
 }  // namespace
@@ -130,6 +265,8 @@ TSystemInfo CollectSystemInfo() {
   for (char** entry = environ; entry && *entry; ++entry) info.Environment.push_back(SplitEnvironmentEntry(*entry));
   return info;
 }
+
+#endif
 
 std::string DisplayInfoText(int width, int height, int bitsPerPixel) {
   const int bits = std::clamp(bitsPerPixel, 0, 62);

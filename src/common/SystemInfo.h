@@ -1,7 +1,9 @@
 #pragma once
 // What the system information dialog shows of the machine, gathered from
-// what Linux offers (sysconf, sysinfo, /proc, statvfs, the environment),
-// and the lenient number reading of the properties dialog.
+// what the system offers (on Linux sysconf, sysinfo, /proc, statvfs; on
+// Windows the version, memory status, registry, folders and logical drives;
+// the environment on both), and the lenient number reading of the
+// properties dialog.
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,8 @@
 // What the sector layer needs of the operating system: device names per
 // drive number, opening a device for reading, reading at a byte offset and
 // the geometry and volume queries. The Linux backend serves block devices
-// and disk image files; tests install an in-memory one.
+// and disk image files, the Windows one device files and disk image files;
+// tests install an in-memory one.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,8 +37,18 @@ class IDiskPlatform {
   virtual bool PathLiesOnDevice(const std::string& /*path*/, const std::string& /*deviceName*/) { return false; }
 };
 
-// Installs the platform (tests); the Linux backend is the default.
+// Installs the platform (tests); the backend of this machine (Linux or
+// Windows, as built) is the default.
 void SetDiskPlatform(IDiskPlatform* platform);
 IDiskPlatform& DiskPlatform();
+
+// False only on the Windows 9x family, where sectors are read through the
+// BIOS and DOS services instead of device files; true on the NT family and
+// on every other system, which read devices as files.
+bool IsWindowsNT();
+
+// On: the system shows its own boxes for critical errors (a drive without a
+// medium); off: such reads simply fail. Only Windows has such boxes.
+void SetCriticalErrorBoxes(bool show);
 
 }  // namespace vantrel

@@ -1,5 +1,4 @@
 #include "diskio/DiskPlatformLinux.h"
-#include "format/FATFormat.h"
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
@@ -15,10 +14,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <utility>
 #include <vector>
-
-#include "common/Bytes.h"
 
 namespace vantrel {
 namespace fs = std::filesystem;
@@ -74,49 +72,7 @@ bool ProbeFAT(const std::string& device, std::string& label, std::string& fsName
   return fat;
 }
 
-// A plausible CHS layout for the size; only shown, never used for reading.
-void FillChs(TDiskGeometry& g, std::uint64_t sectors) {
-  struct Floppy { std::uint64_t sectors; std::uint32_t cylinders, heads, spt; };
-  static const std::array<Floppy, 5> kFloppies{{{720, 40, 2, 9}, {1440, 80, 2, 9}, {2400, 80, 2, 15},
-                                                {2880, 80, 2, 18}, {5760, 80, 2, 36}}};
-  for (const auto& f : kFloppies) {
-    if (f.sectors == sectors) {
-      g.Cylinders = f.cylinders;
-      g.Heads = f.heads;
-      g.SectorsPerTrack = f.spt;
-      return;
-    }
-  }
-  g.Heads = 255;
-  g.SectorsPerTrack = 63;
-  g.Cylinders = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors / (255 * 63), 0xFFFFFFFFu));
-}
-
 }  // namespace
-
-bool LooksLikeFATBootSector(std::span<const std::uint8_t> s) { return IsBootSectorStrict(s.data(), s.size()); }
-
-bool LooksLikePartitionTable(std::span<const std::uint8_t> s, std::uint64_t totalSectors) {
-  if (s.size() < 512 || s[510] != 0x55 || s[511] != 0xAA) return false;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> used;
-  for (std::size_t at = kPartitionTable; at < 510; at += kPartitionEntrySize) {
-    const std::uint8_t type = s[at + kPartitionType];
-    if (type == 0) continue;
-    if (s[at] != 0x00 && s[at] != 0x80) return false;
-    const std::uint64_t start = Le32(s, at + kPartitionStart), count = Le32(s, at + kPartitionSectors);
-    if (start == 0 || count == 0 || start + count > totalSectors) return false;
-    for (const auto& [otherStart, otherEnd] : used)
-      if (start < otherEnd && otherStart < start + count) return false;
-    used.emplace_back(start, start + count);
-  }
-  return !used.empty();
-}
-
-bool IsFloppySize(std::uint64_t sectors) {
-  for (const std::uint64_t size : {720u, 1440u, 2400u, 2880u, 5760u})
-    if (sectors == size) return true;
-  return false;
-}
 
 LinuxDiskPlatform& LinuxPlatform() {
   static LinuxDiskPlatform platform;
@@ -124,27 +80,15 @@ LinuxDiskPlatform& LinuxPlatform() {
 }
 
 IDiskPlatform& DefaultDiskPlatform() { return LinuxPlatform(); }
+HostDiskPlatform& HostPlatform() { return LinuxPlatform(); }
+std::unique_ptr<HostDiskPlatform> NewHostPlatform() { return std::make_unique<LinuxDiskPlatform>(); }
 
-void LinuxDiskPlatform::AddImageFile(const std::string& path) {
-  images_.push_back(path);
-  built_ = false;
-}
+// Device files are read as files, as on the NT family.
+bool IsWindowsNT() { return true; }
+// The kernel shows no boxes of its own.
+void SetCriticalErrorBoxes(bool /*show*/) {}
 
-void LinuxDiskPlatform::ClearImageFiles() {
-  images_.clear();
-  built_ = false;
-}
-
-void LinuxDiskPlatform::SetOnlyImages(bool only) {
-  onlyImages_ = only;
-  built_ = false;
-}
-
-void LinuxDiskPlatform::Rescan() { built_ = false; }
-
-void LinuxDiskPlatform::BuildTables() {
-  if (built_) return;
-  built_ = true;
+void LinuxDiskPlatform::ScanMachineDrives() {
   disks_.clear();
   logical_.clear();
   if (onlyImages_) return;
@@ -166,11 +110,11 @@ std::string LinuxDiskPlatform::PhysicalDeviceName(std::uint8_t drive) {
     std::error_code ec;
     return fs::exists(name, ec) ? name : "";
   }
-  if (drive < 0x80) return "";
-  const std::size_t n = drive - 0x80u;
-  if (n < images_.size()) return images_[n];
-  if (n - images_.size() < disks_.size()) return disks_[n - images_.size()];
-  return "";
+  std::string image;
+  std::size_t disk = 0;
+  if (!SplitDiskNumber(drive, image, disk)) return "";
+  if (!image.empty()) return image;
+  return disk < disks_.size() ? disks_[disk] : "";
 }
 
 std::string LinuxDiskPlatform::LogicalDeviceName(std::uint8_t drive) {
@@ -240,7 +184,7 @@ bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g)
     const std::uint64_t sectors = bytes / 512;
     g.TotalBytes = bytes;
     g.TotalSectors = sectors;
-    FillChs(g, sectors);
+    FillPlausibleChs(g, sectors);
     if (S_ISBLK(st.st_mode)) {
       struct hd_geometry chs {};
       if (::ioctl(fd, HDIO_GETGEO, &chs) == 0 && chs.heads && chs.sectors) {
@@ -252,25 +196,9 @@ bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g)
     std::array<std::uint8_t, 512> sector0{};
     std::size_t got = 0;
     int error = 0;
-    if (ReadAt(fd, 0, sector0.data(), sector0.size(), got, error) && got == sector0.size()) {
-      // A disk formatted whole and partitioned later keeps the old boot
-      // sector's bytes around its table: a valid table is read as one.
-      const bool bootSector = LooksLikeFATBootSector(sector0);
-      const bool table = LooksLikePartitionTable(sector0, sectors);
-      g.Unpartitioned = bootSector && !table;
-      g.AlsoWholeVolume = bootSector && table;
-    }
-    // A floppy by its size holds one volume over the whole medium, even
-    // when its boot sector is damaged; so does a small volume without table.
-    if (floppyDevice || IsFloppySize(sectors) || (g.Unpartitioned && sectors <= 5760)) {
-      g.MediaKind = 1;
-      g.Unpartitioned = true;
-      g.AlsoWholeVolume = false;
-    } else if (removable) {
-      g.MediaKind = 2;
-    } else {
-      g.MediaKind = 3;
-    }
+    const bool read = ReadAt(fd, 0, sector0.data(), sector0.size(), got, error) && got == sector0.size();
+    ClassifySectorZero(g, read ? std::span<const std::uint8_t>(sector0) : std::span<const std::uint8_t>(), sectors);
+    if (!MakeFloppyWhenItIsOne(g, floppyDevice)) g.MediaKind = removable ? 2 : 3;
   }
   ::close(fd);
   return ok;

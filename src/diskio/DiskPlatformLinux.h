@@ -8,24 +8,16 @@
 // Everything is opened read-only.
 
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "diskio/DiskPlatform.h"
+#include "diskio/DiskProbe.h"
+#include "diskio/HostDiskPlatform.h"
 
 namespace vantrel {
 
-class LinuxDiskPlatform : public IDiskPlatform {
+class LinuxDiskPlatform : public HostDiskPlatform {
  public:
-  void AddImageFile(const std::string& path);
-  void ClearImageFiles();
-  // Only the image files: no floppies, block devices or logical drives.
-  void SetOnlyImages(bool only);
-  // Forgets the device tables so that the next query looks again.
-  void Rescan();
-
   std::string PhysicalDeviceName(std::uint8_t drive) override;
   std::string LogicalDeviceName(std::uint8_t drive) override;
   int Open(const std::string& name) override;
@@ -43,28 +35,13 @@ class LinuxDiskPlatform : public IDiskPlatform {
     std::string label;
     std::string fsName;
   };
-  void BuildTables();
+  void ScanMachineDrives() override;
 
-  std::vector<std::string> images_;
-  bool onlyImages_ = false;
-  bool built_ = false;
   std::vector<std::string> disks_;  // whole-disk block devices
   std::vector<LogicalDrive> logical_;
 };
 
 // The process-wide Linux backend (the default platform).
 LinuxDiskPlatform& LinuxPlatform();
-
-// True when a sector 0 looks like a FAT boot sector (jump, plausible BIOS
-// parameter block and the 0x55 0xAA signature): a volume without partition table.
-// The strict boot-sector test of the FAT format: a device without a partition
-// table that starts with a boot sector is one volume.
-bool LooksLikeFATBootSector(std::span<const std::uint8_t> sector);
-// A master boot record that can be read as a table: marker 0x55 0xAA, at
-// least one entry, every entry with a boot flag of 0x00 or 0x80 and inside a
-// device of totalSectors, no two entries overlapping.
-bool LooksLikePartitionTable(std::span<const std::uint8_t> sector, std::uint64_t totalSectors);
-// The sizes, in sectors of 512 bytes, of the standard floppy formats.
-bool IsFloppySize(std::uint64_t sectors);
 
 }  // namespace vantrel

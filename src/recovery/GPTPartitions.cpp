@@ -7,7 +7,7 @@
 #include "common/DebugLog.h"
 #include "common/Routines.h"
 #include "devices/TDevice.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/DiskProbe.h"
 #include "format/FATFormat.h"
 #include "fs/TFATdrive.h"
 #include "recovery/TDriveList.h"

@@ -1,9 +1,12 @@
 #include "recovery/Saving.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -17,6 +20,12 @@
 #include "host/RangeDialogs.h"
 #include "host/TStatusDialog.h"
 #include "host/UserInterface.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "common/HostPath.h"
+#endif
 
 namespace vantrel {
 namespace {
@@ -50,6 +59,70 @@ void ShowPathList(const std::string& text, const std::vector<std::string>& paths
   ShowMessageBox(message, "", TMsgType::mtWarning);
 }
 
+#ifdef _WIN32
+
+// The kind of what is at path, a link counted as itself: 0 none, 1 directory,
+// 2 regular file, 3 anything else (a symbolic link, a junction or any other
+// reparse point).
+int PathKind(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Utf8ToWide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 3;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return 1;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return 3;
+  return 2;
+}
+
+bool MakeFolder(const std::string& path) { return ::CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr) != 0; }
+
+void RemoveFile(const std::string& path) { ::DeleteFileW(Utf8ToWide(path).c_str()); }
+
+// A file of the target folder open for writing.
+class TTargetFile {
+ public:
+  ~TTargetFile() { Close(); }
+  // A new file, or an existing regular file emptied. A link, a reparse point
+  // or a file with a second name elsewhere is never opened for writing.
+  bool Open(const std::string& path) {
+    const std::wstring name = Utf8ToWide(path);
+    handle_ = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle_ != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) return handle_ != INVALID_HANDLE_VALUE;
+    handle_ = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle_, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nNumberOfLinks != 1 ||
+        ::GetFileType(handle_) != FILE_TYPE_DISK || !::SetEndOfFile(handle_)) {
+      Close();
+      return false;
+    }
+    return true;
+  }
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+      if (!::WriteFile(handle_, data, chunk, &written, nullptr) || written == 0) return false;
+      data += written;
+      size -= written;
+    }
+    return true;
+  }
+  bool Close() {
+    if (handle_ == INVALID_HANDLE_VALUE) return true;
+    const bool ok = ::CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return ok;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+#else
+
 // lstat without following a symbolic link: 0 none, 1 directory, 2 regular file, 3 anything else.
 int PathKind(const std::string& path) {
   struct stat st {};
@@ -59,19 +132,44 @@ int PathKind(const std::string& path) {
   return 3;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+// A file of the target folder open for writing.
+class TTargetFile {
+ public:
+  ~TTargetFile() { Close(); }
+  // Never through a symbolic link planted in the target folder.
+  bool Open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return fd_ >= 0;
   }
-  return true;
-}
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  bool Close() {
+    if (fd_ < 0) return true;
+    const bool ok = ::close(fd_) == 0;
+    fd_ = -1;
+    return ok;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+#endif
 
 std::string DeviceNameOf(const TFATdrive& drive) {
   if (!drive.Device) return "";
@@ -102,6 +200,17 @@ std::string SafeFileName(const std::string& name) {
     out += refused ? '_' : c;
   }
   if (out.empty() || out == "." || out == "..") out = std::string(out.size() + 1, '_');
+#ifdef _WIN32
+  // Windows drops the trailing dots and blanks of a name, and CON, PRN, AUX,
+  // NUL, COM1..COM9 and LPT1..LPT9 (with any extension) name devices there.
+  for (auto it = out.rbegin(); it != out.rend() && (*it == '.' || *it == ' '); ++it) *it = '_';
+  std::string stem = out.substr(0, out.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  const bool numbered = stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+                        stem[3] >= '1' && stem[3] <= '9';
+  if (numbered || stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") out.insert(0, "_");
+#endif
   if (out.size() > 255) {
     std::size_t cut = 255;
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
@@ -128,7 +237,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ProcessMessages();
   }
   auto writeFailed = [&] {
-    ::unlink(path.c_str());
+    RemoveFile(path);
     ShowMessageBox("无法写入目标文件: " + path + "!", "", TMsgType::mtWarning);
     Restart(context);
     ++context.Report.FilesFailed;
@@ -142,8 +251,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesFailed;
     return false;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return writeFailed();
+  TTargetFile out;
+  if (!out.Open(path)) return writeFailed();
 
   std::vector<std::uint8_t> buffer(kPieceSize);
   bool readFailed = false, writeError = false;
@@ -162,16 +271,16 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       readFailed = true;
       break;
     }
-    if (delivered > 0 && !WriteAll(fd, buffer.data(), delivered)) {
+    if (delivered > 0 && !out.Write(buffer.data(), delivered)) {
       writeError = true;
       break;
     }
     if (delivered == 0 || cursor.Pos >= cursor.Size || Cancelled(context)) break;
   }
-  if (::close(fd) != 0) writeError = true;
+  if (!out.Close()) writeError = true;
   if (writeError) return writeFailed();
   if (readFailed || Cancelled(context)) {
-    ::unlink(path.c_str());
+    RemoveFile(path);
     ++context.Report.FilesFailed;
     return false;
   }
@@ -226,7 +335,7 @@ TFolderStep MakeTargetFolder(const std::string& path, const std::string& display
   const int kind = PathKind(path);
   bool usable = true;
   if (kind == 0) {
-    if (::mkdir(path.c_str(), 0755) != 0) {
+    if (!MakeFolder(path)) {
       ShowMessageBox("Could not create directory: " + path + "!", "", TMsgType::mtWarning);
       ++context.Report.FoldersFailed;
     } else {

@@ -32,7 +32,7 @@
 #include "common/Routines.h"
 #include "host/UserInterface.h"
 #include "devices/ReadAheadCache.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "recovery/LostData.h"
 #include "recovery/Saving.h"
 #include "fs/TFATDirectory.h"
@@ -145,8 +145,8 @@ void TMainForm::FormCreate(const TStartArguments& arguments) {
     FWelcomeShown = !arguments.Images.empty();
     // Disk images named on the command line are disks like the machine's.
     onlyImages_ = arguments.OnlyImages;
-    LinuxPlatform().ClearImageFiles();
-    LinuxPlatform().SetOnlyImages(onlyImages_);
+    HostPlatform().ClearImageFiles();
+    HostPlatform().SetOnlyImages(onlyImages_);
     for (const auto& image : arguments.Images) {
       const QString path = QString::fromStdString(image);
       const QFileInfo info(path);
@@ -157,7 +157,7 @@ void TMainForm::FormCreate(const TStartArguments& arguments) {
       const std::string canonical = info.canonicalFilePath().toStdString();
       if (std::find(images_.begin(), images_.end(), canonical) != images_.end()) continue;
       images_.push_back(canonical);
-      LinuxPlatform().AddImageFile(canonical);
+      HostPlatform().AddImageFile(canonical);
     }
     // 9.
     SetViewState(1);
@@ -472,8 +472,9 @@ void TMainForm::ApplyOptions() {
   ListView1Details->setFont(font);
   ListView1Icons->setFont(font);
   SetReadAheadCacheSwitch(FOptions.EnableCache);
-  // The Windows 9x access switches and the critical-error mode have no
-  // counterpart here: the sector layer reads device files only.
+  SetCriticalErrorBoxes(FOptions.EnableWinErrorMsg);
+  // The Windows 9x access switches have no counterpart here: the sector
+  // layer reads device files only.
 }
 
 void TMainForm::MenuOptionsClick() {
@@ -610,7 +611,7 @@ bool TMainForm::ScanDevices() {
   FDrives.Clear();
   FDevices.Clear();
   CloseSectorHandles();
-  LinuxPlatform().Rescan();
+  HostPlatform().Rescan();
   Status.Init("扫描设备", "", "请等待...", "", "", false, false);
   Status.Show();
   ProcessMessages();
@@ -708,7 +709,7 @@ bool TMainForm::OpenImage(const QString& path) {
   const std::string canonical = info.canonicalFilePath().toStdString();
   if (std::find(images_.begin(), images_.end(), canonical) == images_.end()) {
     images_.push_back(canonical);
-    LinuxPlatform().AddImageFile(canonical);
+    HostPlatform().AddImageFile(canonical);
     // The disk numbers behind the images move: the lists are made again.
     FDevicesPending = true;
   }

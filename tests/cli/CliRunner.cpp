@@ -1,13 +1,116 @@
 #include "cli/CliRunner.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace vantrel::test {
+#ifdef _WIN32
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+// One argument quoted the way CommandLineToArgvW and the C runtime read it back.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  for (std::size_t i = 0;; ++i) {
+    std::size_t backslashes = 0;
+    while (i < arg.size() && arg[i] == L'\\') {
+      ++i;
+      ++backslashes;
+    }
+    if (i == arg.size()) {
+      out.append(backslashes * 2, L'\\');
+      break;
+    }
+    if (arg[i] == L'"') {
+      out.append(backslashes * 2 + 1, L'\\');
+    } else {
+      out.append(backslashes, L'\\');
+    }
+    out += arg[i];
+  }
+  return out + L"\"";
+}
+
+std::string ReadAll(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+HANDLE Inheritable(const std::filesystem::path& file, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string Fixture(const std::string& name) { return std::string(VANTREL_FIXTURE_DIR) + "/" + name; }
+
+CliResult RunCli(const std::vector<std::string>& args) {
+  // Output goes to temporary files so that a large output cannot block the child.
+  static unsigned counter = 0;
+  const auto base = std::filesystem::temp_directory_path() /
+                    ("vantrel-cli-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter));
+  const auto outName = base.wstring() + L".out", errName = base.wstring() + L".err";
+  HANDLE in = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = Inheritable(outName, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = Inheritable(errName, GENERIC_WRITE, CREATE_ALWAYS);
+  if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE)
+    throw std::runtime_error("cannot make the output files");
+  std::wstring commandLine = QuoteArgument(Wide(VANTREL_CLI));
+  for (const auto& a : args) commandLine += L" " + QuoteArgument(Wide(a));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  CliResult result;
+  const std::wstring program = Wide(VANTREL_CLI);
+  if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
+  ::CloseHandle(in);
+  ::CloseHandle(out);
+  ::CloseHandle(err);
+  result.out = ReadAll(outName);
+  result.err = ReadAll(errName);
+  std::error_code ec;
+  std::filesystem::remove(outName, ec);
+  std::filesystem::remove(errName, ec);
+  return result;
+}
+
+#else
+
 namespace {
 
 std::string Drain(int fd) {
@@ -59,5 +162,7 @@ CliResult RunCli(const std::vector<std::string>& args) {
   ::unlink(errName);
   return result;
 }
+
+#endif
 
 }  // namespace vantrel::test

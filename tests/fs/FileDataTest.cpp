@@ -15,7 +15,7 @@
 
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -133,12 +133,12 @@ class FileDataTest : public ::testing::Test {
   void TearDown() override {
     CloseSectorHandles();
     ResetReadAheadCache();
-    LinuxPlatform().ClearImageFiles();
+    HostPlatform().ClearImageFiles();
   }
 
-  // Opens the image's one volume through the Linux backend.
+  // Opens the image's one volume through this machine's backend.
   TFATdrive& Open(const std::string& image) {
-    LinuxDiskPlatform& platform = LinuxPlatform();
+    HostDiskPlatform& platform = HostPlatform();
     platform.SetOnlyImages(true);
     platform.ClearImageFiles();
     platform.AddImageFile(image);

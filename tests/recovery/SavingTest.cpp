@@ -18,7 +18,7 @@
 #include "common/Routines.h"
 #include "devices/ReadAheadCache.h"
 #include "devices/TDevice.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "host/RangeDialogs.h"
@@ -229,11 +229,11 @@ class SavingTest : public ::testing::Test {
     SetMessageBox(nullptr);
     CloseSectorHandles();
     ResetReadAheadCache();
-    LinuxPlatform().ClearImageFiles();
+    HostPlatform().ClearImageFiles();
   }
 
   TFATdrive& Open() {
-    LinuxDiskPlatform& platform = LinuxPlatform();
+    HostDiskPlatform& platform = HostPlatform();
     platform.SetOnlyImages(true);
     platform.ClearImageFiles();
     platform.AddImageFile(g_volume->image);

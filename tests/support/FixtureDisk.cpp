@@ -10,9 +10,9 @@
 namespace vantrel::test {
 
 FixtureDisk::FixtureDisk(const std::vector<std::string>& images) {
-  platform_.SetOnlyImages(true);
-  for (const auto& image : images) platform_.AddImageFile(image);
-  SetDiskPlatform(&platform_);
+  platform_->SetOnlyImages(true);
+  for (const auto& image : images) platform_->AddImageFile(image);
+  SetDiskPlatform(platform_.get());
   ResetReadAheadCache();
   // Detection measures the read-ahead for 100 ms of real time per disk; a
   // clock that runs fast ends it after a few reads.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "devices/TDevice.h"
-#include "diskio/DiskPlatformLinux.h"
+#include "diskio/HostDiskPlatform.h"
 #include "fs/TFATdrive.h"
 #include "recovery/TDriveList.h"
 #include "support/FakePlatform.h"
@@ -33,7 +33,7 @@ class FixtureDisk {
   TDriveList drives;
 
  private:
-  LinuxDiskPlatform platform_;
+  std::unique_ptr<HostDiskPlatform> platform_ = NewHostPlatform();
 };
 
 // The content of a fixture image, the first limit bytes at most.

@@ -2,15 +2,29 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace vantrel::test {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, made with create_directory, which fails when
+  // the name is taken.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    auto candidate = std::filesystem::temp_directory_path() / ("vantrel-test-" + std::to_string(random() % 1000000000000ULL));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+  }
+  if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
