@@ -55,9 +55,10 @@ bool WaitReadable(TSocket s, int milliseconds) {
   return ::select(0, &readable, nullptr, nullptr, &timeout) > 0;
 }
 
-void SetReceiveTimeout(TSocket s, int seconds) {
+void SetTimeouts(TSocket s, int seconds) {
   const DWORD timeout = static_cast<DWORD>(seconds) * 1000;
   ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
 }
 
 #else
@@ -75,9 +76,10 @@ bool WaitReadable(TSocket s, int milliseconds) {
   return ::poll(&p, 1, milliseconds) > 0;
 }
 
-void SetReceiveTimeout(TSocket s, int seconds) {
+void SetTimeouts(TSocket s, int seconds) {
   timeval timeout{seconds, 0};
   ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
 #endif
@@ -144,7 +146,9 @@ std::shared_ptr<void> MakeTls(const std::filesystem::path& certFile) {
 class TTestHttpServer::TConnection {
 public:
   TConnection(TSocket fd, [[maybe_unused]] void* tls) : FFd(fd) {
-    SetReceiveTimeout(fd, 2);
+    // A client that went away must not hold up the server (and with it the
+    // end of a test) for long.
+    SetTimeouts(fd, 2);
 #ifndef _WIN32
     if (tls == nullptr) return;
     FSsl = SSL_new(static_cast<SSL_CTX*>(tls));
@@ -174,7 +178,9 @@ public:
   bool WriteAll(std::string_view data) {
     while (!data.empty()) {
 #ifdef _WIN32
-      const long n = ::send(FFd, data.data(), static_cast<int>(data.size()), 0);
+      // In pieces: a blocking send of more than the socket takes may wait
+      // for a reader that is gone.
+      const long n = ::send(FFd, data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 16384)), 0);
 #else
       const long n = FSsl != nullptr ? SSL_write(FSsl, data.data(), static_cast<int>(data.size()))
                                      : ::send(FFd, data.data(), data.size(), MSG_NOSIGNAL);
