@@ -31,6 +31,10 @@ class TempDir {
 #define VANTREL_SKIP_WITHOUT_HOST_TOOLS() static_cast<void>(0)
 #endif
 
+// Points the settings file of the programs the test starts (and of the
+// code under test) into folder: XDG_CONFIG_HOME on Linux, APPDATA on Windows.
+void SetSettingsFolder(const std::string& folder);
+
 // Runs a shell command; true when it exited with status 0.
 bool Run(const std::string& command);
 // Reads a whole file.
