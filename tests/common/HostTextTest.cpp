@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "common/CodePage.h"
 #include "common/HostPath.h"
+#include "common/SystemInfo.h"
 #include "support/TempDir.h"
 
 namespace vantrel {
@@ -45,6 +47,49 @@ TEST(HostPaths, FoldersAndFilesBeyondASCIIKeepTheirNames) {
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "中文内容");
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+const std::string* ValueOf(const std::vector<TInfoRow>& rows, const std::string& name) {
+  for (const auto& row : rows)
+    if (row.Name == name) return &row.Value;
+  return nullptr;
+}
+
+TEST(SystemInformation, TheMachineIsDescribedInTheSystemsOwnTerms) {
+  const TSystemInfo info = CollectSystemInfo();
+  ASSERT_NE(ValueOf(info.Hardware, "CPU线程数:"), nullptr);
+  EXPECT_GE(std::stoi(*ValueOf(info.Hardware, "CPU线程数:")), 1);
+  EXPECT_FALSE(info.Environment.empty());
+#ifdef _WIN32
+  const std::string* version = ValueOf(info.Software, "Windows版本:");
+  ASSERT_NE(version, nullptr);
+  int major = -1, minor = -1, build = -1;
+  EXPECT_EQ(std::sscanf(version->c_str(), "%d.%d (Build %d)", &major, &minor, &build), 3) << *version;
+  EXPECT_GE(major, 5);
+  EXPECT_NE(ValueOf(info.Software, "Windows目录:"), nullptr);
+  EXPECT_NE(ValueOf(info.Software, "系统目录:"), nullptr);
+  EXPECT_EQ(*ValueOf(info.Software, "Windows模式:"), "Windows NT");
+  // Every drive letter is listed as "X: label"; C: is a fixed drive with sizes.
+  bool sawC = false;
+  for (const auto& drive : info.Drives) {
+    ASSERT_GE(drive.Caption.size(), 3u);
+    EXPECT_EQ(drive.Caption[1], ':');
+    EXPECT_EQ(drive.Caption[2], ' ');
+    if (drive.Caption[0] == 'C') {
+      sawC = true;
+      EXPECT_EQ(drive.Image, 1);
+      EXPECT_TRUE(drive.HasSizes);
+      EXPECT_GE(drive.TotalBytes, drive.FreeBytes);
+    }
+  }
+  EXPECT_TRUE(sawC);
+#endif
 }
 
 }  // namespace
