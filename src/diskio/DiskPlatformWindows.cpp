@@ -218,6 +218,10 @@ bool VolumeIsOnDisk(std::wstring volume, long n) {
 
 std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty() || text.size() > 0x7FFFFFFF) return L"";
+  // Before Vista the system drops bytes that are not UTF-8 without a word,
+  // which could name another file: such a name is checked here first.
+  std::u16string checked;
+  if (!Utf8ToUtf16(text, checked)) return L"";
   const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
                                       nullptr, 0);
   if (n <= 0) return L"";
