@@ -1,65 +1,21 @@
 #include "Download.h"
 
 #include "Ascii.h"
+#include "DownloadTransfer.h"
+#include "PathText.h"
 #include "TTempFile.h"
 
-#include <curl/curl.h>
-#include <openssl/evp.h>
-
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <limits>
-#include <memory>
 
 namespace {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
-}
-
-std::string ToLowerHex(const unsigned char* bytes, unsigned int count) {
-  static constexpr char Digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < count; ++i) {
-    hex += Digits[bytes[i] >> 4];
-    hex += Digits[bytes[i] & 0x0F];
-  }
-  return hex;
-}
-
-struct TCurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct THashDeleter {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-struct TTransfer {
-  TTempFile* File = nullptr;
-  EVP_MD_CTX* Hash = nullptr;
-  std::uint64_t Bytes = 0;
-  std::uint64_t MaxBytes = 0;  // 0: no limit
-  bool TooLong = false;
-  int WriteErrno = 0;
-};
-
-std::size_t WriteBody(char* data, std::size_t, std::size_t count, void* user) {
-  auto& transfer = *static_cast<TTransfer*>(user);
-  if (transfer.MaxBytes != 0 && count > transfer.MaxBytes - transfer.Bytes) {
-    transfer.TooLong = true;
-    return 0;
-  }
-  if (!transfer.File->Write({data, count})) {
-    transfer.WriteErrno = errno;
-    return 0;  // anything short of count makes libcurl abort the transfer
-  }
-  EVP_DigestUpdate(transfer.Hash, data, count);
-  transfer.Bytes += count;
-  return count;
 }
 
 bool IsSha256Hex(std::string_view text) {
@@ -70,6 +26,12 @@ bool IsSha256Hex(std::string_view text) {
 }
 
 TDownloadResult Failed(std::string why) { return {false, std::move(why)}; }
+
+// "scheme://authority" of an http or https URL.
+std::string_view Origin(std::string_view url) {
+  const auto authority = url.find("://") + 3;
+  return url.substr(0, url.find_first_of("/?#", authority));
+}
 
 }  // namespace
 
@@ -86,6 +48,55 @@ bool IsHttpUrl(std::string_view url) {
   return !rest.empty() && rest.find_first_of("/?#") != 0;  // a host must follow
 }
 
+std::string RedirectTarget(std::string_view from, std::string_view location) {
+  if (!IsHttpUrl(from)) return {};
+  location = location.substr(0, location.find('#'));
+  std::string target;
+  const auto schemeEnd = location.find(':');
+  if (schemeEnd != std::string_view::npos && schemeEnd < location.find_first_of("/?")) {
+    target = location;  // absolute
+  } else if (location.starts_with("//")) {
+    target = std::string(from.substr(0, from.find(':') + 1)).append(location);
+  } else if (location.starts_with('/')) {
+    target = std::string(Origin(from)).append(location);
+  } else {
+    // Relative to the folder of from's path, or to from itself for a query.
+    const auto origin = Origin(from);
+    auto path = from.substr(origin.size());
+    path = path.substr(0, path.find_first_of("?#"));
+    if (path.empty()) path = "/";
+    if (!location.starts_with('?')) path = path.substr(0, path.rfind('/') + 1);
+    target = std::string(origin).append(path).append(location);
+  }
+  if (!IsHttpUrl(target)) return {};
+  // Nothing asked for over https may come over plain http.
+  if (StartsWithNoCase(from, "https://") && !StartsWithNoCase(target, "https://")) return {};
+  return target;
+}
+
+bool TBodySink::Accept(std::string_view data) {
+  if (FMaxBytes != 0 && data.size() > FMaxBytes - FBytes) {
+    FTooLong = true;
+    return false;
+  }
+  if (!FFile.Write(data)) {
+#ifdef _WIN32
+    FWriteError = "cannot write " + PathText(FFile.Path());
+#else
+    FWriteError = "cannot write " + PathText(FFile.Path()) + ": " + std::strerror(errno);
+#endif
+    return false;
+  }
+  FHash.Update(data);
+  FBytes += data.size();
+  return true;
+}
+
+bool TBodySink::AnnouncedFits(std::uint64_t bytes) {
+  if (FMaxBytes != 0 && bytes > FMaxBytes) FTooLong = true;
+  return !FTooLong;
+}
+
 TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path& destination,
                              const TDownloadOptions& options) {
   using namespace std::chrono;
@@ -98,77 +109,33 @@ TDownloadResult DownloadFile(const std::string& url, const std::filesystem::path
                     std::to_string(maxBytes));
     maxBytes = *options.Bytes;
   }
-  const auto timeLeft = options.Deadline == steady_clock::time_point::max()
-                            ? milliseconds::max()
-                            : duration_cast<milliseconds>(options.Deadline - steady_clock::now());
-  if (timeLeft <= 0ms) return Failed("no time left before the deadline");
+  if (options.Deadline != steady_clock::time_point::max() && options.Deadline <= steady_clock::now())
+    return Failed("no time left before the deadline");
 
+#ifndef _WIN32
   // A replaced file keeps who may read, write and run it; set-id bits are
   // never carried over to a downloaded file.
   struct stat old {};
   const bool replaces = ::stat(destination.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+#endif
 
   TTempFile file(destination);
-  if (!file.IsOpen()) return Failed("cannot create a file in " + destination.parent_path().string() + ": " + std::strerror(errno));
+  if (!file.IsOpen()) return Failed("cannot create a file in " + PathText(destination.parent_path()) + ": " + file.Error());
+#ifndef _WIN32
   if (replaces && !file.SetMode(old.st_mode & 0777))
-    return Failed("cannot set the permissions of " + file.Path().string() + ": " + std::strerror(errno));
+    return Failed("cannot set the permissions of " + PathText(file.Path()) + ": " + std::strerror(errno));
+#endif
 
-  std::unique_ptr<EVP_MD_CTX, THashDeleter> hash(EVP_MD_CTX_new());
-  if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return Failed("cannot set up SHA-256");
-  std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
-  if (!curl) return Failed("cannot set up libcurl");
+  TBodySink sink(file, maxBytes);
+  const auto transfer = Transfer({url, options.Deadline, options.CaFile}, sink);
+  if (sink.TooLong()) return Failed("the file is longer than " + std::to_string(maxBytes) + " bytes");
+  if (!sink.WriteError().empty()) return Failed(sink.WriteError());
+  if (!transfer.Ok) return Failed(transfer.Error);
+  if (sink.Bytes() == 0) return Failed("the server sent an empty file");
+  if (options.Bytes && sink.Bytes() != *options.Bytes)
+    return Failed("the file has " + std::to_string(sink.Bytes()) + " bytes, not " + std::to_string(*options.Bytes));
+  if (!options.Sha256.empty() && !EqualNoCase(sink.HexDigest(), options.Sha256)) return Failed("SHA-256 does not match");
 
-  TTransfer transfer{&file, hash.get()};
-  transfer.MaxBytes = maxBytes;
-  char curlError[CURL_ERROR_SIZE] = {};
-  CURL* c = curl.get();
-  // A redirect must not lead to file: or any other scheme either. Nor may it
-  // lower https to http: what was asked for over an authenticated connection
-  // must not arrive over one anybody on the way can change. (A transfer that
-  // starts on http has no such protection to lose.)
-  const char* redirectSchemes = StartsWithNoCase(url, "https://") ? "https" : "http,https";
-  if (curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") != CURLE_OK ||
-      curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, redirectSchemes) != CURLE_OK)
-    return Failed("libcurl cannot be limited to http and https");
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::min<milliseconds>(timeLeft, 20s).count()));
-  // The deadline bounds a server that trickles; a connection that stays
-  // silent for a minute is given up even before.
-  if (timeLeft != milliseconds::max()) curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLeft.count()));
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
-  // An announced length above the limit is refused before the body comes.
-  if (maxBytes != 0 && maxBytes <= static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max()))
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
-  if (!options.CaFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options.CaFile.c_str());
-  curl_easy_setopt(c, CURLOPT_USERAGENT, "kobrel");
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBody);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-
-  const CURLcode code = curl_easy_perform(c);
-  long status = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  if (code == CURLE_HTTP_RETURNED_ERROR) return Failed("HTTP status " + std::to_string(status));
-  if (transfer.TooLong || code == CURLE_FILESIZE_EXCEEDED)
-    return Failed("the file is longer than " + std::to_string(maxBytes) + " bytes");
-  if (transfer.WriteErrno != 0) return Failed("cannot write " + file.Path().string() + ": " + std::strerror(transfer.WriteErrno));
-  if (code != CURLE_OK) return Failed(curlError[0] != '\0' ? curlError : curl_easy_strerror(code));
-  if (status < 200 || status > 299) return Failed("HTTP status " + std::to_string(status));
-  if (transfer.Bytes == 0) return Failed("the server sent an empty file");
-  if (options.Bytes && transfer.Bytes != *options.Bytes)
-    return Failed("the file has " + std::to_string(transfer.Bytes) + " bytes, not " + std::to_string(*options.Bytes));
-
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int digestSize = 0;
-  if (EVP_DigestFinal_ex(hash.get(), digest, &digestSize) != 1) return Failed("cannot compute SHA-256");
-  if (!options.Sha256.empty() && !EqualNoCase(ToLowerHex(digest, digestSize), options.Sha256))
-    return Failed("SHA-256 does not match");
-
-  if (!file.Commit()) return Failed("cannot store " + destination.string() + ": " + std::strerror(errno));
+  if (!file.Commit()) return Failed("cannot store " + PathText(destination) + ": " + file.Error());
   return {true, {}};
 }

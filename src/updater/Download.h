@@ -7,9 +7,19 @@
 #include <string>
 #include <string_view>
 
+// Sets up the platform's HTTP client once for the program (false: it cannot
+// be used), and ends it again.
+bool SetUpDownloads();
+void EndDownloads();
+
 // True for an absolute http:// or https:// URL with a host part; anything
 // else (file:, ftp:, a bare path) is never fetched.
 bool IsHttpUrl(std::string_view url);
+
+// The absolute URL that a redirect from "from" with the Location header
+// location leads to; empty when it leads anywhere but http or https, or from
+// https to plain http.
+std::string RedirectTarget(std::string_view from, std::string_view location);
 
 struct TDownloadOptions {
   std::string Sha256;                  // 64 hex digits the body must hash to; empty: not checked
@@ -17,7 +27,9 @@ struct TDownloadOptions {
   std::optional<std::uint64_t> Bytes;  // the body must be exactly this long
   // The whole transfer, redirects included, is given up at this moment.
   std::chrono::steady_clock::time_point Deadline = std::chrono::steady_clock::time_point::max();
-  std::string CaFile;                  // certificates trusted besides the system's; empty: none
+  // Certificates trusted besides the system's; empty: none. Not on Windows,
+  // where certificates are trusted through the system's certificate store.
+  std::string CaFile;
 };
 
 struct TDownloadResult {

@@ -3,7 +3,9 @@
 #include "Ascii.h"
 #include "TTempFile.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <iterator>
@@ -132,12 +134,18 @@ std::string_view Unquote(std::string_view value) {
 bool FitsOnOneLine(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
 
 // Writes content to a fresh file beside target and renames it over target,
-// keeping the permissions of the old file.
+// keeping the permissions of the old file (on Windows the new file has those
+// of its folder, like the old one).
 bool ReplaceFile(const std::filesystem::path& target, std::string_view content) {
+#ifdef _WIN32
+  TTempFile temp(target);
+  return temp.IsOpen() && temp.Write(content) && temp.Commit();
+#else
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
   TTempFile temp(target);
   return temp.IsOpen() && temp.Write(content) && (!existed || temp.SetMode(old.st_mode & 07777)) && temp.Commit();
+#endif
 }
 
 }  // namespace

@@ -1,5 +1,35 @@
 #include "RunLock.h"
 
+#ifdef _WIN32
+
+#include "PathText.h"
+
+#include <windows.h>
+
+TRunLock::TRunLock(const std::filesystem::path& folder) {
+  const auto path = folder / LockFileName;
+  // Not through a link somebody put there (the link itself is opened); the
+  // handle is not inherited by the started release.
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    FHandle = file;
+    FState = TState::lsHeld;
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+    FState = TState::lsBusy;
+  else
+    FError = "cannot open " + PathText(path) + ": " + WindowsErrorText(error);
+}
+
+TRunLock::~TRunLock() {
+  if (FHandle != nullptr) ::CloseHandle(FHandle);
+}
+
+#else
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -30,3 +60,5 @@ TRunLock::TRunLock(const std::filesystem::path& folder) {
 TRunLock::~TRunLock() {
   if (FFd >= 0) ::close(FFd);
 }
+
+#endif

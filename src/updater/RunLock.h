@@ -10,7 +10,8 @@ inline constexpr std::string_view LockFileName = ".kobrel.lock";
 
 // An exclusive lock on the lock file of a folder, held as long as the object
 // lives (and the process: the system drops it when the process ends however
-// it ends). Never waits for another holder.
+// it ends). Never waits for another holder. On Windows the lock is the file
+// itself, opened without sharing.
 class TRunLock {
 public:
   enum class TState { lsHeld, lsBusy, lsFailed };
@@ -24,7 +25,11 @@ public:
   const std::string& Error() const { return FError; }  // why lsFailed
 
 private:
+#ifdef _WIN32
+  void* FHandle = nullptr;  // a HANDLE, opened without sharing
+#else
   int FFd = -1;
+#endif
   TState FState = TState::lsFailed;
   std::string FError;
 };

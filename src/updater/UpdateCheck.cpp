@@ -4,6 +4,7 @@
 #include "Download.h"
 #include "IniFile.h"
 #include "Launch.h"
+#include "PathText.h"
 #include "ReleaseNumber.h"
 #include "RunLock.h"
 #include "TTempFile.h"
@@ -85,7 +86,7 @@ TUpdateOutcome RunUpdateCheck(const TUpdateSettings& settings, std::ostream& log
   std::error_code ec;
   std::filesystem::remove(descriptionFile, ec);
   if (ec) {
-    log << "kobrel: cannot delete " << descriptionFile.string() << ": " << ec.message() << '\n';
+    log << "kobrel: cannot delete " << PathText(descriptionFile) << ": " << ec.message() << '\n';
     return TUpdateOutcome::uoFailed;
   }
 
@@ -127,12 +128,13 @@ TUpdateOutcome RunUpdateCheck(const TUpdateSettings& settings, std::ostream& log
   releaseOptions.CaFile = settings.CaFile;
   if (!releaseSize.empty()) releaseOptions.Bytes = ParseByteCount(releaseSize);
   bool fetched = false;
-  if (!IsReleaseFileName(releaseName)) {
+  const auto releaseFile = PathFromUtf8(releaseName);
+  if (!IsReleaseFileName(releaseName) || !releaseFile) {
     log << "kobrel: refusing release file name \"" << releaseName << "\"\n";
   } else if (!releaseSize.empty() && !releaseOptions.Bytes) {
     log << "kobrel: refusing release size \"" << releaseSize << "\"\n";
   } else {
-    const auto release = DownloadFile(releaseUrl, settings.AppDir / releaseName, releaseOptions);
+    const auto release = DownloadFile(releaseUrl, settings.AppDir / *releaseFile, releaseOptions);
     if (release.Ok)
       fetched = true;
     else
@@ -142,11 +144,11 @@ TUpdateOutcome RunUpdateCheck(const TUpdateSettings& settings, std::ostream& log
   // The new number is recorded whether or not the release arrived, so that a
   // broken release is not fetched again at every start of the program.
   if (!WriteIni(InfoSection, "num", std::to_string(*published), installedFile))
-    log << "kobrel: cannot record release " << *published << " in " << installedFile.string() << '\n';
+    log << "kobrel: cannot record release " << *published << " in " << PathText(installedFile) << '\n';
   if (!fetched) return TUpdateOutcome::uoFailed;
 
   std::string error;
-  if (!StartDetached(settings.AppDir / releaseName, settings.AppDir, error)) {
+  if (!StartDetached(settings.AppDir / *releaseFile, settings.AppDir, error)) {
     log << "kobrel: " << error << '\n';
     return TUpdateOutcome::uoFailed;
   }

@@ -4,16 +4,21 @@
 // problems on standard error only.
 
 #include "Download.h"
+#include "PathText.h"
 #include "RunLock.h"
 #include "TTempFile.h"
 #include "UpdateCheck.h"
 
-#include <curl/curl.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #ifndef KOBREL_BASE_URL
 #define KOBREL_BASE_URL "http://update.vantrel.example"
@@ -42,7 +47,11 @@ void PrintHelp(std::ostream& out) {
          "  --max-size BYTES\n"
          "                  largest release fetched (default " << DefaultMaxReleaseBytes << ",\n"
          "                  or \"maxsize\" in [info] of nowver.ini)\n"
+#ifdef _WIN32
+         "  --ca-file FILE  not on Windows: https trusts the system's certificate store\n"
+#else
          "  --ca-file FILE  also trust the certificates in FILE for https\n"
+#endif
          "  --help          show this text\n"
          "\n"
          "Only one run at a time works in a program folder; another one that\n"
@@ -52,15 +61,45 @@ void PrintHelp(std::ostream& out) {
          "another run was at work, 1 when something failed, 2 for a wrong command line.\n";
 }
 
+#ifdef _WIN32
+
+std::filesystem::path ExecutableFolder() {
+  std::wstring exe(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+  if (length == 0 || length >= exe.size()) return {};
+  exe.resize(length);
+  return std::filesystem::path(exe).parent_path();
+}
+
+// The arguments as UTF-8, whatever the code page of the console: folder
+// names with any characters must come through.
+std::vector<std::string> Arguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 0; i < count; ++i) args.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
+  return args;
+}
+
+#else
+
 std::filesystem::path ExecutableFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : exe.parent_path();
 }
 
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+#endif
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argvBytes) {
+  const auto argv = Arguments(argc, argvBytes);
+  argc = static_cast<int>(argv.size());
   TUpdateSettings settings;
   settings.BaseUrl = KOBREL_BASE_URL;
   for (int i = 1; i < argc; ++i) {
@@ -74,7 +113,12 @@ int main(int argc, char** argv) {
       continue;
     }
     if (arg == "--app-dir" && i + 1 < argc) {
-      settings.AppDir = argv[++i];
+      const auto folder = PathFromUtf8(argv[++i]);
+      if (!folder) {
+        std::cerr << "kobrel: the program folder is not a valid name\n";
+        return ExitUsage;
+      }
+      settings.AppDir = *folder;
       continue;
     }
     if (arg == "--deadline" && i + 1 < argc && (settings.DeadlineSeconds = ParseDeadline(argv[i + 1]))) {
@@ -103,7 +147,7 @@ int main(int argc, char** argv) {
   // no longer lead to it.
   if (!settings.AppDir.empty()) settings.AppDir = std::filesystem::absolute(settings.AppDir, ec);
   if (ec || settings.AppDir.empty() || !std::filesystem::is_directory(settings.AppDir, ec)) {
-    std::cerr << "kobrel: no program folder \"" << settings.AppDir.string() << "\"\n";
+    std::cerr << "kobrel: no program folder \"" << PathText(settings.AppDir) << "\"\n";
     return ExitFailed;
   }
 
@@ -120,11 +164,11 @@ int main(int argc, char** argv) {
   // that was stopped without a chance to clean up.
   RemoveStaleTempFiles(settings.AppDir);
 
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-    std::cerr << "kobrel: cannot set up libcurl\n";
+  if (!SetUpDownloads()) {
+    std::cerr << "kobrel: cannot set up the HTTP client\n";
     return ExitFailed;
   }
   const auto outcome = RunUpdateCheck(settings, std::cerr);
-  curl_global_cleanup();
+  EndDownloads();
   return outcome == TUpdateOutcome::uoFailed ? ExitFailed : ExitOk;
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#ifdef _WIN32
+#include <process.h>
+#endif
 #include <fstream>
 #include <iterator>
 
@@ -80,9 +83,14 @@ TEST(KobrelIniSetValue, AddsMissingKeysAndSections) {
 }
 
 TEST(KobrelIniFile, WriteCreatesReplacesAndReadsBack) {
+#ifdef _WIN32
+  const auto dir = std::filesystem::temp_directory_path() / ("kobrel-ini-" + std::to_string(::_getpid()));
+  ASSERT_TRUE(std::filesystem::create_directory(dir));
+#else
   char pattern[] = "/tmp/kobrel-ini-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::filesystem::path dir = pattern;
+#endif
   const auto file = dir / "nowver.ini";
 
   EXPECT_EQ(ReadIni("info", "num", file), "");  // missing file

@@ -3,6 +3,7 @@
 #include "Download.h"
 #include "Launch.h"
 #include "ReleaseNumber.h"
+#include "Sha256.h"
 #include "TTempFile.h"
 #include "UpdateCheck.h"
 
@@ -50,10 +51,24 @@ TEST(KobrelNumber, OnlySigned32BitNumbers) {
 }
 
 TEST(KobrelNames, OnlyPlainFileNames) {
-  for (const char* good : {"setup.sh", "vantrel-1.9.run", "a b", "..x", "x.."}) EXPECT_TRUE(IsPlainFileName(good)) << good;
+  for (const char* good : {"setup.sh", "vantrel-1.9.run", "a b", "..x"}) EXPECT_TRUE(IsPlainFileName(good)) << good;
+#ifndef _WIN32
+  EXPECT_TRUE(IsPlainFileName("x.."));  // Windows would drop the dots
+#endif
   for (const char* bad : {"", ".", "..", "../x", "a/b", "/etc/x", "a\\b", "..\\x", "x\n", "x\ty"})
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
 }
+
+#ifdef _WIN32
+// Names that Windows reads as another file, a stream, a drive or a device.
+TEST(KobrelNames, WindowsNamesThatLeadElsewhere) {
+  for (const char* good : {"setup.exe", "vantrel 1.9.exe", "console.exe", "nul_setup.exe", "com10.exe", "..x"})
+    EXPECT_TRUE(IsPlainFileName(good)) << good;
+  for (const char* bad : {"c:setup.exe", "setup.exe:stream", "set*.exe", "a?b", "a<b", "a>b", "a|b", "a\"b", "x..",
+                          "nowver.ini.", "new.htm ", "NUL", "nul.txt", "Con", "aux .exe", "prn", "COM1", "lpt9.exe"})
+    EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+}
+#endif
 
 TEST(KobrelNames, TemporaryFilesOfAnyRun) {
   for (const char* temp : {".setup.sh.4711-0.tmp", ".nowver.ini.1-99.tmp", ".a.b.c.12-3.tmp"})
@@ -80,6 +95,52 @@ TEST(KobrelAddresses, OnlyHttpAndHttps) {
     EXPECT_FALSE(IsHttpUrl(bad)) << bad;
   EXPECT_EQ(DescriptionUrl("http://h:1"), "http://h:1/dova/new.htm");
   EXPECT_EQ(DescriptionUrl("http://h:1//"), "http://h:1/dova/new.htm");
+}
+
+// Where a redirect may lead: resolved against the address it came from,
+// only to http or https, and from https only to https.
+TEST(KobrelAddresses, RedirectsStayOnHttpAndNeverLeaveHttps) {
+  const std::string from = "http://h:8/dova/new.htm?x=1";
+  EXPECT_EQ(RedirectTarget(from, "https://other/a"), "https://other/a");
+  EXPECT_EQ(RedirectTarget(from, "//other/a"), "http://other/a");
+  EXPECT_EQ(RedirectTarget(from, "/files/setup.exe"), "http://h:8/files/setup.exe");
+  EXPECT_EQ(RedirectTarget(from, "setup.exe#part"), "http://h:8/dova/setup.exe");
+  EXPECT_EQ(RedirectTarget(from, "?y=2"), "http://h:8/dova/new.htm?y=2");
+  EXPECT_EQ(RedirectTarget("http://h", "a"), "http://h/a");
+  EXPECT_EQ(RedirectTarget("https://h/x", "https://h/y"), "https://h/y");
+  EXPECT_EQ(RedirectTarget("https://h/x", "/y"), "https://h/y");
+  EXPECT_EQ(RedirectTarget("https://h/x", "//h/y"), "https://h/y");
+  for (const char* refused : {"http://h/y", "HTTP://h/y", "file:///etc/passwd", "ftp://h/y", "http:", "http://h/a b"})
+    EXPECT_EQ(RedirectTarget("https://h/x", refused), "") << refused;
+  for (const char* refused : {"file:///etc/passwd", "ftp://h/y", "javascript:x", "http://", "//"})
+    EXPECT_EQ(RedirectTarget(from, refused), "") << refused;
+}
+
+TEST(KobrelSha256, KnownDigestsAcrossBlockEdges) {
+  const auto digest = [](std::string_view data, std::size_t piece) {
+    TSha256 hash;
+    for (std::size_t at = 0; at < data.size(); at += piece) hash.Update(data.substr(at, piece));
+    return hash.HexDigest();
+  };
+  EXPECT_EQ(digest("", 1), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(digest("abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 7),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  // Lengths around the point where the length no longer fits the last block.
+  const std::pair<std::size_t, const char*> edges[] = {
+      {55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {63, "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {119, "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+      {120, "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"}};
+  for (const auto& [size, expected] : edges)
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{63}, size})
+      EXPECT_EQ(digest(std::string(size, 'a'), piece), expected) << size << " in pieces of " << piece;
+  std::string bytes;
+  for (int i = 0; i < 5 * 256; ++i) bytes += static_cast<char>(i & 0xFF);
+  EXPECT_EQ(digest(bytes, 100), "d414b085826eb06778483ba35564dc849e643359f69ed9747878ba6e54985bed");
+  EXPECT_EQ(digest(std::string(1000000, 'a'), 65536), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 }  // namespace

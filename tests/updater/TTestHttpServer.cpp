@@ -1,5 +1,10 @@
 #include "TTestHttpServer.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -10,25 +15,90 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
+#endif
+
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 namespace {
 
-int ListenOnLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#ifdef _WIN32
+
+using TSocket = SOCKET;
+
+void CloseSocket(TSocket s) { ::closesocket(s); }
+
+// Winsock is set up once for the test program and never taken down.
+void SetUpSockets() {
+  static const bool ready = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!ready) throw std::runtime_error("test server: no winsock");
+}
+
+// Not inherited by the programs the tests start.
+TSocket PrivateSocket(TSocket s) {
+  if (s != INVALID_SOCKET) ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return s;
+}
+TSocket NewSocket() { return PrivateSocket(::socket(AF_INET, SOCK_STREAM, 0)); }
+TSocket Accept(TSocket listener) { return PrivateSocket(::accept(listener, nullptr, nullptr)); }
+
+bool WaitReadable(TSocket s, int milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval timeout{0, milliseconds * 1000};
+  return ::select(0, &readable, nullptr, nullptr, &timeout) > 0;
+}
+
+void SetTimeouts(TSocket s, int seconds) {
+  const DWORD timeout = static_cast<DWORD>(seconds) * 1000;
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+}
+
+#else
+
+using TSocket = int;
+
+void CloseSocket(TSocket s) { ::close(s); }
+void SetUpSockets() {}
+// Not inherited by the programs the tests start.
+TSocket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+TSocket Accept(TSocket listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
+
+bool WaitReadable(TSocket s, int milliseconds) {
+  pollfd p{s, POLLIN, 0};
+  return ::poll(&p, 1, milliseconds) > 0;
+}
+
+void SetTimeouts(TSocket s, int seconds) {
+  timeval timeout{seconds, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+#endif
+
+TSocket ListenOnLoopback(int& port) {
+  SetUpSockets();
+  const TSocket fd = NewSocket();
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof addr;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0)
+  if (fd == static_cast<TSocket>(-1) || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd, 16) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0)
     throw std::runtime_error("test server cannot listen");
   port = ntohs(addr.sin_port);
   return fd;
 }
+
+#ifndef _WIN32
 
 void AddExtension(X509* cert, int nid, const char* value) {
   X509V3_CTX ctx;
@@ -68,37 +138,53 @@ std::shared_ptr<void> MakeTls(const std::filesystem::path& certFile) {
   return {ctx, [](void* p) { SSL_CTX_free(static_cast<SSL_CTX*>(p)); }};
 }
 
+#endif
+
 }  // namespace
 
 // One accepted connection, plain or TLS.
 class TTestHttpServer::TConnection {
 public:
-  TConnection(int fd, void* tls) : FFd(fd) {
-    timeval timeout{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  TConnection(TSocket fd, [[maybe_unused]] void* tls) : FFd(fd) {
+    // A client that went away must not hold up the server (and with it the
+    // end of a test) for long.
+    SetTimeouts(fd, 2);
+#ifndef _WIN32
     if (tls == nullptr) return;
     FSsl = SSL_new(static_cast<SSL_CTX*>(tls));
     SSL_set_fd(FSsl, fd);
     FOk = SSL_accept(FSsl) == 1;
+#endif
   }
   ~TConnection() {
+#ifndef _WIN32
     if (FSsl != nullptr) {
       if (FOk) SSL_shutdown(FSsl);
       SSL_free(FSsl);
     }
-    ::close(FFd);
+#endif
+    CloseSocket(FFd);
   }
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
 
   bool Ok() const { return FOk; }
   long Read(char* buffer, std::size_t size) {
-    return FSsl != nullptr ? SSL_read(FSsl, buffer, static_cast<int>(size)) : ::read(FFd, buffer, size);
+#ifndef _WIN32
+    if (FSsl != nullptr) return SSL_read(FSsl, buffer, static_cast<int>(size));
+#endif
+    return ::recv(FFd, buffer, static_cast<int>(size), 0);
   }
   bool WriteAll(std::string_view data) {
     while (!data.empty()) {
+#ifdef _WIN32
+      // In pieces: a blocking send of more than the socket takes may wait
+      // for a reader that is gone.
+      const long n = ::send(FFd, data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 16384)), 0);
+#else
       const long n = FSsl != nullptr ? SSL_write(FSsl, data.data(), static_cast<int>(data.size()))
                                      : ::send(FFd, data.data(), data.size(), MSG_NOSIGNAL);
+#endif
       if (n <= 0) return FOk = false;
       data.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -106,23 +192,33 @@ public:
   }
 
 private:
-  int FFd;
+  TSocket FFd;
+#ifndef _WIN32
   SSL* FSsl = nullptr;
+#endif
   bool FOk = true;
 };
 
 TTestHttpServer::TTestHttpServer() { Start(); }
 
+#ifdef _WIN32
+TTestHttpServer::TTestHttpServer(const std::filesystem::path&) {
+  throw std::runtime_error("the test server speaks no https on Windows");
+}
+#else
 TTestHttpServer::TTestHttpServer(const std::filesystem::path& certFile) : FTls(MakeTls(certFile)) { Start(); }
+#endif
 
 void TTestHttpServer::Start() {
   FListener = ListenOnLoopback(FPort);
   FThread = std::thread([this] {
+#ifndef _WIN32
     // A client that hangs up early must not end the tests with SIGPIPE.
     sigset_t pipe;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+#endif
     Run();
   });
 }
@@ -130,7 +226,7 @@ void TTestHttpServer::Start() {
 TTestHttpServer::~TTestHttpServer() {
   FStop = true;
   FThread.join();
-  ::close(FListener);
+  CloseSocket(FListener);
 }
 
 std::string TTestHttpServer::BaseUrl() const {
@@ -139,7 +235,7 @@ std::string TTestHttpServer::BaseUrl() const {
 
 int TTestHttpServer::UnusedPort() {
   int port = 0;
-  ::close(ListenOnLoopback(port));
+  CloseSocket(ListenOnLoopback(port));
   return port;
 }
 
@@ -171,10 +267,9 @@ std::vector<std::string> TTestHttpServer::Requests() const {
 
 void TTestHttpServer::Run() {
   while (!FStop) {
-    pollfd p{FListener, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
-    const int client = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
+    if (!WaitReadable(FListener, 50)) continue;
+    const TSocket client = Accept(FListener);
+    if (client == static_cast<TSocket>(-1)) continue;
     TConnection connection(client, FTls.get());
     if (connection.Ok()) Answer(connection);
   }

@@ -3,10 +3,12 @@
 // A small HTTP server on 127.0.0.1 for the tests: it answers every GET from
 // a table of path -> status and body, one connection at a time, and notes
 // the paths that were asked for. It can send a body slowly or without end,
-// and speak https with a certificate of its own.
+// and (not on Windows, where the tests have no TLS library) speak https with
+// a certificate of its own.
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -52,7 +54,12 @@ private:
   void Run();
   void Answer(TConnection& client);
 
-  int FListener = -1;
+#ifdef _WIN32
+  using TSocket = std::uintptr_t;  // SOCKET
+#else
+  using TSocket = int;
+#endif
+  TSocket FListener = static_cast<TSocket>(-1);
   int FPort = 0;
   std::shared_ptr<void> FTls;  // SSL_CTX when speaking https
   std::atomic<bool> FStop{false};
