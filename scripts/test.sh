@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the normal build, the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of each fuzz target.
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# Windows builds with their tests under Wine, and a short run of each fuzz
+# target.
 #   FUZZ_SECONDS=N   seconds per fuzz target (default 10; 0 skips fuzzing)
 #   SKIP_SANITIZE=1  skips the sanitizer build
+#   SKIP_WINDOWS=1   skips the Windows cross builds and their tests under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -23,6 +25,11 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
   LSAN_OPTIONS=abort_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi
+
+if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== Windows builds (mingw-w64), their tests under Wine"
+  JOBS=$jobs scripts/test-windows.sh
 fi
 
 fuzz_seconds=${FUZZ_SECONDS:-10}

@@ -173,7 +173,12 @@ bool ReadAll(const std::filesystem::path& file, std::string& text, std::string& 
 }
 
 #ifdef _WIN32
-std::string LastErrorText() { return std::system_category().message(static_cast<int>(::GetLastError())); }
+// The system's text for the last error, without the line end it comes with.
+std::string LastErrorText() {
+  std::string text = std::system_category().message(static_cast<int>(::GetLastError()));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
 
 // Replaces the file by text through a temporary file beside it.
 bool WriteAtomically(const std::filesystem::path& file, const std::string& text, std::string& error) {

@@ -57,15 +57,22 @@ const char* kUsage =
 
 // Why an image named with --image did not become a device.
 #ifdef _WIN32
+// The system's text for the last error, without the line end it comes with.
+std::string LastErrorText() {
+  std::string text = std::system_category().message(static_cast<int>(::GetLastError()));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
 std::string ImageProblem(const std::string& path) {
   const std::wstring name = Utf8ToWide(path);
   const DWORD attributes = ::GetFileAttributesW(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return std::system_category().message(static_cast<int>(::GetLastError()));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastErrorText();
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
   const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::system_category().message(static_cast<int>(::GetLastError()));
+  if (h == INVALID_HANDLE_VALUE) return LastErrorText();
   ::CloseHandle(h);
   return "its size cannot be read";
 }

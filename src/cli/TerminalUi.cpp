@@ -1,6 +1,12 @@
 #include "cli/TerminalUi.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include <cstdio>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <iostream>
@@ -9,8 +15,13 @@
 
 namespace vantrel::cli {
 
+#ifdef _WIN32
+bool StdinIsTerminal() { return ::_isatty(_fileno(stdin)) != 0; }
+bool StderrIsTerminal() { return ::_isatty(_fileno(stderr)) != 0; }
+#else
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+#endif
 
 std::string TerminalText(const std::string& text, bool keepLineBreaks) {
   std::string out;

@@ -18,9 +18,10 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   // The arguments as the user typed them (UTF-16), not as far as the ANSI
   // code page can hold them; the output as UTF-8 bytes, with file contents of
-  // cat unchanged and the same "\n" line ends as on Linux.
+  // cat unchanged and the same "\n" line ends as on Linux (also in messages).
   ::SetConsoleOutputCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::string> words;
   int count = 0;
   if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {

@@ -55,7 +55,13 @@ bool DecodeOne(unsigned codePage, const std::uint8_t* bytes, std::size_t len, st
                                       static_cast<int>(len), wide, 8);
   if (n <= 0) return false;
   std::uint16_t units[8];
-  for (int i = 0; i < n; ++i) units[i] = static_cast<std::uint16_t>(wide[i]);
+  for (int i = 0; i < n; ++i) {
+    // Windows maps the user-defined rows of the East Asian code pages to the
+    // private use area, whose characters mean nothing on another machine:
+    // such bytes count as not decoding, as they do with iconv.
+    if (wide[i] >= 0xE000 && wide[i] <= 0xF8FF) return false;
+    units[i] = static_cast<std::uint16_t>(wide[i]);
+  }
   out += WideToUtf8(units, static_cast<std::size_t>(n));
   return true;
 }

@@ -194,7 +194,9 @@ void TDirSelectDialog::FillFATChoices(int numberOfFATs, int selected) {
 void TDirSelectDialog::FolderChanged(const std::string& path) {
   constexpr char sep = static_cast<char>(std::filesystem::path::preferred_separator);
   LabelFolder = path;
-  if (LabelFolder.empty() || LabelFolder.back() != sep) LabelFolder += sep;
+  // Windows takes "/" as a separator too: a folder ending in it has one.
+  const bool ends = !LabelFolder.empty() && (LabelFolder.back() == sep || LabelFolder.back() == '/');
+  if (!ends) LabelFolder += sep;
 }
 
 bool TDirSelectDialog::Execute(IDirSelectDialogView& view) {

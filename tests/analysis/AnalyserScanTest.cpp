@@ -320,6 +320,7 @@ void PrintTo(const RealCase& c, std::ostream* os) { *os << c.name; }
 class AnalyserRealVolume : public testing::TestWithParam<RealCase> {};
 
 TEST_P(AnalyserRealVolume, RebuildsTheVolumeWithoutItsBootSector) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   test::TempDir dir;
   std::string image = MakeImage(dir, "volume.img", GetParam().mkfsArgs, GetParam().kilobytes);
   const Geometry real = WipeBootSector(image, 0);
@@ -338,6 +339,7 @@ INSTANTIATE_TEST_SUITE_P(AnalyserMkfsFat, AnalyserRealVolume,
                          [](const testing::TestParamInfo<RealCase>& param) { return std::string(param.param.name); });
 
 TEST(AnalyserRealVolumes, RebuildsTwoVolumesInOnePassAndNothingFromGarbage) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   test::TempDir dir;
   const std::string gap(100 * 512, '\0');
   std::string image = gap + MakeImage(dir, "a.img", "-F 12", 2000) + gap;

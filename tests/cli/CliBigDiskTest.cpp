@@ -47,6 +47,7 @@ std::map<std::string, std::string> ReadTree(const fs::path& root) {
 class CliBigDisk : public ::testing::Test {
  protected:
   void SetUp() override {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     image = dir / "big.img";
     Tool("truncate -s " + std::to_string(kDiskSectors * 512) + " " + Quote(image));
     WriteFile(dir / "table",
@@ -80,10 +81,12 @@ class CliBigDisk : public ::testing::Test {
 
 TEST_F(CliBigDisk, VolumeBeyondSector2Pow32IsListedBrowsedReadAndSavedByteExact) {
   // Sparse: the image takes far less room than it measures.
+  EXPECT_EQ(fs::file_size(image), kDiskSectors * 512);
+#ifndef _WIN32
   struct stat st {};
   ASSERT_EQ(::stat(image.c_str(), &st), 0);
-  EXPECT_EQ(fs::file_size(image), kDiskSectors * 512);
   EXPECT_LT(st.st_blocks * 512, 64 << 20);
+#endif
 
   const auto devices = Cli({"devices"});
   ASSERT_EQ(devices.exitCode, 0) << devices.err;

@@ -53,7 +53,7 @@ class CliBrowse : public ::testing::Test {
   // The user's settings (deleted-name marker, code page) must not change what is shown.
   static void SetUpTestSuite() {
     config_ = new test::TempDir;
-    ::setenv("XDG_CONFIG_HOME", config_->Path().c_str(), 1);
+    test::SetSettingsFolder(config_->Path().string());
   }
   static void TearDownTestSuite() {
     delete config_;
@@ -97,6 +97,9 @@ TEST_F(CliBrowse, DrivesListsEveryFATPartitionPrimaryThenLogical) {
 }
 
 TEST_F(CliBrowse, DevicesShowsALongImagePathWhole) {
+#ifdef _WIN32
+  GTEST_SKIP() << "reaches the image through a symbolic link, which Wine cannot make";
+#endif
   test::TempDir dir;
   std::filesystem::path folder = dir.Path();
   for (char c : {'a', 'b', 'c'}) folder /= std::string(200, c);
@@ -193,6 +196,7 @@ std::string AfterColumns(const std::string& line, std::size_t columns) {
 }
 
 TEST(CliTable, NamesWiderThanTheirColumnAreCutAndTheColumnsStayInLine) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   test::TempDir dir;
   const std::string image = dir / "names.img";
   test::ImageTool("mkfs.fat -C -F 12 " + image + " 1440");
@@ -252,13 +256,18 @@ TEST_F(CliBrowse, NumbersAreDecimalOrHexWithALeadingZeroMeaningNothing) {
 }
 
 TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {
+#ifdef _WIN32
+  const std::string missing;  // the system's text follows, in the system's language
+#else
+  const std::string missing = "No such file or directory";
+#endif
   const struct {
     std::vector<std::string> args;
     int exitCode;
     std::string message;
   } cases[] = {
       {{"--image", "/nonexistent/disk.img", "drives"}, 1,
-       "cannot read image /nonexistent/disk.img: No such file or directory"},
+       "cannot read image /nonexistent/disk.img: " + missing},
       {{"--image", Fixture("fat12.img"), "ls", "2"}, 1, "no drive number 2 (see drives)"},
       {{"--image", Fixture("fat12.img"), "ls", "0"}, 1, "no drive number 0 (see drives)"},
       {{"--image", Fixture("fat12.img"), "ls", "x"}, 2, ""},
@@ -279,7 +288,11 @@ TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {
     EXPECT_EQ(r.exitCode, c.exitCode);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     if (!c.message.empty()) {
+#ifdef _WIN32
+      EXPECT_EQ(r.err.rfind("vantrel-cli: " + c.message, 0), 0u) << r.err;
+#else
       EXPECT_EQ(r.err, "vantrel-cli: " + c.message + "\n");
+#endif
     }
   }
 }

@@ -165,10 +165,12 @@ void LoadImages(Images& m, const std::string& dir) {
 
 class CliLost : public ::testing::Test {
  protected:
+  void SetUp() override { VANTREL_SKIP_WITHOUT_HOST_TOOLS(); }
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     // The user's settings (lost files off, another code page) must not count.
     config_ = new test::TempDir;
-    ::setenv("XDG_CONFIG_HOME", config_->Path().c_str(), 1);
+    test::SetSettingsFolder(config_->Path().string());
     g = new Images;
     LoadImages(*g, test::MadeOnce("cli-lost", MakeImages));
   }

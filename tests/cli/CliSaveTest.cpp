@@ -3,7 +3,11 @@
 // the free-space check on small file systems mounted for the test alone.
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "support/WaitStatus.h"
+#else
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -127,7 +131,9 @@ void MakeImages(Images& m) {
 
 class CliSaveTest : public ::testing::Test {
  protected:
+  void SetUp() override { VANTREL_SKIP_WITHOUT_HOST_TOOLS(); }
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     g_images = new Images;
     MakeImages(*g_images);
   }

@@ -82,7 +82,9 @@ Sources* g_sources = nullptr;
 
 class FileDataTest : public ::testing::Test {
  protected:
+  void SetUp() override { VANTREL_SKIP_WITHOUT_HOST_TOOLS(); }
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     g_sources = new Sources;
     Sources& s = *g_sources;
     const std::string src = s.dir / "src";

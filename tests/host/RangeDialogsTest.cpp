@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -200,8 +201,9 @@ TEST(RangeDialogDirSelect, OffersFATCopiesAndReturnsTheChoice) {
   dlg.FillFATChoices(2, 7);  // a choice the volume does not have
   EXPECT_EQ(dlg.ComboBoxFATItemIndex, 0);
 
+  const std::string sep(1, static_cast<char>(std::filesystem::path::preferred_separator));
   dlg.FolderChanged("/home/user");
-  EXPECT_EQ(dlg.LabelFolder, "/home/user/");
+  EXPECT_EQ(dlg.LabelFolder, "/home/user" + sep);
   dlg.FolderChanged("/");
   EXPECT_EQ(dlg.LabelFolder, "/");
 }

@@ -274,6 +274,7 @@ using ProgressView = test::ProgressRecorder;
 class LostData : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     g = new Images;
     LoadImages(*g, test::MadeOnce("lost-data", MakeImages));
   }
@@ -283,6 +284,7 @@ class LostData : public ::testing::Test {
   }
 
   void SetUp() override {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     options_ = Options();
     // Every refresh is due: each progress text reaches the view.
     SetTickSource([this] { return now_ += 1000; });

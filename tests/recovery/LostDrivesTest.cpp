@@ -119,6 +119,7 @@ using ProgressView = test::ProgressRecorder;
 class LostDrives : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     g = new Disk;
     LoadDisk(*g, test::MadeOnce("lost-drives", MakeDisk));
   }
@@ -127,6 +128,7 @@ class LostDrives : public ::testing::Test {
     g = nullptr;
   }
   void SetUp() override {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     SetTickSource([this] { return now_ += 1000; });
     view.dialog = &dialog;
   }

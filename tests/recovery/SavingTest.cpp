@@ -213,6 +213,7 @@ class RecordingStatusView : public IStatusView {
 class SavingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     g_volume = new Volume;
     MakeVolume(*g_volume);
   }
@@ -222,6 +223,7 @@ class SavingTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    VANTREL_SKIP_WITHOUT_HOST_TOOLS();
     SetMessageBox(&box);
     SetErrorPrompt(nullptr);
   }

@@ -37,6 +37,14 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+void SetSettingsFolder(const std::string& folder) {
+#ifdef _WIN32
+  _putenv_s("APPDATA", folder.c_str());
+#else
+  ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+#endif
+}
+
 bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 std::string ReadFile(const std::string& path) {

@@ -20,6 +20,21 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Tests that make their images with the host's tools at run time (mkfs.fat,
+// mtools, sfdisk, truncate through a shell) or read /proc cannot do so as a
+// Windows program under Wine: there they are skipped, with the reason. The
+// images of the fixture script, made before the tests, are read everywhere.
+#ifdef _WIN32
+#define VANTREL_SKIP_WITHOUT_HOST_TOOLS() \
+  GTEST_SKIP() << "makes its images with mkfs.fat/mtools at run time, which a Windows program cannot start"
+#else
+#define VANTREL_SKIP_WITHOUT_HOST_TOOLS() static_cast<void>(0)
+#endif
+
+// Points the settings file of the programs the test starts (and of the
+// code under test) into folder: XDG_CONFIG_HOME on Linux, APPDATA on Windows.
+void SetSettingsFolder(const std::string& folder);
+
 // Runs a shell command; true when it exited with status 0.
 bool Run(const std::string& command);
 // Reads a whole file.
