@@ -1,9 +1,7 @@
 #include "cli/TerminalUi.h"
 
 #ifdef _WIN32
-#include <io.h>
-
-#include <cstdio>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -16,8 +14,16 @@
 namespace vantrel::cli {
 
 #ifdef _WIN32
-bool StdinIsTerminal() { return ::_isatty(_fileno(stdin)) != 0; }
-bool StderrIsTerminal() { return ::_isatty(_fileno(stderr)) != 0; }
+namespace {
+// A console, not any character device: the C runtime's _isatty is also true
+// for NUL, and a run with its input from NUL would wait for answers there.
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
+}
+}  // namespace
+bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+bool StderrIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
 #else
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
