@@ -30,24 +30,30 @@ TDiocRegisters TDiocRegisters::Decode(std::span<const std::uint8_t> bytes) {
   return r;
 }
 
-std::array<std::uint8_t, 11> ExtendedRequestBlock(std::uint8_t drive, std::uint32_t sector,
-                                                  std::uint8_t count, std::uint32_t address) {
-  std::array<std::uint8_t, 11> b{};
+namespace {
+// Both drivers' request blocks start alike: drive, sector, count, address;
+// the BIOS-extensions block has one unused byte more.
+template <std::size_t N>
+std::array<std::uint8_t, N> DriveRequestBlock(std::uint8_t drive, std::uint32_t sector,
+                                              std::uint8_t count, std::uint32_t address) {
+  static_assert(N >= 10);
+  std::array<std::uint8_t, N> b{};
   b[0] = drive;
   PutLe32(b, 1, sector);
   b[5] = count;
   PutLe32(b, 6, address);
   return b;
 }
+}  // namespace
+
+std::array<std::uint8_t, 11> ExtendedRequestBlock(std::uint8_t drive, std::uint32_t sector,
+                                                  std::uint8_t count, std::uint32_t address) {
+  return DriveRequestBlock<11>(drive, sector, count, address);
+}
 
 std::array<std::uint8_t, 10> CDROMRequestBlock(std::uint8_t drive, std::uint32_t sector,
                                                std::uint8_t count, std::uint32_t address) {
-  std::array<std::uint8_t, 10> b{};
-  b[0] = drive;
-  PutLe32(b, 1, sector);
-  b[5] = count;
-  PutLe32(b, 6, address);
-  return b;
+  return DriveRequestBlock<10>(drive, sector, count, address);
 }
 
 std::array<std::uint8_t, 10> DiskIOPacket(std::uint32_t sector, std::uint16_t count,
