@@ -122,9 +122,12 @@ TMainForm::~TMainForm() {
 void TMainForm::FormCreate(const TStartArguments& arguments) {
   try {
     // 1. The update checker, from the program's own folder; nobody waits for
-    // it, and a missing one is no error.
+    // it, and a missing one is no error. A packaged program leaves updates
+    // to the package manager.
+#ifndef VANTREL_NO_UPDATE_CHECK
     const QString kobrel = QCoreApplication::applicationDirPath() + "/kobrel";
     if (QFileInfo(kobrel).isExecutable()) QProcess::startDetached(kobrel, {});
+#endif
     // 2-3. The options.
     settings_ = std::make_unique<TSettingsFile>(TSettingsFile::DefaultPath());
     FOptions.Load(*settings_);
