@@ -4,6 +4,7 @@
 // problems on standard error only.
 
 #include "Download.h"
+#include "FilesFolder.h"
 #include "PathText.h"
 #include "RunLock.h"
 #include "TTempFile.h"
@@ -40,7 +41,9 @@ void PrintHelp(std::ostream& out) {
          "records its number in nowver.ini and starts it.\n"
          "\n"
          "  --base-url URL  update host instead of " KOBREL_BASE_URL "\n"
-         "  --app-dir DIR   program folder instead of the folder of this executable\n"
+         "  --app-dir DIR   folder of these files instead of the folder of this\n"
+         "                  executable (or, where that is not writable, the user's\n"
+         "                  data folder: $XDG_DATA_HOME/vantrel, ~/.local/share/vantrel)\n"
          "  --deadline SECONDS\n"
          "                  both downloads end within this time (default " << DefaultDeadlineSeconds << ",\n"
          "                  or \"deadline\" in [info] of nowver.ini)\n"
@@ -141,7 +144,16 @@ int main(int argc, char** argvBytes) {
     std::cerr << "kobrel: the update host must be an http or https address: \"" << settings.BaseUrl << "\"\n";
     return ExitUsage;
   }
-  if (settings.AppDir.empty()) settings.AppDir = ExecutableFolder();
+  // Without a folder on the command line the files lie beside the program,
+  // or in the user's data folder where the program's folder is not theirs.
+  if (settings.AppDir.empty()) {
+    const auto programFolder = ExecutableFolder();
+    if (!programFolder.empty() && (settings.AppDir = FilesFolder(programFolder)).empty()) {
+      std::cerr << "kobrel: the program folder \"" << PathText(programFolder)
+                << "\" is not writable and there is no user data folder\n";
+      return ExitFailed;
+    }
+  }
   std::error_code ec;
   // The release is started from inside the folder, so a relative one would
   // no longer lead to it.
