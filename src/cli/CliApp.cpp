@@ -245,6 +245,16 @@ TDeviceList& CliApp::Devices() {
     CloseSectorHandles();
     devices_.Clear();
     devices_.Detect(nullptr);
+    // The command line reads with the user's own rights and asks nobody for
+    // more; disks it may not read are left out, and the user must know.
+    const std::vector<std::string> denied = platform.DisksWithoutReadPermission();
+    if (!denied.empty()) {
+      std::string list;
+      for (const auto& d : denied) list += (list.empty() ? "" : ", ") + d;
+      std::cerr << "vantrel-cli: no permission to read " << list
+                << ", left out: vantrel-cli reads with your own permissions (run it as root or as a member "
+                   "of the disk group to read them)\n";
+    }
     // A named image that did not become a device is an error the user must see.
     for (std::size_t i = 0; i < images_.size(); ++i) {
       bool found = false;

@@ -126,8 +126,53 @@ std::string LinuxDiskPlatform::LogicalDeviceName(std::uint8_t drive) {
 }
 
 int LinuxDiskPlatform::Open(const std::string& name) {
+  // A copy of a handed-over descriptor, so that closing it keeps the original.
+  if (const auto it = adopted_.find(name); it != adopted_.end()) return ::fcntl(it->second, F_DUPFD_CLOEXEC, 0);
   // Never anything but read-only: this program must not change what it examines.
   return ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+bool LinuxDiskPlatform::AdoptOpenedDevice(const std::string& name, int fd) {
+  if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (name.empty() || flags < 0 || (flags & O_ACCMODE) != O_RDONLY) {
+    ::close(fd);
+    return false;
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (const auto it = adopted_.find(name); it != adopted_.end()) ::close(it->second);
+  adopted_[name] = fd;
+  return true;
+}
+
+void LinuxDiskPlatform::ForgetOpenedDevices() {
+  for (const auto& [name, fd] : adopted_) ::close(fd);
+  adopted_.clear();
+}
+
+LinuxDiskPlatform::~LinuxDiskPlatform() { ForgetOpenedDevices(); }
+
+std::vector<std::string> LinuxDiskPlatform::DisksWithoutReadPermission() {
+  std::vector<std::string> denied;
+  if (onlyImages_) return denied;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/sys/block", error)) {
+    const std::string name = entry.path().filename().string();
+    // Loop and RAM devices are no disks a user recovers from.
+    if (name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+    const std::string size = ReadSysValue(entry.path() / "size");
+    if (size.empty() || size == "0") continue;
+    const std::string device = "/dev/" + name;
+    if (adopted_.count(device)) continue;
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) {
+      ::close(fd);
+      continue;
+    }
+    if (errno == EACCES || errno == EPERM) denied.push_back(device);
+  }
+  std::sort(denied.begin(), denied.end());
+  return denied;
 }
 
 void LinuxDiskPlatform::Close(int handle) {
@@ -153,7 +198,9 @@ bool LinuxDiskPlatform::ReadAt(int handle, std::uint64_t offset, void* buffer, s
 }
 
 bool LinuxDiskPlatform::QueryGeometry(const std::string& name, TDiskGeometry& g) {
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const auto adopted = adopted_.find(name);
+  const int fd = adopted != adopted_.end() ? ::fcntl(adopted->second, F_DUPFD_CLOEXEC, 0)
+                                           : ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;

@@ -5,9 +5,12 @@
 //    sorted by name). 0x00 and 0x01 are /dev/fd0 and /dev/fd1 where they exist.
 //  - Logical drives C:, D:, ...: the block devices (disks and partitions)
 //    that hold a FAT file system, mounted or not, sorted by name.
-// Everything is opened read-only.
+// Everything is opened read-only. A device this user may not open can be
+// handed over already opened (read-only) by whoever opened it for us: the
+// system's disk service through the window.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,16 @@ class LinuxDiskPlatform : public HostDiskPlatform {
   bool GetVolumeInformation(std::uint8_t drive, std::string& label, std::string& fsName) override;
   TDriveType GetDriveType(std::uint8_t drive) override;
   bool PathLiesOnDevice(const std::string& path, const std::string& deviceName) override;
+  std::vector<std::string> DisksWithoutReadPermission() override;
+
+  // Takes over descriptor fd, opened elsewhere, as the device file name:
+  // every later open of name reads it. Only a descriptor open for reading
+  // alone is taken; any other is closed and false returned.
+  bool AdoptOpenedDevice(const std::string& name, int fd);
+  bool HasOpenedDevice(const std::string& name) const { return adopted_.count(name) != 0; }
+  // Closes every descriptor handed over.
+  void ForgetOpenedDevices();
+  ~LinuxDiskPlatform() override;
 
  private:
   struct LogicalDrive {
@@ -39,6 +52,7 @@ class LinuxDiskPlatform : public HostDiskPlatform {
 
   std::vector<std::string> disks_;  // whole-disk block devices
   std::vector<LogicalDrive> logical_;
+  std::map<std::string, int> adopted_;  // device file -> descriptor handed over
 };
 
 // The process-wide Linux backend (the default platform).

@@ -22,6 +22,9 @@ class HostDiskPlatform : public IDiskPlatform {
   void SetOnlyImages(bool only);
   // Forgets the device tables so that the next query looks again.
   void Rescan();
+  // Device files of the machine's whole disks that exist but that this user
+  // may not open for reading (none where the system has no such rights).
+  virtual std::vector<std::string> DisksWithoutReadPermission() { return {}; }
 
  protected:
   // Looks for the machine's drives once after a change; never with only images.

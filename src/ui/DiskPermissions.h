@@ -9,7 +9,13 @@
 namespace vantrel::ui {
 
 // Device files of whole disks (/dev/sda, /dev/nvme0n1, ...) that exist but
-// cannot be opened for reading for lack of permission.
+// cannot be opened for reading for lack of permission, and that the disk
+// service has not opened for us.
 std::vector<std::string> DisksWithoutReadPermission();
+
+// The message for disks that stay unreadable: how to get the right to read
+// them, with or without the system's disk service.
+std::string PermissionAdvice(const std::vector<std::string>& denied, bool serviceMissing,
+                             const std::string& serviceError);
 
 }  // namespace vantrel::ui

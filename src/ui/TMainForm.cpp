@@ -39,6 +39,7 @@
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "ui/DiskPermissions.h"
+#include "ui/TDiskService.h"
 #include "ui/DriveDialogs.h"
 #include "ui/Icons.h"
 #include "ui/QtFrontEnd.h"
@@ -615,6 +616,10 @@ bool TMainForm::ScanDevices() {
   FDevices.Clear();
   CloseSectorHandles();
   HostPlatform().Rescan();
+  // Disks this user may not open are asked of the system's disk service,
+  // which asks for the password; what it opens is scanned like the rest.
+  TDiskService::TResult service;
+  if (!onlyImages_) service = DiskService().OpenForReading(DisksWithoutReadPermission());
   Status.Init("扫描设备", "", "请等待...", "", "", false, false);
   Status.Show();
   ProcessMessages();
@@ -637,13 +642,8 @@ bool TMainForm::ScanDevices() {
     const std::vector<std::string> denied = DisksWithoutReadPermission();
     if (!denied.empty()) {
       permissionTold_ = true;
-      std::string list;
-      for (const auto& d : denied) list += (list.empty() ? "" : ", ") + d;
-      ShowMessageBox("没有权限读取本机的磁盘（" + list +
-                         "），所以它们不在驱动器列表中。\n\n"
-                         "要从这些磁盘恢复数据，请以有读取权限的用户运行本程序（例如 root，或 disk 组的成员）。"
-                         "也可以用“对象”菜单的“打开映像文件”打开一个磁盘映像文件。",
-                     "没有读取磁盘的权限", TMsgType::mtWarning);
+      ShowMessageBox(PermissionAdvice(denied, service.ServiceMissing, service.Error), "没有读取磁盘的权限",
+                     TMsgType::mtWarning);
     }
   }
   return !cancelled;

@@ -29,7 +29,7 @@ if grep -v '^/usr/' "$work/files" | grep -v '^/$' | grep -q .; then fail "files 
 if grep -Eq 'test|fixture|\.a$|/include/' "$work/files"; then fail "build or test files in the package"; fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libcurl4 libblkid1 libc6; do
+for lib in libqt6widgets6 libqt6dbus6 libcurl4 libblkid1 libc6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 
