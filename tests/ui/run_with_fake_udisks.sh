@@ -65,10 +65,15 @@ if [ "$(id -u)" = 0 ]; then
   as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
   "${as_user[@]}" test -x "$program" || skip "nobody may not run $program"
 fi
+# The sanitizers' settings of the sanitizer build go through to the test.
+sanitizers=()
+for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+  if [ -n "${!name:-}" ]; then sanitizers+=("$name=${!name}"); fi
+done
 run_test() {
   local address=$1
   shift
-  "${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" \
+  "${as_user[@]}" env -i "${sanitizers[@]}" PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" \
     XDG_RUNTIME_DIR="$work/home" QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 \
     DBUS_SYSTEM_BUS_ADDRESS="$address" VANTREL_FAKE_UDISKS_LOG="$work/calls.log" \
     timeout 60 "$program" "$@"
