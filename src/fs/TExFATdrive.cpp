@@ -48,6 +48,25 @@ bool HoldsExFAT(TDevice& device, std::uint64_t deviceSector) {
   return false;
 }
 
+std::uint64_t ExFATVolumeStart(TDevice& device, std::uint64_t deviceSector, const std::uint8_t* sector,
+                               std::size_t size) {
+  const TExFATLayout layout = DecodeExFATBootSector(sector, size);
+  const std::uint32_t deviceSize = device.BytesPerSector ? device.BytesPerSector : 512;
+  if (!layout.Valid || (1u << layout.BytesPerSectorShift) < deviceSize) return kNoVolume;
+  const std::uint64_t scale = (1u << layout.BytesPerSectorShift) / deviceSize;
+  // The first FAT starts with the media entry 0xFFFFFFF8 and entry 1 0xFFFFFFFF.
+  std::vector<std::uint8_t> fat(deviceSize);
+  auto fatAt = [&](std::uint64_t start) {
+    const std::uint64_t at = start + std::uint64_t{layout.FatOffset} * scale;
+    return at < device.TotalSectors && device.ReadSectors(at, 1, false, fat.data()) &&
+           Le32(ByteSpan(fat), 0) == 0xFFFFFFF8u && Le32(ByteSpan(fat), 4) == 0xFFFFFFFFu;
+  };
+  const std::uint64_t backupOf = std::uint64_t{kExFATBackupBootSector} * scale;
+  if (deviceSector >= backupOf && fatAt(deviceSector - backupOf)) return deviceSector - backupOf;
+  if (fatAt(deviceSector)) return deviceSector;
+  return kNoVolume;
+}
+
 bool TExFATdrive::Open(bool quiet) {
   GeometryValid = false;
   FromBackup = false;

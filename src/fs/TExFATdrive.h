@@ -36,6 +36,7 @@ class TExFATdrive : public TFATdrive {
   std::uint32_t UpcaseChecksum = 0;
 
   bool Open(bool quiet) override;
+  const char* TypeName() const override { return GeometryValid ? "exFAT" : "none"; }
   void CreateExFATTopFolders();
 
   // True when the allocation bitmap marks the cluster free (an unreadable
@@ -80,5 +81,13 @@ class TExFATdrive : public TFATdrive {
 // True when the sector at deviceSector of the device, or the backup boot
 // sector behind it, is an exFAT boot sector.
 bool HoldsExFAT(TDevice& device, std::uint64_t deviceSector);
+
+// Where the volume of an exFAT boot sector met at deviceSector starts: there
+// when it is a main boot sector, 12 sectors earlier when it is the backup
+// (told apart by where the first FAT then lies); kNoVolume when its fields
+// are not those of a volume.
+constexpr std::uint64_t kNoVolume = ~std::uint64_t{0};
+std::uint64_t ExFATVolumeStart(TDevice& device, std::uint64_t deviceSector, const std::uint8_t* sector,
+                               std::size_t size);
 
 }  // namespace vantrel

@@ -70,6 +70,8 @@ class TFATdrive : public TCustomDrive {
   std::uint32_t DataSectors = 0;
   std::uint32_t ClusterCount = 0;
   bool GeometryValid = false;
+  // The file system's name as the drive list shows it.
+  virtual const char* TypeName() const { return GeometryValid ? FATTypeName(FATType) : "none"; }
 
   // Volume-relative sectors of BytesPerSector bytes (one device sector before
   // the geometry is known).

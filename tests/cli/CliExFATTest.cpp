@@ -1,0 +1,100 @@
+// vantrel-cli on an SDXC-like exFAT card made by mkfs.exfat and filled
+// through exfat-fuse: the live and deleted trees listed and saved byte for
+// byte, also with the main boot sector zeroed and the partition table gone.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "cli/CliRunner.h"
+#include "support/TempDir.h"
+
+namespace vantrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// relative path -> bytes, of every file under root
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
+  return files;
+}
+
+class CliExFAT : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (fs::exists(Fixture("exfat-skip"))) GTEST_SKIP() << ReadFile(Fixture("exfat-skip"));
+    if (!fs::exists(Fixture("exfat-card.img"))) GTEST_SKIP() << "exfat-card.img was not made";
+  }
+  // A copy of the card with the device sectors zeroed.
+  std::string Damaged(const std::vector<std::uint64_t>& sectors) {
+    const std::string path = tmp / "card.img";
+    fs::copy_file(Fixture("exfat-card.img"), path, fs::copy_options::overwrite_existing);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string zeros(512, '\0');
+    for (auto s : sectors) {
+      f.seekp(static_cast<std::streamoff>(s * 512));
+      f.write(zeros.data(), 512);
+    }
+    return path;
+  }
+  void ExpectSavesAll(const std::string& image, const std::vector<std::string>& before) {
+    for (const char* view : {"live", "deleted"}) {
+      const std::string to = tmp / view;
+      fs::create_directories(to);
+      std::vector<std::string> args = {"--only-images", "--image", image};
+      args.insert(args.end(), before.begin(), before.end());
+      for (const char* w : {"save", "1", "/", "--view", view, "--to"}) args.push_back(w);
+      args.push_back(to);
+      const CliResult r = RunCli(args);
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(Files(to), Files(Fixture(std::string("exfat-card/") + view))) << view;
+    }
+  }
+  TempDir tmp;
+};
+
+TEST_F(CliExFAT, ListsAndSavesTheLiveAndDeletedTreesOfTheCard) {
+  const CliResult drives = RunCli({"--only-images", "--image", Fixture("exfat-card.img"), "drives"});
+  ASSERT_EQ(drives.exitCode, 0) << drives.err;
+  EXPECT_NE(drives.out.find("CARD"), std::string::npos) << drives.out;
+  EXPECT_NE(drives.out.find("32768"), std::string::npos) << drives.out;
+  EXPECT_NE(drives.out.find("exFAT"), std::string::npos) << drives.out;
+
+  const CliResult deleted = RunCli({"--only-images", "--image", Fixture("exfat-card.img"), "--json", "ls", "1",
+                                    "--view", "deleted", "--recursive"});
+  ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
+  // Deleted items keep their whole long names; their clusters are all free.
+  for (const char* name : {"删除的文件.txt", "supprimé.bin", "delete-me.jpg", "Old Trip", "day2.jpg"})
+    EXPECT_NE(deleted.out.find(name), std::string::npos) << name << "\n" << deleted.out;
+  EXPECT_EQ(deleted.out.find("差"), std::string::npos) << deleted.out;
+
+  // A fragmented file and one past 15 characters of name among them.
+  const CliResult cat = RunCli({"--only-images", "--image", Fixture("exfat-card.img"), "cat", "1",
+                                "clips/fragmented.bin"});
+  EXPECT_EQ(cat.out, ReadFile(Fixture("exfat-card/live/clips/fragmented.bin")));
+  ExpectSavesAll(Fixture("exfat-card.img"), {});
+}
+
+TEST_F(CliExFAT, ZeroedMainBootSectorOpensFromTheBackupWithANote) {
+  const std::string image = Damaged({32768});
+  const CliResult drives = RunCli({"--only-images", "--image", image, "drives"});
+  ASSERT_EQ(drives.exitCode, 0) << drives.err;
+  EXPECT_NE(drives.out.find("备份引导扇区"), std::string::npos) << drives.out;
+  ExpectSavesAll(image, {});
+}
+
+TEST_F(CliExFAT, CardWithoutPartitionTableNorMainBootSectorComesBackFromTheSearch) {
+  const std::string image = Damaged({0, 32768});
+  const CliResult none = RunCli({"--only-images", "--image", image, "drives"});
+  EXPECT_EQ(none.out.find("CARD"), std::string::npos) << none.out;
+  ExpectSavesAll(image, {"find-drives", "1", "then"});
+}
+
+}  // namespace
+}  // namespace vantrel::test
