@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "common/Bytes.h"
 #include "common/DebugLog.h"
@@ -199,7 +200,10 @@ void TExFATDirectory::ForEachSet(bool includeDeleted, const std::function<bool(c
     result.FirstCluster = Le32(s, 32 + kExFATFirstCluster);
     result.DataLength = Le64(s, 32 + kExFATDataLength);
     result.ValidDataLength = std::min(Le64(s, 32 + kExFATValidDataLength), result.DataLength);
-    result.ChecksumOk = !broken && ExFATSetChecksum(set.data(), got + 1) == Le16(s, kExFATSetChecksum);
+    // A deleted set was summed while it was in use.
+    std::array<std::uint8_t, 32 * (kExFATMaxSecondary + 1)> live = set;
+    for (std::uint32_t i = 0; deleted && i <= got; ++i) live[32 * i] |= kExFATInUse;
+    result.ChecksumOk = !broken && ExFATSetChecksum(live.data(), got + 1) == Le16(s, kExFATSetChecksum);
     if (!result.ChecksumOk && !deleted)
       DebugMessage(Format("exFAT: 目录项集校验和错误 (cluster %u)", result.FirstCluster), 3);
     // The name: as many units as the stream says, from the name entries there are.
@@ -214,6 +218,33 @@ void TExFATDirectory::ForEachSet(bool includeDeleted, const std::function<bool(c
     if (result.Name.empty()) result.Name = Format("_%u", result.FirstCluster);
     if (!callback(result)) return;
   }
+}
+
+bool IsExFATDirectoryCluster(TExFATdrive& drive, std::uint32_t cluster) {
+  if (!drive.GeometryValid || !drive.IsValidCluster(cluster)) return false;
+  // Two sectors hold a set of up to 19 entries with 512-byte sectors.
+  const std::uint32_t sectors = std::min<std::uint32_t>(drive.SectorsPerCluster, 2);
+  std::vector<std::uint8_t> data(std::size_t{sectors} * drive.BytesPerSector);
+  if (!drive.ReadSectors(drive.ClusterToSector(cluster), static_cast<std::uint16_t>(sectors), false, data.data()))
+    return false;
+  const std::uint8_t type = data[0];
+  if (type == kExFATBitmapEntry || type == kExFATUpcaseEntry || type == kExFATLabelEntry) {
+    // A root: its bitmap entry names a cluster of the volume.
+    for (std::size_t at = 0; at + 32 <= data.size() && data[at] != 0; at += 32)
+      if (data[at] == kExFATBitmapEntry) return drive.IsValidCluster(Le32(ByteSpan(data), at + kExFATFirstCluster));
+    return false;
+  }
+  if (type != kExFATFileEntry && type != kExFATDeletedFile) return false;
+  const bool deleted = type == kExFATDeletedFile;
+  const std::uint32_t secondary = data[kExFATSecondaryCount];
+  if (secondary < kExFATMinSecondary || secondary > kExFATMaxSecondary) return false;
+  const std::size_t bytes = 32 * std::size_t{secondary + 1};
+  if (data.size() >= 64 && data[32] != (deleted ? kExFATDeletedStream : kExFATStreamEntry)) return false;
+  if (data.size() >= 96 && data[64] != (deleted ? kExFATDeletedName : kExFATNameEntry)) return false;
+  if (bytes > data.size()) return true;
+  // A deleted set was summed while it was in use.
+  for (std::size_t at = 0; deleted && at < bytes; at += 32) data[at] |= kExFATInUse;
+  return ExFATSetChecksum(data.data(), secondary + 1) == Le16(ByteSpan(data), kExFATSetChecksum);
 }
 
 void TExFATDirectory::ReadSpecialEntries(TSpecialEntries& special) {

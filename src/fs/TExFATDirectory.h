@@ -76,4 +76,10 @@ class TExFATDirectory : public TFATDirectory {
                   TSpecialEntries* special = nullptr);
 };
 
+// True when the cluster starts like a folder of exFAT: with an entry set
+// (in use or deleted) whose stream and name entries follow it and, where the
+// set lies within the cluster's first sectors, whose checksum holds; or with
+// the bitmap, up-case or label entry of a root.
+bool IsExFATDirectoryCluster(TExFATdrive& drive, std::uint32_t cluster);
+
 }  // namespace vantrel

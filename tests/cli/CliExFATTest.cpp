@@ -110,5 +110,25 @@ TEST_F(CliExFAT, CardWithoutPartitionTableNorMainBootSectorComesBackFromTheSearc
   ExpectSavesAll(image, {"find-drives", "1", "then"});
 }
 
+TEST_F(CliExFAT, QuickFormattedCardGivesItsFoldersBackWithTheirNames) {
+  const std::string to = tmp / "lost";
+  fs::create_directories(to);
+  const CliResult r = RunCli({"--only-images", "--image", Fixture("exfat-quick.img"), "find-lost", "1", "--range",
+                              "all", "then", "save", "1", "/", "--view", "lost", "--to", to});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // The folders come back under their first clusters, with what they hold
+  // under its own names; files without a chain byte for byte.
+  std::map<std::string, std::string> byName;
+  for (const auto& [path, bytes] : Files(to)) byName[fs::path(path).filename().string()] = bytes;
+  const auto live = Files(Fixture("exfat-card/live"));
+  for (const char* path : {"DCIM/100CAMER/IMG_0001.JPG", "DCIM/100CAMER/MVI_0003.MP4", "照片/北京 2023 长城.jpg",
+                           "clips/between.bin"}) {
+    const std::string name = fs::path(path).filename().string();
+    ASSERT_TRUE(byName.count(name)) << name << "\n" << r.out;
+    EXPECT_EQ(byName[name], live.at(path)) << name;
+  }
+  EXPECT_TRUE(fs::exists(to + "/蔟 5/100CAMER")) << r.out;
+}
+
 }  // namespace
 }  // namespace vantrel::test
