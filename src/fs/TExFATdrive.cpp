@@ -102,6 +102,14 @@ bool TExFATdrive::Open(bool quiet) {
       FromBackup = found = true;
       BootNote = "主引导扇区损坏 (" + mainProblem + "), 使用备份引导扇区";
     }
+    // Without a usable backup a main region whose checksum alone fails is
+    // still what there is.
+    if (!found && !region.empty() && DecodeExFATBootSector(region.data(), region.size()).Valid) {
+      Layout = DecodeExFATBootSector(region.data(), region.size());
+      BootRegion = std::move(region);
+      found = true;
+      BootNote = "引导区校验和错误, 备份引导区不可用";
+    }
     if (!found) DebugMessage("exFAT: " + mainProblem, 3);
   }
   if (found) {
@@ -114,10 +122,10 @@ bool TExFATdrive::Open(bool quiet) {
   if (ok) {
     ReadRootEntries();
     Name = Label;
-    if (FromBackup) {
+    if (!BootNote.empty()) {
       DebugMessage(Name + ": " + BootNote, 1);
       FATChoiceNote = FATChoiceNote.empty() ? BootNote : BootNote + "; " + FATChoiceNote;
-      Name += " (备份引导扇区)";
+      if (FromBackup) Name += " (备份引导扇区)";
     }
   }
   CreateExFATTopFolders();
@@ -236,15 +244,43 @@ bool TExFATdrive::IsClusterFree(std::uint32_t cluster) {
 bool TExFATdrive::RunIsFree(std::uint32_t first, std::uint64_t count) {
   if (!IsValidCluster(first) || count == 0) return false;
   if (count > std::uint64_t{MaxCluster()} - first + 1) return false;
-  for (std::uint64_t i = 0; i < count; ++i)
-    if (!IsClusterFree(static_cast<std::uint32_t>(first + i))) return false;
+  // A file is never more than 4 GiB here: what lies beyond is not read.
+  count = std::min<std::uint64_t>(count, (0xFFFFFFFFull + BytesPerCluster - 1) / BytesPerCluster);
+  for (std::uint64_t i = 0; i < count;) {
+    const auto c = static_cast<std::uint32_t>(first + i);
+    const std::uint64_t bit = c - 2u;
+    // Eight clusters at a time where the bitmap byte is theirs alone.
+    if (bit % 8 == 0 && count - i >= 8) {
+      const std::uint64_t byte = bit / 8;
+      if (byte >= BitmapLength || !LoadBitmapSector(byte / BytesPerSector)) return false;
+      if (bitmapSector_[byte % BytesPerSector] != 0) return false;
+      i += 8;
+      continue;
+    }
+    if (!IsClusterFree(c)) return false;
+    ++i;
+  }
   return true;
 }
 
 std::uint32_t TExFATdrive::NextFreeCluster(std::uint32_t cluster) {
   if (bitmapClusters_.empty()) return IsValidCluster(cluster + 1) ? cluster + 1 : 0;
-  for (std::uint32_t c = cluster + 1; IsValidCluster(c); ++c)
-    if (IsClusterFree(c)) return c;
+  // Past the bitmap nothing is known to be free.
+  const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{MaxCluster()} + 1, BitmapLength * 8 + 2);
+  for (std::uint64_t c = std::uint64_t{cluster} + 1; c < end;) {
+    if (c < 2) c = 2;
+    const std::uint64_t bit = c - 2;
+    const std::uint64_t byte = bit / 8;
+    if (!LoadBitmapSector(byte / BytesPerSector)) return 0;
+    const std::uint8_t bits = bitmapSector_[byte % BytesPerSector];
+    // A full byte holds no free cluster.
+    if (bits == 0xFF && bit % 8 == 0) {
+      c += 8;
+      continue;
+    }
+    if (!(bits & (1u << (bit % 8)))) return IsValidCluster(static_cast<std::uint32_t>(c)) ? static_cast<std::uint32_t>(c) : 0;
+    ++c;
+  }
   return 0;
 }
 

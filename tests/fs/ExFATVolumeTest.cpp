@@ -200,6 +200,18 @@ TEST(ExFATVolume, DamagedBootRegionsSetsAndChainsEndClearly) {
     EXPECT_EQ(v.Root().Items->size(), 1u);
   }
   {
+    // Both checksums broken: the main region still opens, with a note.
+    ExFATImage image;
+    image.File(u"a", 10, 1, 1, true);
+    auto bytes = image.Bytes();
+    bytes[11 * 512] ^= 1;
+    bytes[23 * 512] ^= 1;
+    Opened v(bytes);
+    ASSERT_TRUE(v.ok);
+    EXPECT_FALSE(v.drive.FromBackup);
+    EXPECT_NE(v.drive.FATChoiceNote.find("校验和"), std::string::npos);
+  }
+  {
     // Shifts out of range in both regions: nothing to open, an empty drive.
     ExFATImage image;
     auto bytes = image.Bytes();
