@@ -93,6 +93,11 @@ TEST_F(CliExFAT, ListsAndSavesTheLiveAndDeletedTreesOfTheCard) {
                                 "clips/fragmented.bin"});
   EXPECT_EQ(cat.out, ReadFile(Fixture("exfat-card/live/clips/fragmented.bin")));
   ExpectSavesAll(Fixture("exfat-card.img"), {});
+
+  // A basic-data entry of a GUID partition table.
+  const CliResult gpt = RunCli({"--only-images", "--image", Fixture("exfat-gpt.img"), "drives"});
+  EXPECT_NE(gpt.out.find("GPTEX"), std::string::npos) << gpt.out;
+  EXPECT_NE(gpt.out.find("exFAT"), std::string::npos) << gpt.out;
 }
 
 TEST_F(CliExFAT, ZeroedMainBootSectorOpensFromTheBackupWithANote) {
