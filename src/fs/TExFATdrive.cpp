@@ -7,6 +7,7 @@
 #include "common/DebugLog.h"
 #include "common/Routines.h"
 #include "devices/TDevice.h"
+#include "format/FATFormat.h"
 #include "fs/TExFATDirectory.h"
 #include "host/UserInterface.h"
 
@@ -35,8 +36,10 @@ bool TExFATdrive::ReadBootRegion(TDevice& device, std::uint64_t deviceSector, st
 bool HoldsExFAT(TDevice& device, std::uint64_t deviceSector) {
   const std::uint32_t deviceSize = device.BytesPerSector ? device.BytesPerSector : 512;
   std::vector<std::uint8_t> sector(std::max<std::uint32_t>(deviceSize, 512));
-  if (device.ReadSectors(deviceSector, 1, false, sector.data()) && IsExFATBootSector(sector.data(), sector.size()))
-    return true;
+  if (!device.ReadSectors(deviceSector, 1, false, sector.data())) sector.assign(sector.size(), 0);
+  if (IsExFATBootSector(sector.data(), sector.size())) return true;
+  // A FAT boot sector in place: nothing behind it to look for.
+  if (IsBootSectorStrict(sector.data(), sector.size())) return false;
   // The backup boot sector lies 12 sectors of the volume's own size behind.
   for (std::uint32_t shift = 9; shift <= 12; ++shift) {
     if ((1u << shift) < deviceSize) continue;

@@ -51,8 +51,8 @@ class TExFATdrive : public TFATdrive {
   void NoteFile(std::uint32_t firstCluster, bool contiguous, std::uint64_t validLength, bool live);
   bool FileLayout(std::uint32_t firstCluster, TFileLayout& layout) const override;
 
-  // The boot region at volume sector `at` (sectors of 2^shift bytes) when it
-  // is one of exFAT; checksum tells whether its checksum sector holds.
+  // The boot region that starts at deviceSector when its first sector is an
+  // exFAT boot sector; checksumOk tells whether its checksum sector holds.
   static bool ReadBootRegion(TDevice& device, std::uint64_t deviceSector, std::vector<std::uint8_t>& region,
                              bool& checksumOk);
 
