@@ -58,6 +58,38 @@ printf 'label: gpt\nfirst-lba: 34\nstart=40, size=20, type=EBD0A0A2-B9E5-4433-87
   sfdisk -q "$tmp/gpt.img" 2>/dev/null
 cp "$tmp/gpt.img" "$out/partitions/gpt"
 
+# exFAT: a small volume packed tight (4 KiB clusters, heap at 16 KiB), filled
+# through exfat-fuse over a loop device where one can be had (empty
+# otherwise), cut after its first clusters; and behind a partition table.
+exfat_seed() (
+  local img=$tmp/ex.img mnt=$tmp/exmnt loop=""
+  truncate -s 4M "$img"
+  mkfs.exfat -c 4K -b 4K -L SEEDX "$img" >/dev/null || return 0
+  mkdir -p "$mnt"
+  trap 'mountpoint -q "$mnt" && fusermount -u "$mnt"; [ -n "$loop" ] && losetup -d "$loop"' EXIT
+  if [ "$(id -u)" = 0 ] && [ -c /dev/fuse ] && loop=$(losetup -f --show "$img" 2>/dev/null) &&
+     timeout 20 mount.exfat-fuse "$loop" "$mnt" 2>/dev/null; then
+    mkdir -p "$mnt/DCIM/100CAMER" "$mnt/旧的"
+    printf 'hello\n' >"$mnt/readme.txt"
+    head -c 9000 /dev/zero | tr '\0' 'j' >"$mnt/DCIM/100CAMER/IMG_0001.JPG"
+    printf 'x' >"$mnt/旧的/Café résumé with a name of more than fifteen.txt"
+    head -c 5000 /dev/zero | tr '\0' 'a' >"$mnt/frag.bin"
+    printf 'b' >"$mnt/between.txt"
+    head -c 5000 /dev/zero | tr '\0' 'c' >>"$mnt/frag.bin"
+    rm -r "$mnt/readme.txt" "$mnt/旧的"
+    fusermount -u "$mnt"
+  fi
+  head -c 131072 "$img" >"$out/volume/exfat"
+  head -c 131072 "$img" >"$out/save/exfat"
+  head -c 131072 "$img" >"$out/lostdata/exfat"
+  head -c 65536 "$img" >"$out/analyser/exfat"
+  truncate -s 160K "$tmp/exdisk.img"
+  printf 'label: dos\nstart=64, size=256, type=7\n' | sfdisk -q "$tmp/exdisk.img" 2>/dev/null
+  dd if="$img" of="$tmp/exdisk.img" bs=512 seek=64 count=256 conv=notrunc status=none
+  cp "$tmp/exdisk.img" "$out/partitions/exfat"
+)
+if command -v mkfs.exfat >/dev/null; then exfat_seed; fi
+
 python3 - "$out/filetype" <<'PY'
 import io, sys, tarfile, zipfile, struct, zlib
 out = sys.argv[1]

@@ -166,7 +166,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
     const std::string deviceName = deviceIndex >= 0 ? devices.GetDeviceName(deviceIndex, false) : "";
     const std::string name = (drive->Name.empty() ? std::string("NONAME") : drive->Name) + "   on " + deviceName;
     const std::uint64_t sectors = drive->SectorCount ? drive->SectorCount : drive->TotalSectors;
-    const char* type = drive->GeometryValid ? FATTypeName(drive->FATType) : "none";
+    const char* type = drive->TypeName();
     if (json_) {
       JsonObject o;
       o.Add("number", i + 1)

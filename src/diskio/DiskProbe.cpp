@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/Bytes.h"
+#include "format/ExFATFormat.h"
 #include "format/FATFormat.h"
 
 namespace vantrel {
@@ -57,7 +58,7 @@ void ClassifySectorZero(TDiskGeometry& g, std::span<const std::uint8_t> sector0,
   if (sector0.size() < 512) return;
   // A disk formatted whole and partitioned later keeps the old boot
   // sector's bytes around its table: a valid table is read as one.
-  const bool bootSector = LooksLikeFATBootSector(sector0);
+  const bool bootSector = LooksLikeFATBootSector(sector0) || IsExFATBootSector(sector0.data(), sector0.size());
   const bool table = LooksLikePartitionTable(sector0, totalSectors);
   g.Unpartitioned = bootSector && !table;
   g.AlsoWholeVolume = bootSector && table;

@@ -30,6 +30,13 @@ std::uint32_t MoveOn(TFATdrive& drive, std::uint32_t current, std::uint8_t choic
   return drive.IsValidCluster(next) ? next : current;
 }
 
+// The FAT choice a file is read through: a file whose clusters the volume
+// keeps back to back without a chain is read as consecutive clusters.
+std::uint8_t ChoiceFor(const TFATdrive& drive, std::uint32_t firstCluster, std::uint8_t fatChoice) {
+  TFATdrive::TFileLayout layout;
+  return drive.FileLayout(firstCluster, layout) && layout.Contiguous ? std::uint8_t{0} : fatChoice;
+}
+
 }  // namespace
 
 void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size) {
@@ -43,6 +50,10 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
   delivered = 0;
   if (cursor.Pos >= cursor.Size) return cursor.Pos == cursor.Size;
   if (!drive.GeometryValid) return false;
+  TFATdrive::TFileLayout layout;
+  if (drive.FileLayout(cursor.First, layout) && layout.Contiguous) fatChoice = 0;
+  const std::uint32_t startPos = cursor.Pos;
+  std::uint8_t* const start = buffer;
   const std::uint32_t sectorSize = drive.BytesPerSector;
   const std::uint32_t perCluster = drive.SectorsPerCluster;
   std::uint32_t wanted = std::min(count, cursor.Size - cursor.Pos);
@@ -110,6 +121,11 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
       cursor.Current = MoveOn(drive, cursor.Current, fatChoice);
     }
   }
+  // Past its valid length a file reads as zeros, whatever the clusters hold.
+  if (layout.ValidLength < std::uint64_t{startPos} + delivered) {
+    const std::uint64_t from = std::max<std::uint64_t>(layout.ValidLength, startPos) - startPos;
+    std::memset(start + from, 0, delivered - static_cast<std::size_t>(from));
+  }
   return true;
 }
 
@@ -130,6 +146,7 @@ bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice)
 
 std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
   if (!drive.GeometryValid || drive.BytesPerCluster == 0 || size == 0) return size;
+  fatChoice = ChoiceFor(drive, firstCluster, fatChoice);
   const std::uint64_t perCluster = drive.BytesPerCluster;
   std::uint64_t clusters;
   if (!drive.IsValidCluster(firstCluster)) {
@@ -151,7 +168,7 @@ std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::ui
 
 bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
   if (!drive.GeometryValid || drive.BytesPerCluster == 0 || !drive.IsValidCluster(firstCluster) ||
-      !HasChainAt(drive, firstCluster, fatChoice))
+      !HasChainAt(drive, firstCluster, fatChoice) || ChoiceFor(drive, firstCluster, fatChoice) == 0)
     return false;
   const std::uint64_t needed = std::min<std::uint64_t>(ClustersNeeded(drive, size), drive.ClusterCount);
   std::uint32_t cluster = firstCluster;
@@ -167,6 +184,7 @@ bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::u
 bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, std::uint8_t fatChoice) {
   if (cursor.First == 0 || position >= cursor.Size || !drive.GeometryValid || drive.BytesPerCluster == 0)
     return false;
+  fatChoice = ChoiceFor(drive, cursor.First, fatChoice);
   std::uint32_t cluster = cursor.First;
   for (std::uint32_t steps = position / drive.BytesPerCluster; steps > 0; --steps) {
     const std::uint32_t next = MoveOn(drive, cluster, fatChoice);
@@ -179,7 +197,7 @@ bool SeekCursor(TFATdrive& drive, TFATCursor& cursor, std::uint32_t position, st
 }
 
 TFATStream::TFATStream(TFATdrive& drive, std::uint8_t fatChoice, std::uint32_t size, std::uint32_t firstCluster)
-    : drive_(drive), fatChoice_(fatChoice), size_(size) {
+    : drive_(drive), fatChoice_(ChoiceFor(drive, firstCluster, fatChoice)), size_(size) {
   InitCursor(cursor_, firstCluster, size);
 }
 

@@ -52,9 +52,9 @@ class TFATDirectory : public TCustomDirectory {
 
   // Fills Items from the disk (live view, or the deleted view when
   // includeDeleted and onlyDeleted are both set).
-  void LoadChildren(bool includeDeleted, bool onlyDeleted);
+  virtual void LoadChildren(bool includeDeleted, bool onlyDeleted);
   // True when the folder holds a folder entry other than "." and "..".
-  bool ProbeSubDirs(bool includeDeleted);
+  virtual bool ProbeSubDirs(bool includeDeleted);
   // Calls back for each child (and, when recursive, everything below),
   // loading folders that are not loaded and unloading them again after.
   bool ForEach(const TForEachCallback& callback, bool load, int userData, bool recursive, bool onlyDeleted);

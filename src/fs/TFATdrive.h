@@ -70,6 +70,8 @@ class TFATdrive : public TCustomDrive {
   std::uint32_t DataSectors = 0;
   std::uint32_t ClusterCount = 0;
   bool GeometryValid = false;
+  // The file system's name as the drive list shows it.
+  virtual const char* TypeName() const { return GeometryValid ? FATTypeName(FATType) : "none"; }
 
   // Volume-relative sectors of BytesPerSector bytes (one device sector before
   // the geometry is known).
@@ -101,7 +103,7 @@ class TFATdrive : public TCustomDrive {
   bool IsEndOfChain(std::uint32_t value) const;
   // The first cluster after this one that the first FAT copy marks free;
   // the next cluster on a volume without a usable FAT; 0 when none is left.
-  std::uint32_t NextFreeCluster(std::uint32_t cluster);
+  virtual std::uint32_t NextFreeCluster(std::uint32_t cluster);
   // The cluster after this one by FATChoice; 0 when the chain ends there.
   std::uint32_t NextCluster(std::uint32_t cluster, std::uint8_t fatChoice);
 
@@ -116,18 +118,36 @@ class TFATdrive : public TCustomDrive {
   // The data cache of the file reader: one sector.
   const std::uint8_t* ReadDataSector(std::uint32_t sector, bool& ok);
 
+  // How the data of the file that starts at firstCluster lies where the FAT
+  // does not tell: a file system that keeps a file's clusters back to back
+  // without a chain has it read as consecutive clusters whatever the FAT
+  // choice, and bytes past its valid length read as zeros. False when the
+  // chain (or the FAT choice) says all, as on every FAT volume.
+  struct TFileLayout {
+    bool Contiguous = false;
+    std::uint64_t ValidLength = ~std::uint64_t{0};
+  };
+  virtual bool FileLayout(std::uint32_t firstCluster, TFileLayout& layout) const {
+    (void)firstCluster;
+    (void)layout;
+    return false;
+  }
+
   TFATDirectory* Root() const;
   TFATDirectory* Deleted() const;
   TFATDirectory* Lost() const;
   TFATDirectory* Search() const;
 
- private:
+ protected:
   // The steps of ComputeGeometry: the fields of the boot record and the layout
   // they give (false when they give none), the messages on fields that are
   // odd but usable, the label, and the judgement whether the FAT is of use.
-  bool DeriveLayout();
-  void ReportOddFields() const;
-  std::string VolumeLabel() const;
+  virtual bool DeriveLayout();
+  virtual void ReportOddFields() const;
+  virtual std::string VolumeLabel() const;
+  void SetDeviceSectorsPerSector(std::uint32_t n) { deviceSectorsPerSector_ = n; }
+
+ private:
 
   // FAT copies looked at when choosing one.
   static constexpr std::uint32_t kMaxFATCopiesProbed = 8;

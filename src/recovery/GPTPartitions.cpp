@@ -9,6 +9,7 @@
 #include "devices/TDevice.h"
 #include "diskio/DiskProbe.h"
 #include "format/FATFormat.h"
+#include "fs/TExFATdrive.h"
 #include "fs/TFATdrive.h"
 #include "recovery/TDriveList.h"
 
@@ -199,7 +200,8 @@ bool TDriveList::ReadGUIDPartitionTable(TDevice& device) {
     // sector says so.
     const bool read = sector.size() >= 512 && device.ReadSectors(e.FirstLBA, 1, false, sector.data());
     const bool fatType = IsBasicDataGUID(e.Type) || IsEFISystemGUID(e.Type);
-    const bool fat = read ? LooksLikeFATBootSector(sector) || (fatType && !HoldsOtherBootSector(sector)) : fatType;
+    const bool fat = HoldsExFAT(device, e.FirstLBA) ||
+                     (read ? LooksLikeFATBootSector(sector) || (fatType && !HoldsOtherBootSector(sector)) : fatType);
     if (!fat) continue;
     TFATdrive* d = AddVolume(device, e.FirstLBA, e.FirstLBA, e.LastLBA - e.FirstLBA + 1, 0, false);
     if (!HasLabel(d->Name) && !e.Name.empty()) d->Name = e.Name;

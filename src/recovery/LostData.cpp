@@ -10,6 +10,8 @@
 #include "devices/TDevice.h"
 #include "fs/ClusterTests.h"
 #include "fs/DirEntries.h"
+#include "fs/TExFATDirectory.h"
+#include "fs/TExFATdrive.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "host/RangeDialogs.h"
@@ -71,6 +73,7 @@ void TLostDataSearch::RemoveLostItems(std::uint32_t cluster) {
 }
 
 void TLostDataSearch::Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector) {
+  if (exfat_) return AttachExFAT(name, cluster);
   auto folder = std::make_unique<TFATDirectory>();
   folder->Name = name;
   folder->StartCluster = cluster;
@@ -266,7 +269,11 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
   rootReach_ = 0;
 
   SetReadAhead(false);
-  Walk(d.RootCluster, d.RootSector);
+  exfat_ = dynamic_cast<TExFATdrive*>(&d);
+  if (exfat_)
+    WalkExFAT(d.RootCluster, false, 0);
+  else
+    Walk(d.RootCluster, d.RootSector);
   SetReadAhead(true);
 
   if (d.FATType != ftFAT32) {
@@ -294,8 +301,10 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
         bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, copy)) == feReserved;
       }
       if (!bad) {
-        const bool folderA = ClusterHasDotEntries(d, c, 0) && !DirectoryClusterEmpty(d, c, 0);
-        const bool folderB = !folderA && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);
+        const bool folderA = exfat_ ? IsExFATDirectoryCluster(*exfat_, c)
+                                    : ClusterHasDotEntries(d, c, 0) && !DirectoryClusterEmpty(d, c, 0);
+        const bool folderB =
+            !exfat_ && !folderA && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);
         int kind = 1;
         std::string typeName;
         if (folderA || folderB) {

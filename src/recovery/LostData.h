@@ -10,6 +10,7 @@ namespace vantrel {
 
 class IClusterDialogView;
 class TClusterDialog;
+class TExFATdrive;
 class TFATdrive;
 class TStatusDialog;
 
@@ -35,11 +36,17 @@ class TLostDataSearch {
   // Marks everything a folder reaches, depth first, without recursion.
   void Walk(std::uint32_t cluster, std::uint32_t sector);
   void MarkChain(std::uint32_t cluster);
+  // exFAT: folders hold entry sets, and files and folders without a chain
+  // take the clusters their length needs from the first one on.
+  void WalkExFAT(std::uint32_t cluster, bool noFatChain, std::uint64_t length);
+  void MarkExFATData(std::uint32_t first, bool noFatChain, std::uint64_t length);
+  void AttachExFAT(const std::string& name, std::uint32_t cluster);
   void Refresh(const std::string& line1);
   void CountLost(std::uint32_t& folders, std::uint32_t& files) const;
   void SetReadAhead(bool on);
 
   TFATdrive& drive_;
+  TExFATdrive* exfat_ = nullptr;  // the drive when it is exFAT
   TStatusDialog& dialog_;
   std::uint32_t first_ = 0, last_ = 0;
   std::vector<std::uint8_t> bitmap_;

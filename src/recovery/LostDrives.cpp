@@ -9,6 +9,8 @@
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
 #include "format/FATFormat.h"
+#include "format/ExFATFormat.h"
+#include "fs/TExFATdrive.h"
 #include "fs/TFATdrive.h"
 #include "host/TStatusDialog.h"
 #include "host/UserInterface.h"
@@ -88,6 +90,13 @@ void FindLostDrives(TDevice& device, std::uint64_t firstSector, std::uint64_t la
         const std::uint64_t start = VolumeStartOf(device, current, buffer.data());
         if (!drives.HasDriveAt(device, start) && !drives.IsBackupBootSector(device, current, buffer.data())) {
           drives.AddLostDrive(device, current, true, 0, start);
+          ++found;
+        }
+      } else if (IsExFATBootSector(buffer.data(), buffer.size())) {
+        // A main boot sector or, when that is gone, its backup.
+        const std::uint64_t start = ExFATVolumeStart(device, current, buffer.data(), buffer.size());
+        if (start != kNoVolume && !drives.HasDriveAt(device, start)) {
+          drives.AddLostDrive(device, start, true, 0, start);
           ++found;
         }
       }

@@ -7,6 +7,7 @@
 #include "common/DebugLog.h"
 #include "devices/TDevice.h"
 #include "format/FATFormat.h"
+#include "fs/TExFATdrive.h"
 #include "fs/TFATdrive.h"
 #include "recovery/GPTPartitions.h"
 
@@ -35,7 +36,12 @@ TCustomDrive* TDriveList::Add(std::unique_ptr<TCustomDrive> drive) {
 
 TFATdrive* TDriveList::AddVolume(TDevice& device, std::uint64_t bootSector, std::uint64_t startSector,
                                  std::uint64_t sectorCount, std::uint8_t flags, bool quiet) {
-  auto drive = std::make_unique<TFATdrive>();
+  // exFAT names itself in its boot sector (or in the backup behind it).
+  std::unique_ptr<TFATdrive> drive;
+  if (HoldsExFAT(device, bootSector))
+    drive = std::make_unique<TExFATdrive>();
+  else
+    drive = std::make_unique<TFATdrive>();
   TFATdrive* d = drive.get();
   Add(std::move(drive));
   d->Flags = flags;
@@ -96,8 +102,9 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
   }
   // FAT entries count from the table that holds them.
   for (const Entry& e : entries) {
-    if (!IsFATPartitionType(e.type)) continue;
     const std::uint64_t start = tableSector + e.start;
+    // Type 0x07 is exFAT or NTFS: only exFAT is a volume of ours.
+    if (!IsFATPartitionType(e.type) && !(e.type == 0x07 && HoldsExFAT(device, start))) continue;
     AddVolume(device, start, start, e.count, 0, false);
   }
   // Extended entries count from the first extended partition of the disk.

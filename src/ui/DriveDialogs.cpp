@@ -22,6 +22,8 @@
 #include "devices/TDevice.h"
 #include "recovery/TDriveList.h"
 #include "fs/DirEntries.h"
+#include "fs/TExFATDirectory.h"
+#include "fs/TExFATdrive.h"
 #include "fs/TFATdrive.h"
 #include "ui/Icons.h"
 #include "ui/RangeDialogForms.h"
@@ -104,6 +106,28 @@ TPreviewDrvDialog::TPreviewDrvDialog(QWidget* parent) : QDialog(parent) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
+// An exFAT volume states its fields elsewhere and lists its root by entry sets.
+static void FillExFATPreview(TPreviewDrvDialog& d, TExFATdrive& drive) {
+  d.EditSecPerClus->setText(QString::number(drive.SectorsPerCluster));
+  d.EditVolLabel->setText(QString::fromStdString(drive.Label));
+  d.EditFAT->setText(drive.TypeName());
+  if (!drive.GeometryValid) return;
+  TExFATDirectory root;
+  root.Drive = &drive;
+  root.StartCluster = drive.RootCluster;
+  root.LoadChildren(false, false);
+  for (const auto& child : *root.Items) {
+    auto* item = new QTreeWidgetItem(d.ListView1);
+    item->setText(0, QString::fromStdString(child->Name));
+    const auto* file = dynamic_cast<const TFATFile*>(child.get());
+    item->setIcon(0, ItemImage(file ? 5 : 0));
+    if (file) item->setText(1, QString::number(file->Size));
+    const auto* folder = dynamic_cast<const TFATDirectory*>(child.get());
+    item->setText(2, QString::fromStdString(file ? FormatDosDateTime(file->Time, file->Date)
+                                                 : FormatDosDateTime(folder->Time, folder->Date)));
+  }
+}
+
 bool TPreviewDrvDialog::Fill(TCustomDrive* drive) {
   PreviewDrive = drive;
   auto* fat = dynamic_cast<TFATdrive*>(drive);
@@ -117,7 +141,9 @@ bool TPreviewDrvDialog::Fill(TCustomDrive* drive) {
   EditFAT->setText(kTypes[fat->FATType <= 3 ? fat->FATType : 0]);
   ListView1->clear();
   ListView1->setSortingEnabled(false);
-  if (fat->GeometryValid) {
+  if (auto* exfat = dynamic_cast<TExFATdrive*>(fat)) {
+    FillExFATPreview(*this, *exfat);
+  } else if (fat->GeometryValid) {
     TChainCursor cursor(fat->RootCluster, fat->RootSector);
     std::string name;
     std::array<std::uint8_t, 32> entry{};
