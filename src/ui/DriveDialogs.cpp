@@ -204,8 +204,12 @@ TDriveDlg::TDriveDlg(TMainForm& main, TPreviewDrvDialog& preview, QWidget* paren
   connect(ButtonFind, &QPushButton::clicked, this, &TDriveDlg::ButtonFindClick);
   connect(Button3, &QPushButton::clicked, this, &TDriveDlg::Button3Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageChanged(); });
-  connect(ListView1, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
-  connect(ListView2, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+  // A mouse press makes a row current before it selects it: the buttons
+  // follow the selection, which clicks, keys and code all end in.
+  for (QListWidget* list : {ListView1, ListView2}) {
+    connect(list, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+    connect(list, &QListWidget::itemSelectionChanged, this, [this] { PageChanged(); });
+  }
   connect(ListView1, &QListWidget::itemDoubleClicked, this, [this] {
     PageChanged();
     if (ListView1->currentRow() >= 0) accept();
