@@ -910,6 +910,10 @@ void TMainForm::SaveSelection() {
   for (int row : rows)
     if (TFSObject* object = ObjectOf(row)) selected.push_back(object);
   if (!BeginLongWork()) return;
+  DirSelectForm->ExaminedDevice.clear();
+  if (const TDevice* device = drive->Device)
+    DirSelectForm->ExaminedDevice = device->Kind == dkBIOS ? DiskPlatform().PhysicalDeviceName(device->Number)
+                                                           : DiskPlatform().LogicalDeviceName(device->Number);
   TSaveReport report;
   try {
     report = SaveSelected(*drive, selected, IsDeletedBranch(TreeView->currentItem()), DirSelectDialog,
@@ -1029,14 +1033,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::MenuFindLostDataClick() {
   auto* drive = dynamic_cast<TFATdrive*>(FDrive);
   if (!drive || !FLostNode || !BeginLongWork()) return;
-  // The list may show a folder of the lost branch, which the search makes anew.
-  bool showsLost = false;
-  for (QTreeWidgetItem* n = FCurrentNode; n; n = n->parent()) showsLost = showsLost || n == FLostNode;
-  if (showsLost) {
-    ListView1->Clear();
-    FCurrentNode = nullptr;
-  }
-  qDeleteAll(FLostNode->takeChildren());
+  ForgetBranch(FLostNode, drive->LostDir.get());
   try {
     FindLostData(*drive, Status, ClusterDialog, *ClusterDialogForm);
   } catch (const std::exception& e) {
@@ -1051,6 +1048,30 @@ void TMainForm::MenuFindLostDataClick() {
   TreeView->setFocus();
   FLostNode->setExpanded(true);
   if (FChangeCount == 0 && FCurrentNode != FLostNode) TreeViewChange(FLostNode);
+}
+
+void TMainForm::ForgetBranch(QTreeWidgetItem* top, const TCustomDirectory* folder) {
+  // Whatever node the list came from, none of its items may outlive the
+  // folders the search is about to free.
+  bool pointsInto = false;
+  for (QTreeWidgetItem* n = FCurrentNode; n && !pointsInto; n = n->parent()) pointsInto = n == top;
+  for (int row = 0; row < ListView1->Count() && !pointsInto; ++row)
+    for (const TFSObject* o = ObjectOf(row); o && !pointsInto; o = o->Parent) pointsInto = o == folder;
+  if (pointsInto) {
+    ListView1Details->selectionModel()->clear();
+    ListView1->Clear();
+    FCurrentNode = nullptr;
+    UpdateCommands();
+    UpdateStatus();
+  }
+  // Deleting the selected node would move the tree's selection, and its
+  // change would fill the list from the old folders once more.
+  bool selectedInside = false;
+  for (QTreeWidgetItem* n = TreeView->currentItem(); n && !selectedInside; n = n->parent())
+    selectedInside = n == top && n != TreeView->currentItem();
+  const QSignalBlocker block(TreeView);
+  if (selectedInside) TreeView->setCurrentItem(top);
+  qDeleteAll(top->takeChildren());
 }
 
 }  // namespace vantrel::ui

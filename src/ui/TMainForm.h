@@ -211,6 +211,9 @@ class TMainForm : public QMainWindow {
   bool BeginLongWork();
   void EndLongWork();
   void RefreshList();
+  // Empties the list and the selection when they point into the branch under
+  // top (showing folder), and deletes the branch's nodes: a search makes it anew.
+  void ForgetBranch(QTreeWidgetItem* top, const TCustomDirectory* folder);
 
   std::unique_ptr<TTreeAdapter> tree_;
   std::unique_ptr<TSettingsFile> settings_;

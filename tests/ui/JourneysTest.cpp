@@ -1,0 +1,233 @@
+// The window's journeys as a person makes them, with the mouse and the keys:
+// searches run twice, the drive dialog clicked, a folder typed for saving,
+// searches started from dialogs, images opened one after another.
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest/QtTest>
+#include <filesystem>
+
+#include "fs/TFATDirectory.h"
+#include "support/LostImages.h"
+#include "support/TempDir.h"
+#include "ui/DriveDialogs.h"
+#include "ui/RangeDialogForms.h"
+#include "ui/TFileListModel.h"
+#include "ui/TFindDialog.h"
+#include "ui/TStatusDialogForm.h"
+#include "ui/TTreeAdapter.h"
+#include "ui/UiTestSupport.h"
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+void ClickAction(ui::TMainForm& window, QAction* action) {
+  QWidget* button = window.ToolBar2->widgetForAction(action);
+  QVERIFY(button && button->isEnabled());
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void ClickTreeNode(ui::TMainForm& window, QTreeWidgetItem* node) {
+  window.TreeView->scrollToItem(node);
+  const int before = window.ListFillCount;
+  QTest::mouseClick(window.TreeView->viewport(), Qt::LeftButton, {}, window.TreeView->visualItemRect(node).center());
+  QTRY_VERIFY(window.ListFillCount > before && window.FCurrentNode == node);
+}
+
+void ClickListRow(ui::TMainForm& window, int row, Qt::KeyboardModifiers keys = {}) {
+  QTreeView* view = window.ListView1Details;
+  const QModelIndex index = window.ListView1->index(row, 0);
+  view->scrollTo(index);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, keys, view->visualRect(index).center());
+}
+
+void ClickRow(QListWidget* list, int row) {
+  QListWidgetItem* item = list->item(row);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+void ClickOK(QDialog* dialog) { QTest::mouseClick(dialog->findChild<QPushButton*>("OKBtn"), Qt::LeftButton); }
+
+// The search for lost data through the tool button, confirmed in the cluster dialog.
+void FindLostDataByMouse(ui::TMainForm& window, const std::function<void()>& whileAsked = {}) {
+  WhenModal<ui::TClusterDialogForm>([whileAsked](ui::TClusterDialogForm* dialog) {
+    if (whileAsked) whileAsked();
+    ClickOK(dialog);
+  });
+  ClickAction(window, window.ButtonFindLostData);
+  QTRY_VERIFY(!window.Busy());
+}
+
+// A FAT16 volume with a folder of three files that a second format in place
+// cut off from the root: the lost-data search finds it as a lost folder.
+std::string LostFolderImage(const TempDir& dir) {
+  const std::string image = dir / "lost.img";
+  const std::string text = dir / "a.txt";
+  WriteFile(text, FixtureContent(3000));
+  ImageTool("mkfs.fat -F 16 -s 1 -n LOSTVOL -C " + image + " 8192");
+  ImageTool("mmd -i " + image + " ::/KEEP");
+  for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) ImageTool("mcopy -i " + image + " " + text + " ::/KEEP/" + name);
+  ImageTool("mkfs.fat -F 16 -s 1 -n LOSTVOL " + image);
+  return image;
+}
+
+bool ListPointsInto(ui::TMainForm& window, const TCustomDirectory* top) {
+  for (int row = 0; row < window.ListView1->Count(); ++row)
+    for (const TFSObject* o = window.ObjectOf(row); o; o = o->Parent)
+      if (o == top) return true;
+  return false;
+}
+
+}  // namespace
+
+class JourneysTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() { SetUpApplication(); }
+  void SearchesRunTwiceWhileTheirResultsAreShown();
+  void DriveDialogButtonsFollowClicksKeysAndTabs();
+  void SavesIntoTheFolderTypedInTheBox();
+};
+
+void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
+  TempDir dir;
+  auto window = NewMainForm({LostFolderImage(dir)});
+  OpenDrive(*window, 0);
+  FindLostDataByMouse(*window);
+  QTreeWidgetItem* lost = window->FLostNode;
+  QVERIFY(lost->childCount() > 0);
+  ClickTreeNode(*window, lost->child(0));
+  QVERIFY(window->ListView1->Count() > 0);
+  ClickListRow(*window, 0);
+  QCOMPARE(window->SelectedRows().size(), std::size_t{1});
+
+  // The second search frees the folders the list shows: by the time it asks
+  // for the range, nothing may point into them any more.
+  bool listEmptied = false;
+  auto* folder = dynamic_cast<TCustomDrive*>(window->FDrive)->LostDir.get();
+  FindLostDataByMouse(*window, [&] { listEmptied = !ListPointsInto(*window, folder); });
+  QVERIFY(listEmptied);
+  QCOMPARE(window->FCurrentNode, window->FLostNode);
+  QVERIFY(window->ListView1->Count() > 0);
+  ClickListRow(*window, 0);
+  QVERIFY(window->MenuSaveTo->isEnabled());
+  QCOMPARE(window->StatusPanel1[0]->text(), QString("1 对象被选择"));
+
+  // The same with "查找" while a node of the search results is shown.
+  for (int round = 0; round < 2; ++round) {
+    bool emptied = false;
+    auto* poll = new QTimer(window.get());
+    poll->setInterval(5);
+    connect(poll, &QTimer::timeout, window.get(), [&, poll] {
+      if (!window->FindDialog->isVisible() || window->FindDialog->Started()) return;
+      poll->stop();
+      emptied = !ListPointsInto(*window, window->FDrive->SearchDir.get());
+      QTest::keyClicks(window->FindDialog->EditName, "*");
+      QTest::mouseClick(window->FindDialog->ButtonStart, Qt::LeftButton);
+    });
+    poll->start();
+    ClickAction(*window, window->ButtonFind);
+    QTRY_VERIFY(!window->Busy());
+    QVERIFY(emptied);
+    QVERIFY(window->FSearchNode->childCount() > 0);
+    ClickTreeNode(*window, window->FSearchNode->child(0));
+    QVERIFY(window->ListView1->Count() > 0);
+    ClickListRow(*window, 0);
+    QVERIFY(window->MenuSaveTo->isEnabled());
+  }
+}
+
+void JourneysTest::DriveDialogButtonsFollowClicksKeysAndTabs() {
+  // One disk with three drives: the physical page has a single row.
+  auto window = NewMainForm({Fixture("disk.img")});
+  QStringList steps;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    // A failed check leaves the dialog open: close it after the checks.
+    QTimer::singleShot(3000, dialog, [dialog] { if (dialog->isVisible()) dialog->reject(); });
+    QVERIFY(!dialog->ButtonOK->isEnabled());
+    ClickRow(dialog->ListView1, 1);
+    if (!dialog->ButtonOK->isEnabled() || !dialog->ButtonPreview->isEnabled() || !dialog->ButtonFind->isEnabled() ||
+        !dialog->ComboBoxFAT->isEnabled())
+      steps << "click on a drive";
+    QTest::keyClick(dialog->ListView1, Qt::Key_Down);
+    if (dialog->ListView1->currentRow() != 2 || !dialog->ButtonOK->isEnabled()) steps << "arrow key";
+    // To the devices with a click on the tab, then one click on the only disk.
+    QTabBar* tabs = dialog->PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    if (dialog->ButtonPreview->isEnabled() || dialog->ButtonFind->isEnabled()) steps << "device tab";
+    ClickRow(dialog->ListView2, 0);
+    if (!dialog->ButtonFind->isEnabled()) steps << "click on the disk";
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    if (!dialog->ButtonPreview->isEnabled()) steps << "back to the drives";
+    // A double click opens the drive.
+    QListWidgetItem* first = dialog->ListView1->item(0);
+    ClickRow(dialog->ListView1, 0);
+    QTest::mouseDClick(dialog->ListView1->viewport(), Qt::LeftButton, {},
+                       dialog->ListView1->visualItemRect(first).center());
+  });
+  window->MenuDriveClick();
+  QVERIFY2(steps.isEmpty(), qPrintable(steps.join(", ")));
+  QCOMPARE(window->FViewState, 2);
+  QCOMPARE(window->FDrive, window->FDrives.Items(0));
+}
+
+void JourneysTest::SavesIntoTheFolderTypedInTheBox() {
+  auto window = NewMainForm({Fixture("fat16.img")});
+  OpenDrive(*window, 0);
+  ClickTreeNode(*window, window->FRootNode);
+  const int file = FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "notes.txt"; });
+  QVERIFY(file >= 0);
+  ClickListRow(*window, file);
+
+  TempDir highlighted, parent;
+  const QString typed = QString::fromStdString((parent / "new folder").c_str());
+  QString label, question;
+  WhenModal<ui::TDirSelectForm>([&](ui::TDirSelectForm* dialog) {
+    dialog->SelectFolder(QString::fromStdString(highlighted.Path().string()));
+    QLineEdit* edit = dialog->ShellComboBox1->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    label = dialog->LabelFolder->text();
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+    });
+    ClickOK(dialog);
+  });
+  ClickAction(*window, window->ButtonSaveTo);
+  QTRY_VERIFY(!window->Busy());
+  QCOMPARE(label, typed + "/");
+  QVERIFY2(question.contains("不存在"), qPrintable(question));
+  QVERIFY(std::filesystem::exists(parent / "new folder/notes.txt"));
+  QVERIFY(std::filesystem::is_empty(highlighted.Path()));
+
+  // A folder that exists, typed over the highlighted one.
+  ClickListRow(*window, file);
+  WhenModal<ui::TDirSelectForm>([&](ui::TDirSelectForm* dialog) {
+    dialog->SelectFolder(QString::fromStdString(highlighted.Path().string()));
+    QLineEdit* edit = dialog->ShellComboBox1->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, QString::fromStdString(parent.Path().string()));
+    label = dialog->LabelFolder->text();
+    QTest::mouseClick(dialog->findChild<QPushButton*>("OKBtn"), Qt::LeftButton);
+  });
+  ClickAction(*window, window->ButtonSaveTo);
+  QTRY_VERIFY(!window->Busy());
+  QVERIFY(std::filesystem::exists(parent / "notes.txt"));
+  QVERIFY(std::filesystem::is_empty(highlighted.Path()));
+}
+
+QTEST_MAIN(JourneysTest)
+#include "JourneysTest.moc"
