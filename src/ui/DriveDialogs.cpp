@@ -312,7 +312,7 @@ TDevice* TDriveDlg::SearchDevice() const {
 
 void TDriveDlg::ButtonFindClick() {
   TDevice* device = SearchDevice();
-  if (!device) return;
+  if (!device || main_.Busy()) return;
   TSectorDialog& dialog = main_.SectorDialog;
   dialog.MaxSector = device->TotalSectors;
   dialog.SetDefaults(device->TotalSectors, device->BytesPerSector);
@@ -323,6 +323,7 @@ void TDriveDlg::ButtonFindClick() {
 }
 
 void TDriveDlg::Button3Click() {
+  if (main_.Busy()) return;
   if (ShowMessageBox("您确实要重新扫描驱动器列表吗？", "重新扫描驱动器列表", TMsgType::mtInformation,
                      TMsgButtons::mbYesNo) != TMsgResult::mrYes)
     return;

@@ -99,6 +99,7 @@ class JourneysTest : public QObject {
   void SearchesRunTwiceWhileTheirResultsAreShown();
   void DriveDialogButtonsFollowClicksKeysAndTabs();
   void SavesIntoTheFolderTypedInTheBox();
+  void LostDriveSearchStandsOverTheDriveDialog();
 };
 
 void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
@@ -227,6 +228,49 @@ void JourneysTest::SavesIntoTheFolderTypedInTheBox() {
   QTRY_VERIFY(!window->Busy());
   QVERIFY(std::filesystem::exists(parent / "notes.txt"));
   QVERIFY(std::filesystem::is_empty(highlighted.Path()));
+}
+
+void JourneysTest::LostDriveSearchStandsOverTheDriveDialog() {
+  auto window = NewMainForm({Fixture("disk.img")});
+  bool statusOnTop = false, dialogStillOpen = false;
+  int secondSearches = 0;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    QTimer::singleShot(5000, dialog, [dialog] { if (dialog->isVisible()) dialog->reject(); });
+    QTabBar* tabs = dialog->PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ClickRow(dialog->ListView2, 0);
+    auto* probe = new QTimer(dialog);
+    probe->setInterval(1);
+    connect(probe, &QTimer::timeout, dialog, [&, probe, dialog] {
+      if (!window->StatusForm->isVisible()) return;
+      probe->stop();
+      statusOnTop = QApplication::activeModalWidget() == window->StatusForm;
+      // A second search from the dialog's button, then Esc: the first goes
+      // to the blocked dialog, the second to the progress window.
+      QTimer::singleShot(50, [&] {
+        if (auto* sectors = qobject_cast<ui::TSectorDialogForm*>(QApplication::activeModalWidget())) {
+          ++secondSearches;
+          sectors->reject();
+        }
+      });
+      QTest::mouseClick(dialog->ButtonFind, Qt::LeftButton);
+      QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+    });
+    WhenModal<ui::TSectorDialogForm>([probe](ui::TSectorDialogForm* sectors) {
+      probe->start();
+      ClickOK(sectors);
+    });
+    QTest::mouseClick(dialog->ButtonFind, Qt::LeftButton);
+    QVERIFY(window->Status.Cancelled);
+    dialogStillOpen = dialog->isVisible();
+    QVERIFY(!window->StatusForm->isVisible());
+    dialog->reject();
+  });
+  window->MenuDriveClick();
+  QVERIFY(statusOnTop);
+  QCOMPARE(secondSearches, 0);
+  QVERIFY(dialogStillOpen);
+  QVERIFY(!window->Busy());
 }
 
 QTEST_MAIN(JourneysTest)
