@@ -581,6 +581,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 bool TMainForm::BeginLongWork() {
   if (busy_ > 0) return false;
   ++busy_;
+  focusBeforeWork_ = QApplication::focusWidget();
   // The window stays alive (its events are processed) but offers nothing that
   // could start a second disk operation inside the first.
   menuBar()->setEnabled(false);
@@ -594,6 +595,10 @@ void TMainForm::EndLongWork() {
     menuBar()->setEnabled(true);
     ToolBar2->setEnabled(true);
     Notebook1->setEnabled(true);
+    // Disabling moved the focus away; it goes back where it was.
+    if (focusBeforeWork_ && focusBeforeWork_->isEnabled() && focusBeforeWork_->isVisible())
+      focusBeforeWork_->setFocus(Qt::OtherFocusReason);
+    focusBeforeWork_ = nullptr;
   }
 }
 
@@ -1024,7 +1029,17 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     ListView1MouseDown(mouse->button() == Qt::RightButton, mouse->globalPosition().toPoint());
   }
-  if (watched == TreeView && event->type() == QEvent::FocusIn) ListView1Details->clearSelection();
+  // Entering the tree leaves the list's selection; the focus coming back
+  // when a dialog or a long work ends does not.
+  if (watched == TreeView && event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if ((reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) &&
+        !ListView1Details->selectionModel()->selectedRows().isEmpty()) {
+      ListView1Details->clearSelection();
+      UpdateCommands();
+      UpdateStatus();
+    }
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

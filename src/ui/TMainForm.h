@@ -4,6 +4,7 @@
 // and every dialog of the program, each created once.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -221,6 +222,7 @@ class TMainForm : public QMainWindow {
   bool onlyImages_ = false;
   bool permissionTold_ = false;
   int busy_ = 0;
+  QPointer<QWidget> focusBeforeWork_;  // given back when the long work ends
   TListStyle style_ = lsDetails;
   QTreeWidgetItem* editingNode_ = nullptr;
   QString editingText_;

@@ -100,6 +100,7 @@ class JourneysTest : public QObject {
   void DriveDialogButtonsFollowClicksKeysAndTabs();
   void SavesIntoTheFolderTypedInTheBox();
   void LostDriveSearchStandsOverTheDriveDialog();
+  void SavingKeepsTheSelection();
 };
 
 void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
@@ -271,6 +272,43 @@ void JourneysTest::LostDriveSearchStandsOverTheDriveDialog() {
   QCOMPARE(secondSearches, 0);
   QVERIFY(dialogStillOpen);
   QVERIFY(!window->Busy());
+}
+
+void JourneysTest::SavingKeepsTheSelection() {
+  auto window = NewMainForm({Fixture("fat16.img")});
+  OpenDrive(*window, 0);
+  ClickTreeNode(*window, window->FRootNode);
+  const int file = FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "notes.txt"; });
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  ClickListRow(*window, file);
+  QTRY_VERIFY(window->ListView1Details->hasFocus());
+  // Cancelled with the mouse, then saved: the row stays selected
+  // and the commands and the status bar go with it.
+  WhenModal<ui::TDirSelectForm>([](ui::TDirSelectForm* dialog) {
+    QTest::mouseClick(dialog->findChild<QPushButton*>("CancelBtn"), Qt::LeftButton);
+  });
+  ClickAction(*window, window->ButtonSaveTo);
+  QTRY_VERIFY(!window->Busy());
+  // The list has the focus again, so that the window's activation coming
+  // back does not put it into the tree (which empties the selection).
+  QVERIFY(window->ListView1Details->hasFocus());
+  QCOMPARE(window->SelectedRows(), std::vector<int>({file}));
+  QCOMPARE(window->StatusPanel1[0]->text(), QString("1 对象被选择"));
+  QVERIFY(window->MenuSaveTo->isEnabled());
+  TempDir target;
+  bool asked = false;
+  WhenModal<ui::TDirSelectForm>([&](ui::TDirSelectForm* dialog) {
+    asked = true;
+    dialog->SelectFolder(QString::fromStdString(target.Path().string()));
+    ClickOK(dialog);
+  });
+  ClickAction(*window, window->ButtonSaveTo);
+  QTRY_VERIFY(asked);
+  QTRY_VERIFY(!window->Busy());
+  QVERIFY(std::filesystem::exists(target / "notes.txt"));
+  QCOMPARE(window->SelectedRows(), std::vector<int>({file}));
+  QVERIFY(window->MenuSaveTo->isEnabled());
 }
 
 QTEST_MAIN(JourneysTest)
