@@ -292,7 +292,7 @@ void JourneysTest::SavingKeepsTheSelection() {
   QTRY_VERIFY(!window->Busy());
   // The list has the focus again, so that the window's activation coming
   // back does not put it into the tree (which empties the selection).
-  QVERIFY(window->ListView1Details->hasFocus());
+  QCOMPARE(window->focusWidget(), window->ListView1Details);
   QCOMPARE(window->SelectedRows(), std::vector<int>({file}));
   QCOMPARE(window->StatusPanel1[0]->text(), QString("1 对象被选择"));
   QVERIFY(window->MenuSaveTo->isEnabled());
