@@ -715,10 +715,42 @@ bool TMainForm::OpenImage(const QString& path) {
   if (std::find(images_.begin(), images_.end(), canonical) == images_.end()) {
     images_.push_back(canonical);
     HostPlatform().AddImageFile(canonical);
-    // The disk numbers behind the images move: the lists are made again.
-    FDevicesPending = true;
+    // Once the machine was scanned, the image joins the lists: the drives
+    // and what was found on them stay.
+    if (!FDevicesPending) AddImageDevice(static_cast<int>(images_.size()) - 1);
   }
   return true;
+}
+
+void TMainForm::AddImageDevice(int image) {
+  // Image n is disk 0x80 + n, before the machine's own disks, which move
+  // up by one.
+  const int number = 0x80 + image;
+  CloseSectorHandles();
+  HostPlatform().Rescan();
+  for (int i = 0; i < FDevices.Count(); ++i) {
+    TDevice* d = FDevices.Items(i);
+    if (d->Kind == dkBIOS && d->Number >= number && d->Number < 0xFF) ++d->Number;
+  }
+  TDeviceList found;
+  found.Detect(nullptr);
+  for (int i = 0; i < found.Count(); ++i) {
+    const TDevice* f = found.Items(i);
+    if (f->Kind != dkBIOS || f->Number != number) continue;
+    auto device = std::make_unique<TDevice>();
+    device->Kind = f->Kind;
+    device->Number = f->Number;
+    device->MediaType = f->MediaType;
+    device->Flags = f->Flags;
+    device->TotalSectors = f->TotalSectors;
+    device->BytesPerSector = f->BytesPerSector;
+    device->Partitioned = f->Partitioned;
+    device->ReadAheadPending = true;
+    TDevice* added = FDevices.Add(std::move(device));
+    added->Name = FDevices.GetDeviceName(FDevices.Count() - 1, true);
+    FDrives.ScanDevice(*added);
+    break;
+  }
 }
 
 void TMainForm::MenuOpenImageClick() {

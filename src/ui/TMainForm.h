@@ -212,6 +212,8 @@ class TMainForm : public QMainWindow {
   bool BeginLongWork();
   void EndLongWork();
   void RefreshList();
+  // Adds the disk of image file number `image` and its drives to the lists.
+  void AddImageDevice(int image);
   // Empties the list and the selection when they point into the branch under
   // top (showing folder), and deletes the branch's nodes: a search makes it anew.
   void ForgetBranch(QTreeWidgetItem* top, const TCustomDirectory* folder);

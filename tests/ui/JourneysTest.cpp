@@ -3,6 +3,8 @@
 // searches started from dialogs, images opened one after another.
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,6 +103,7 @@ class JourneysTest : public QObject {
   void SavesIntoTheFolderTypedInTheBox();
   void LostDriveSearchStandsOverTheDriveDialog();
   void SavingKeepsTheSelection();
+  void OpeningASecondImageKeepsWhatWasFound();
 };
 
 void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
@@ -309,6 +312,40 @@ void JourneysTest::SavingKeepsTheSelection() {
   QVERIFY(std::filesystem::exists(target / "notes.txt"));
   QCOMPARE(window->SelectedRows(), std::vector<int>({file}));
   QVERIFY(window->MenuSaveTo->isEnabled());
+}
+
+void JourneysTest::OpeningASecondImageKeepsWhatWasFound() {
+  TempDir dir;
+  auto window = NewMainForm({LostFolderImage(dir)});
+  OpenDrive(*window, 0);
+  FindLostDataByMouse(*window);
+  QVERIFY(window->FLostNode->childCount() > 0);
+  TCustomDrive* first = window->FDrive;
+  const std::size_t lost = first->LostDir->Items->size();
+
+  // "打开映像文件": the file typed into the file dialog, then the drive dialog.
+  QStringList drives;
+  WhenModal<QFileDialog>([&](QFileDialog* files) {
+    WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+      for (int i = 0; i < dialog->ListView1->count(); ++i) drives << dialog->ListView1->item(i)->text();
+      ClickRow(dialog->ListView1, 0);
+      QTest::mouseClick(dialog->ButtonOK, Qt::LeftButton);
+    });
+    QTimer::singleShot(5000, files, [files] { if (files->isVisible()) files->reject(); });
+    files->selectFile(QString::fromStdString(Fixture("fat12.img")));
+    QPushButton* open = files->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+    QTRY_VERIFY(open->isEnabled());
+    QTest::mouseClick(open, Qt::LeftButton);
+  });
+  window->MenuOpenImage->trigger();
+  QCOMPARE(drives.size(), 2);
+  QVERIFY2(drives[1].startsWith("FAT12VOL"), qPrintable(drives.join(" | ")));
+  QCOMPARE(window->FDrive, first);
+  QCOMPARE(first->LostDir->Items->size(), lost);
+  window->FLostNode->setExpanded(true);
+  QVERIFY(window->FLostNode->childCount() > 0);
+  ClickTreeNode(*window, window->FLostNode->child(0));
+  QCOMPARE(window->ListView1->Count(), 3);
 }
 
 QTEST_MAIN(JourneysTest)
