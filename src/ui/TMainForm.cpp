@@ -772,8 +772,8 @@ void TMainForm::FindLostDrives(TDevice& device, std::int64_t first, std::int64_t
   }
   if (!BeginLongWork()) return;
   try {
-    vantrel::FindLostDrives(device, static_cast<std::uint32_t>(first),
-                            static_cast<std::uint32_t>(std::min(last, lastSector)), FDrives, &Status);
+    vantrel::FindLostDrives(device, static_cast<std::uint64_t>(first),
+                            static_cast<std::uint64_t>(std::min(last, lastSector)), FDrives, &Status);
   } catch (const std::exception& e) {
     Status.Hide();
     ShowMessageBox(e.what(), "", TMsgType::mtError);
