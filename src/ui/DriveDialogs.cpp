@@ -16,6 +16,7 @@
 #include <array>
 
 #include "host/RangeDialogs.h"
+#include "common/CodePage.h"
 #include "common/FATChoice.h"
 #include "common/Routines.h"
 #include "host/UserInterface.h"
@@ -38,14 +39,13 @@ QLabel* GreenNote(const QString& text, QWidget* parent) {
   return label;
 }
 
-// Text of a boot record field, up to its first zero byte.
+// Text of a boot record field, up to its first zero byte, in the OEM code
+// page that the drive list decodes the label with too.
 QString BootText(const TFATdrive& drive, std::size_t offset, std::size_t length) {
-  std::string text;
-  for (std::size_t i = offset; i < offset + length && i < drive.BootRecord.size(); ++i) {
-    if (drive.BootRecord[i] == 0) break;
-    text += static_cast<char>(drive.BootRecord[i]);
-  }
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  std::size_t end = offset;
+  while (end < offset + length && end < drive.BootRecord.size() && drive.BootRecord[end] != 0) ++end;
+  if (end <= offset) return {};
+  return QString::fromStdString(OemToUtf8(drive.BootRecord.data() + offset, end - offset, OemCodePage()));
 }
 
 int DriveImageOf(std::uint8_t mediaType) {

@@ -20,6 +20,7 @@
 #include <filesystem>
 
 #include "fs/TFATDirectory.h"
+#include "fs/TFATdrive.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 #include "ui/DriveDialogs.h"
@@ -104,6 +105,8 @@ class JourneysTest : public QObject {
   void LostDriveSearchStandsOverTheDriveDialog();
   void SavingKeepsTheSelection();
   void OpeningASecondImageKeepsWhatWasFound();
+  void LostDriveSearchBeyondTwoTebibytes();
+  void PreviewDecodesTheOemCodePage();
 };
 
 void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
@@ -346,6 +349,67 @@ void JourneysTest::OpeningASecondImageKeepsWhatWasFound() {
   QVERIFY(window->FLostNode->childCount() > 0);
   ClickTreeNode(*window, window->FLostNode->child(0));
   QCOMPARE(window->ListView1->Count(), 3);
+}
+
+void JourneysTest::LostDriveSearchBeyondTwoTebibytes() {
+  // A sparse disk of 3 TiB with a FAT16 volume past sector 2^32.
+  TempDir dir;
+  const std::string image = dir / "big.img";
+  const std::uint64_t at = (std::uint64_t{1} << 32) + 4096;
+  ImageTool("truncate -s 3T " + image);
+  ImageTool("dd if=" + Fixture("fat16.img") + " of=" + image + " bs=512 seek=" + std::to_string(at) +
+            " conv=notrunc status=none");
+  auto window = NewMainForm({image});
+  int before = -1, after = -1;
+  QString last;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    before = dialog->ListView1->count();
+    QTabBar* tabs = dialog->PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ClickRow(dialog->ListView2, 0);
+    WhenModal<ui::TSectorDialogForm>([&](ui::TSectorDialogForm* sectors) {
+      for (auto [edit, value] : {std::pair{sectors->EditStart, at - 8}, std::pair{sectors->EditEnd, at + 8}}) {
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::number(value));
+      }
+      ClickOK(sectors);
+    });
+    QTest::mouseClick(dialog->ButtonFind, Qt::LeftButton);
+    after = dialog->ListView1->count();
+    if (after > 0) last = dialog->ListView1->item(after - 1)->text();
+    dialog->reject();
+  });
+  window->MenuDriveClick();
+  QCOMPARE(before, 0);
+  QCOMPARE(after, 1);
+  QVERIFY2(last.contains("(lost)"), qPrintable(last));
+  auto* fat = dynamic_cast<TFATdrive*>(window->FDrives.Items(0));
+  QVERIFY(fat);
+  QCOMPARE(fat->StartSector, at);
+}
+
+void JourneysTest::PreviewDecodesTheOemCodePage() {
+  // OEM name and label in GBK, the default OEM code page: "测试".
+  TempDir dir;
+  const std::string image = dir / "gbk.img";
+  std::filesystem::copy_file(Fixture("fat16.img"), image);
+  ImageTool("printf '\\262\\342\\312\\324TEST' | dd of=" + image + " bs=1 seek=3 conv=notrunc status=none");
+  ImageTool("printf '\\262\\342\\312\\324LABEL ' | dd of=" + image + " bs=1 seek=43 conv=notrunc status=none");
+  auto window = NewMainForm({image});
+  QString oem, label;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    ClickRow(dialog->ListView1, 0);
+    WhenModal<ui::TPreviewDrvDialog>([&](ui::TPreviewDrvDialog* preview) {
+      oem = preview->EditOEM->text();
+      label = preview->EditVolLabel->text();
+      ClickOK(preview);
+    });
+    QTest::mouseClick(dialog->ButtonPreview, Qt::LeftButton);
+    dialog->reject();
+  });
+  window->MenuDriveClick();
+  QCOMPARE(oem, QString("测试TEST"));
+  QCOMPARE(label, QString("测试LABEL  "));
 }
 
 QTEST_MAIN(JourneysTest)
