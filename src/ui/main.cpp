@@ -9,7 +9,6 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("vantrel");
-  QApplication::setApplicationDisplayName(vantrel::ui::kApplicationTitle);
   vantrel::ui::SetUpChinese();
   vantrel::ui::InstallQtFrontEnd();
   const vantrel::ui::TStartArguments arguments = vantrel::ui::ParseStartArguments(QApplication::arguments());
