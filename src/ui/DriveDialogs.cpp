@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -46,6 +47,19 @@ QString BootText(const TFATdrive& drive, std::size_t offset, std::size_t length)
   while (end < offset + length && end < drive.BootRecord.size() && drive.BootRecord[end] != 0) ++end;
   if (end <= offset) return {};
   return QString::fromStdString(OemToUtf8(drive.BootRecord.data() + offset, end - offset, OemCodePage()));
+}
+
+// The image file behind a disk, as the window added them: disk 0x80 + n is
+// image n. Empty for the machine's own disks.
+QString ImageFileOf(const TDevice& device, const std::vector<std::string>& images) {
+  if (device.Kind != dkBIOS || device.Number < 0x80) return {};
+  const std::size_t n = device.Number - 0x80u;
+  return n < images.size() ? QFileInfo(QString::fromStdString(images[n])).fileName() : QString();
+}
+
+QString WithImageFile(QString caption, const TDevice* device, const std::vector<std::string>& images) {
+  const QString file = device ? ImageFileOf(*device, images) : QString();
+  return file.isEmpty() ? caption : caption + "  [" + file + "]";
 }
 
 int DriveImageOf(std::uint8_t mediaType) {
@@ -231,7 +245,7 @@ void TDriveDlg::FormActivate() {
     if (device->Kind != dkBIOS) continue;
     devices_.push_back(device);
     new QListWidgetItem(DriveImage(device->MediaType == 1 || device->MediaType == 2 ? 0 : 1),
-                        QString::fromStdString(device->Name), ListView2);
+                        WithImageFile(QString::fromStdString(device->Name), device, main_.Images()), ListView2);
   }
   TDriveList& drives = main_.FDrives;
   for (int i = 0; i < drives.Count(); ++i) {
@@ -241,7 +255,10 @@ void TDriveDlg::FormActivate() {
     caption += "   on ";
     const int index = devices.IndexOf(drive->Device);
     if (index >= 0) caption += devices.GetDeviceName(index, false);
-    new QListWidgetItem(DriveImage(DriveImageOf(media)), QString::fromStdString(caption), ListView1);
+    new QListWidgetItem(DriveImage(DriveImageOf(media)),
+                        WithImageFile(QString::fromStdString(caption), index >= 0 ? drive->Device : nullptr,
+                                      main_.Images()),
+                        ListView1);
   }
   ListView1->setCurrentRow(-1);
   ListView2->setCurrentRow(-1);

@@ -5,11 +5,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScreen>
+#include <QSettings>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -110,7 +113,25 @@ TMainForm::TMainForm(const TStartArguments& arguments, QWidget* parent) : QMainW
   DriveInfoDialog = new TDriveInfoDialog(this);
   ViewerDialog = new TViewerDialog(this);
   ItemPropertiesDialog = new TItemPropertiesDialog(this);
-  resize(820, 560);
+  RestoreWindowSize();
+}
+
+void TMainForm::RestoreWindowSize() {
+  // The size of the last run; the first time, most of the screen.
+  const QSettings saved(QSettings::IniFormat, QSettings::UserScope, "vantrel", "window");
+  if (restoreGeometry(saved.value("geometry").toByteArray())) return;
+  const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  // Room is left for the window manager's frame.
+  resize(std::min(screen.width() - 32, std::max(820, screen.width() * 4 / 5)),
+         std::min(screen.height() - 48, std::max(560, screen.height() * 4 / 5)));
+  move(screen.center() - rect().center());
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  QSettings saved(QSettings::IniFormat, QSettings::UserScope, "vantrel", "window");
+  saved.setValue("geometry", saveGeometry());
+  DebugMessage("程序关闭", 1);
+  QMainWindow::closeEvent(event);
 }
 
 TMainForm::~TMainForm() {
@@ -363,6 +384,9 @@ void TMainForm::CreateControls() {
   TreeView->setIndentation(19);
   TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView->setIconSize(QSize(16, 16));
+  // Names show whole; a deep tree scrolls sideways.
+  TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  TreeView->header()->setStretchLastSection(false);
   leftLayout->addWidget(TreeView);
   StatusBar3 = new QStatusBar(left);
   StatusBar3->setSizeGripEnabled(false);
@@ -677,6 +701,8 @@ void TMainForm::MenuDriveClick() {
     ListView1Details->setColumnWidth(c, c == kColumnDate ? std::max(dateWidth, ListView1->ColumnWidth(c))
                                                          : ListView1->ColumnWidth(c));
   ListView1Details->header()->setSortIndicator(FSortColumn, Qt::AscendingOrder);
+  // The name takes the room the other columns leave.
+  if (ListView1->columnCount() > 0) ListView1Details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   UpdateStatus();
 }
 

@@ -196,12 +196,14 @@ class TMainForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void FormCreate(const TStartArguments& arguments);
   void CreateActions();
   void CreateMenus();
   void CreateControls();
+  void RestoreWindowSize();
   void InitBrowser();
   void TreeViewExpanded(QTreeWidgetItem* node);
   void TreeViewCollapsed(QTreeWidgetItem* node);

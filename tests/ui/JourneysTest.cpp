@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -25,6 +26,7 @@
 #include "support/TempDir.h"
 #include "ui/DriveDialogs.h"
 #include "ui/RangeDialogForms.h"
+#include "ui/TDebugBoxForm.h"
 #include "ui/TFileListModel.h"
 #include "ui/TFindDialog.h"
 #include "ui/TStatusDialogForm.h"
@@ -107,6 +109,7 @@ class JourneysTest : public QObject {
   void OpeningASecondImageKeepsWhatWasFound();
   void LostDriveSearchBeyondTwoTebibytes();
   void PreviewDecodesTheOemCodePage();
+  void WindowFitsTheScreenAndShowsWholeNames();
 };
 
 void JourneysTest::SearchesRunTwiceWhileTheirResultsAreShown() {
@@ -410,6 +413,53 @@ void JourneysTest::PreviewDecodesTheOemCodePage() {
   window->MenuDriveClick();
   QCOMPARE(oem, QString("测试TEST"));
   QCOMPARE(label, QString("测试LABEL  "));
+}
+
+void JourneysTest::WindowFitsTheScreenAndShowsWholeNames() {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    auto window = NewMainForm({Fixture("fat16.img"), Fixture("fat12.img")});
+    QVERIFY2(screen.contains(window->geometry()), qPrintable(QString("%1,%2 %3x%4 on %5x%6").arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
+                                                                      .arg(window->width())
+                                                                      .arg(window->height())
+                                                                      .arg(screen.width())
+                                                                      .arg(screen.height())));
+    // Two images are told apart by their file names.
+    QStringList disks, drives;
+    WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+      for (int i = 0; i < dialog->ListView2->count(); ++i) disks << dialog->ListView2->item(i)->text();
+      for (int i = 0; i < dialog->ListView1->count(); ++i) drives << dialog->ListView1->item(i)->text();
+      ClickRow(dialog->ListView1, 0);
+      QTest::mouseClick(dialog->ButtonOK, Qt::LeftButton);
+    });
+    window->MenuDriveClick();
+    QCOMPARE(disks.size(), 2);
+    QVERIFY2(disks[0].endsWith("[fat16.img]") && disks[1].endsWith("[fat12.img]"), qPrintable(disks.join(" | ")));
+    QVERIFY2(drives[1].endsWith("[fat12.img]"), qPrintable(drives[1]));
+
+    // The name column takes the room of the list; a name shows whole in its tip.
+    ClickTreeNode(*window, window->FRootNode);
+    QHeaderView* header = window->ListView1Details->header();
+    int sum = 0;
+    for (int c = 0; c < header->count(); ++c) sum += header->sectionSize(c);
+    QVERIFY2(sum >= window->ListView1Details->viewport()->width() - 2,
+             qPrintable(QString("%1 of %2").arg(sum).arg(window->ListView1Details->viewport()->width())));
+    const int file = FindRow(*window, [](const TFSObject& o) { return DisplayNameOf(o) == "Deleted long name.txt" ||
+                                                                      DisplayNameOf(o).size() > 12; });
+    QVERIFY(file >= 0);
+    QCOMPARE(window->ListView1->index(file, 0).data(Qt::ToolTipRole).toString(),
+             window->ListView1->index(file, 0).data(Qt::DisplayRole).toString());
+    QCOMPARE(window->FRootNode->toolTip(0), window->FRootNode->text(0));
+
+    // Closing the window writes its end into the debug log and keeps its size.
+    window->resize(700, 500);
+    QVERIFY(window->close());
+    QStringList log;
+    for (int i = 0; i < window->FDebugBox->ListBox1->count(); ++i) log << window->FDebugBox->ListBox1->item(i)->text();
+    QVERIFY2(log.filter("程序关闭").size() == 1, qPrintable(log.join(" | ")));
+  }
+  auto again = NewMainForm({Fixture("fat16.img")});
+  QCOMPARE(again->size(), QSize(700, 500));
 }
 
 QTEST_MAIN(JourneysTest)
