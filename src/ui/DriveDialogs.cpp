@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <array>
 
 #include "host/RangeDialogs.h"
+#include "common/CodePage.h"
 #include "common/FATChoice.h"
 #include "common/Routines.h"
 #include "host/UserInterface.h"
@@ -40,14 +42,26 @@ QLabel* GreenNote(const QString& text, QWidget* parent) {
   return label;
 }
 
-// Text of a boot record field, up to its first zero byte.
+// Text of a boot record field, up to its first zero byte, in the OEM code
+// page that the drive list decodes the label with too.
 QString BootText(const TFATdrive& drive, std::size_t offset, std::size_t length) {
-  std::string text;
-  for (std::size_t i = offset; i < offset + length && i < drive.BootRecord.size(); ++i) {
-    if (drive.BootRecord[i] == 0) break;
-    text += static_cast<char>(drive.BootRecord[i]);
-  }
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  std::size_t end = offset;
+  while (end < offset + length && end < drive.BootRecord.size() && drive.BootRecord[end] != 0) ++end;
+  if (end <= offset) return {};
+  return QString::fromStdString(OemToUtf8(drive.BootRecord.data() + offset, end - offset, OemCodePage()));
+}
+
+// The image file behind a disk, as the window added them: disk 0x80 + n is
+// image n. Empty for the machine's own disks.
+QString ImageFileOf(const TDevice& device, const std::vector<std::string>& images) {
+  if (device.Kind != dkBIOS || device.Number < 0x80) return {};
+  const std::size_t n = device.Number - 0x80u;
+  return n < images.size() ? QFileInfo(QString::fromStdString(images[n])).fileName() : QString();
+}
+
+QString WithImageFile(QString caption, const TDevice* device, const std::vector<std::string>& images) {
+  const QString file = device ? ImageFileOf(*device, images) : QString();
+  return file.isEmpty() ? caption : caption + "  [" + file + "]";
 }
 
 int DriveImageOf(std::uint8_t mediaType) {
@@ -230,8 +244,12 @@ TDriveDlg::TDriveDlg(TMainForm& main, TPreviewDrvDialog& preview, QWidget* paren
   connect(ButtonFind, &QPushButton::clicked, this, &TDriveDlg::ButtonFindClick);
   connect(Button3, &QPushButton::clicked, this, &TDriveDlg::Button3Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageChanged(); });
-  connect(ListView1, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
-  connect(ListView2, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+  // A mouse press makes a row current before it selects it: the buttons
+  // follow the selection, which clicks, keys and code all end in.
+  for (QListWidget* list : {ListView1, ListView2}) {
+    connect(list, &QListWidget::currentRowChanged, this, [this] { PageChanged(); });
+    connect(list, &QListWidget::itemSelectionChanged, this, [this] { PageChanged(); });
+  }
   connect(ListView1, &QListWidget::itemDoubleClicked, this, [this] {
     PageChanged();
     if (ListView1->currentRow() >= 0) accept();
@@ -253,7 +271,7 @@ void TDriveDlg::FormActivate() {
     if (device->Kind != dkBIOS) continue;
     devices_.push_back(device);
     new QListWidgetItem(DriveImage(device->MediaType == 1 || device->MediaType == 2 ? 0 : 1),
-                        QString::fromStdString(device->Name), ListView2);
+                        WithImageFile(QString::fromStdString(device->Name), device, main_.Images()), ListView2);
   }
   TDriveList& drives = main_.FDrives;
   for (int i = 0; i < drives.Count(); ++i) {
@@ -263,7 +281,10 @@ void TDriveDlg::FormActivate() {
     caption += "   on ";
     const int index = devices.IndexOf(drive->Device);
     if (index >= 0) caption += devices.GetDeviceName(index, false);
-    new QListWidgetItem(DriveImage(DriveImageOf(media)), QString::fromStdString(caption), ListView1);
+    new QListWidgetItem(DriveImage(DriveImageOf(media)),
+                        WithImageFile(QString::fromStdString(caption), index >= 0 ? drive->Device : nullptr,
+                                      main_.Images()),
+                        ListView1);
   }
   ListView1->setCurrentRow(-1);
   ListView2->setCurrentRow(-1);
@@ -334,7 +355,7 @@ TDevice* TDriveDlg::SearchDevice() const {
 
 void TDriveDlg::ButtonFindClick() {
   TDevice* device = SearchDevice();
-  if (!device) return;
+  if (!device || main_.Busy()) return;
   TSectorDialog& dialog = main_.SectorDialog;
   dialog.MaxSector = device->TotalSectors;
   dialog.SetDefaults(device->TotalSectors, device->BytesPerSector);
@@ -345,6 +366,7 @@ void TDriveDlg::ButtonFindClick() {
 }
 
 void TDriveDlg::Button3Click() {
+  if (main_.Busy()) return;
   if (ShowMessageBox("您确实要重新扫描驱动器列表吗？", "重新扫描驱动器列表", TMsgType::mtInformation,
                      TMsgButtons::mbYesNo) != TMsgResult::mrYes)
     return;

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QGridLayout>
@@ -18,6 +19,8 @@
 #include <QStandardPaths>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include "diskio/DiskPlatform.h"
 
 namespace vantrel::ui {
 
@@ -219,18 +222,77 @@ TDirSelectForm::TDirSelectForm(QWidget* parent) : QDialog(parent) {
   right->addStretch();
   layout->addLayout(right, 0, 1, 4, 1);
 
-  connect(ok, &QPushButton::clicked, this, [this] {
-    if (SelectedFolder().isEmpty()) {
-      QMessageBox::information(this, windowTitle(), "请选择一个文件夹。");
-      return;
-    }
-    accept();
-  });
+  connect(ok, &QPushButton::clicked, this, &TDirSelectForm::OKBtnClick);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(create, &QPushButton::clicked, this, &TDirSelectForm::NewFolder);
   connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { FolderChanged(); });
   connect(ShellComboBox1, &QComboBox::textActivated, this, [this](const QString& path) { SelectFolder(path); });
+  connect(ShellComboBox1, &QComboBox::editTextChanged, this, &TDirSelectForm::TypedFolderChanged);
+}
+
+QString TDirSelectForm::TypedFolder() const {
+  QString text = ShellComboBox1->currentText().trimmed();
+  if (text == "~" || text.startsWith("~/")) text = QDir::homePath() + text.mid(1);
+  if (text.isEmpty() || QDir::isRelativePath(text)) return text;
+  return QDir::cleanPath(text);
+}
+
+void TDirSelectForm::TypedFolderChanged() {
+  if (following_) return;
+  const QString path = TypedFolder();
+  // The label names the folder the box holds; the tree goes along where
+  // that folder exists.
+  if (dialog_) {
+    dialog_->FolderChanged(path.toStdString());
+    LabelFolder->setText(QString::fromStdString(dialog_->LabelFolder));
+  } else {
+    LabelFolder->setText(path.isEmpty() || path.endsWith('/') ? path : path + '/');
+  }
+  if (path.isEmpty() || QDir::isRelativePath(path) || !QFileInfo(path).isDir()) return;
+  const QModelIndex index = model_->index(path);
+  if (!index.isValid() || index == ShellTreeView1->currentIndex()) return;
+  following_ = true;
+  ShellTreeView1->setCurrentIndex(index);
+  ShellTreeView1->scrollTo(index);
+  following_ = false;
+}
+
+void TDirSelectForm::OKBtnClick() {
+  // What the box shows is the target, whatever the tree has highlighted.
+  const QString path = TypedFolder();
+  if (path.isEmpty()) {
+    QMessageBox::information(this, windowTitle(), "请选择一个文件夹。");
+    return;
+  }
+  if (QDir::isRelativePath(path)) {
+    QMessageBox::information(this, windowTitle(), QString("请输入文件夹的完整路径（以 / 开头）：%1").arg(path));
+    return;
+  }
+  const QFileInfo info(path);
+  if (info.exists() && !info.isDir()) {
+    QMessageBox::warning(this, windowTitle(), QString("%1 不是一个文件夹。").arg(path));
+    return;
+  }
+  if (!info.exists()) {
+    if (QMessageBox::question(this, windowTitle(), QString("文件夹 %1 不存在。要创建它吗？").arg(path),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
+      return;
+    // Making the folder already writes to the disk that holds it.
+    if (!ExaminedDevice.empty() && DiskPlatform().PathLiesOnDevice(path.toStdString(), ExaminedDevice) &&
+        QMessageBox::warning(this, "警告",
+                             QString("目标文件夹 %1 位于正在检查的设备上。写入可能会覆盖要恢复的数据！\n\n是否继续?")
+                                 .arg(path),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+      return;
+    if (!QDir().mkpath(path)) {
+      QMessageBox::warning(this, windowTitle(), QString("无法创建文件夹 %1").arg(path));
+      return;
+    }
+    SelectFolder(path);
+  }
+  chosen_ = path;
+  accept();
 }
 
 void TDirSelectForm::SelectFolder(const QString& path) {
@@ -248,7 +310,7 @@ QString TDirSelectForm::SelectedFolder() const {
 
 void TDirSelectForm::FolderChanged() {
   const QString path = SelectedFolder();
-  if (path.isEmpty()) return;
+  if (path.isEmpty() || following_) return;
   if (ShellComboBox1->currentText() != path) ShellComboBox1->setEditText(path);
   if (dialog_) {
     dialog_->FolderChanged(path.toStdString());
@@ -285,10 +347,11 @@ TDirSelectResult TDirSelectForm::ShowModal(TDirSelectDialog& dialog) {
   ComboBoxFAT->setCurrentIndex(dialog.ComboBoxFATItemIndex);
   if (SelectedFolder().isEmpty()) SelectFolder(QDir::homePath());
   FolderChanged();
+  chosen_.clear();
   TDirSelectResult result;
-  result.Ok = exec() == QDialog::Accepted;
+  result.Ok = exec() == QDialog::Accepted && !chosen_.isEmpty();
   result.FATItemIndex = ComboBoxFAT->currentIndex();
-  result.Folder = SelectedFolder().toStdString();
+  result.Folder = chosen_.toStdString();
   dialog_ = nullptr;
   return result;
 }

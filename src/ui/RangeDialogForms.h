@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <string>
 
 #include "host/RangeDialogs.h"
 
@@ -78,10 +79,20 @@ class TDirSelectForm : public QDialog, public IDirSelectDialogView {
   QTreeView* ShellTreeView1 = nullptr;
   QComboBox* ComboBoxFAT = nullptr;
   QLabel* LabelFolder = nullptr;
+  // The device being examined (its device file), set by the caller: a new
+  // folder on it is made only when the user says so.
+  std::string ExaminedDevice;
+
+  // The folder the box holds, as a clean path.
+  QString TypedFolder() const;
+  void OKBtnClick();
 
  private:
   void NewFolder();
   void FolderChanged();
+  void TypedFolderChanged();
+  bool following_ = false;  // the tree follows the box, not the other way round
+  QString chosen_;
   QFileSystemModel* model_ = nullptr;
   TDirSelectDialog* dialog_ = nullptr;
 };

@@ -107,6 +107,9 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
     case Qt::DecorationRole:
       if (column == 0) return ItemImage(item.ImageIndex);
       return {};
+    case Qt::ToolTipRole:  // a long name cut by its column shows whole
+      if (column == 0) return QString::fromStdString(item.Caption);
+      return {};
     case Qt::TextAlignmentRole:
       if (column == kColumnSize || column == kColumnCluster)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

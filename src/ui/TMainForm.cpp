@@ -5,11 +5,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScreen>
+#include <QSettings>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -111,7 +114,25 @@ TMainForm::TMainForm(const TStartArguments& arguments, QWidget* parent) : QMainW
   DriveInfoDialog = new TDriveInfoDialog(this);
   ViewerDialog = new TViewerDialog(this);
   ItemPropertiesDialog = new TItemPropertiesDialog(this);
-  resize(820, 560);
+  RestoreWindowSize();
+}
+
+void TMainForm::RestoreWindowSize() {
+  // The size of the last run; the first time, most of the screen.
+  const QSettings saved(QSettings::IniFormat, QSettings::UserScope, "vantrel", "window");
+  if (restoreGeometry(saved.value("geometry").toByteArray())) return;
+  const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  // Room is left for the window manager's frame.
+  resize(std::min(screen.width() - 32, std::max(820, screen.width() * 4 / 5)),
+         std::min(screen.height() - 48, std::max(560, screen.height() * 4 / 5)));
+  move(screen.center() - rect().center());
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  QSettings saved(QSettings::IniFormat, QSettings::UserScope, "vantrel", "window");
+  saved.setValue("geometry", saveGeometry());
+  DebugMessage("程序关闭", 1);
+  QMainWindow::closeEvent(event);
 }
 
 TMainForm::~TMainForm() {
@@ -367,6 +388,9 @@ void TMainForm::CreateControls() {
   TreeView->setIndentation(19);
   TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView->setIconSize(QSize(16, 16));
+  // Names show whole; a deep tree scrolls sideways.
+  TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  TreeView->header()->setStretchLastSection(false);
   leftLayout->addWidget(TreeView);
   StatusBar3 = new QStatusBar(left);
   StatusBar3->setSizeGripEnabled(false);
@@ -585,6 +609,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 bool TMainForm::BeginLongWork() {
   if (busy_ > 0) return false;
   ++busy_;
+  focusBeforeWork_ = QApplication::focusWidget();
   // The window stays alive (its events are processed) but offers nothing that
   // could start a second disk operation inside the first.
   menuBar()->setEnabled(false);
@@ -598,6 +623,10 @@ void TMainForm::EndLongWork() {
     menuBar()->setEnabled(true);
     ToolBar2->setEnabled(true);
     Notebook1->setEnabled(true);
+    // Disabling moved the focus away; it goes back where it was.
+    if (focusBeforeWork_ && focusBeforeWork_->isEnabled() && focusBeforeWork_->isVisible())
+      focusBeforeWork_->setFocus(Qt::OtherFocusReason);
+    focusBeforeWork_ = nullptr;
   }
 }
 
@@ -675,6 +704,8 @@ void TMainForm::MenuDriveClick() {
     ListView1Details->setColumnWidth(c, c == kColumnDate ? std::max(dateWidth, ListView1->ColumnWidth(c))
                                                          : ListView1->ColumnWidth(c));
   ListView1Details->header()->setSortIndicator(FSortColumn, Qt::AscendingOrder);
+  // The name takes the room the other columns leave.
+  if (ListView1->columnCount() > 0) ListView1Details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   UpdateStatus();
 }
 
@@ -713,10 +744,42 @@ bool TMainForm::OpenImage(const QString& path) {
   if (std::find(images_.begin(), images_.end(), canonical) == images_.end()) {
     images_.push_back(canonical);
     HostPlatform().AddImageFile(canonical);
-    // The disk numbers behind the images move: the lists are made again.
-    FDevicesPending = true;
+    // Once the machine was scanned, the image joins the lists: the drives
+    // and what was found on them stay.
+    if (!FDevicesPending) AddImageDevice(static_cast<int>(images_.size()) - 1);
   }
   return true;
+}
+
+void TMainForm::AddImageDevice(int image) {
+  // Image n is disk 0x80 + n, before the machine's own disks, which move
+  // up by one.
+  const int number = 0x80 + image;
+  CloseSectorHandles();
+  HostPlatform().Rescan();
+  for (int i = 0; i < FDevices.Count(); ++i) {
+    TDevice* d = FDevices.Items(i);
+    if (d->Kind == dkBIOS && d->Number >= number && d->Number < 0xFF) ++d->Number;
+  }
+  TDeviceList found;
+  found.Detect(nullptr);
+  for (int i = 0; i < found.Count(); ++i) {
+    const TDevice* f = found.Items(i);
+    if (f->Kind != dkBIOS || f->Number != number) continue;
+    auto device = std::make_unique<TDevice>();
+    device->Kind = f->Kind;
+    device->Number = f->Number;
+    device->MediaType = f->MediaType;
+    device->Flags = f->Flags;
+    device->TotalSectors = f->TotalSectors;
+    device->BytesPerSector = f->BytesPerSector;
+    device->Partitioned = f->Partitioned;
+    device->ReadAheadPending = true;
+    TDevice* added = FDevices.Add(std::move(device));
+    added->Name = FDevices.GetDeviceName(FDevices.Count() - 1, true);
+    FDrives.ScanDevice(*added);
+    break;
+  }
 }
 
 void TMainForm::MenuOpenImageClick() {
@@ -738,8 +801,8 @@ void TMainForm::FindLostDrives(TDevice& device, std::int64_t first, std::int64_t
   }
   if (!BeginLongWork()) return;
   try {
-    vantrel::FindLostDrives(device, static_cast<std::uint32_t>(first),
-                            static_cast<std::uint32_t>(std::min(last, lastSector)), FDrives, &Status);
+    vantrel::FindLostDrives(device, static_cast<std::uint64_t>(first),
+                            static_cast<std::uint64_t>(std::min(last, lastSector)), FDrives, &Status);
   } catch (const std::exception& e) {
     Status.Hide();
     ShowMessageBox(e.what(), "", TMsgType::mtError);
@@ -913,6 +976,10 @@ void TMainForm::SaveSelection() {
   for (int row : rows)
     if (TFSObject* object = ObjectOf(row)) selected.push_back(object);
   if (!BeginLongWork()) return;
+  DirSelectForm->ExaminedDevice.clear();
+  if (const TDevice* device = drive->Device)
+    DirSelectForm->ExaminedDevice = device->Kind == dkBIOS ? DiskPlatform().PhysicalDeviceName(device->Number)
+                                                           : DiskPlatform().LogicalDeviceName(device->Number);
   TSaveReport report;
   try {
     report = SaveSelected(*drive, selected, IsDeletedBranch(TreeView->currentItem()), DirSelectDialog,
@@ -1023,7 +1090,17 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     ListView1MouseDown(mouse->button() == Qt::RightButton, mouse->globalPosition().toPoint());
   }
-  if (watched == TreeView && event->type() == QEvent::FocusIn) ListView1Details->clearSelection();
+  // Entering the tree leaves the list's selection; the focus coming back
+  // when a dialog or a long work ends does not.
+  if (watched == TreeView && event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if ((reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) &&
+        !ListView1Details->selectionModel()->selectedRows().isEmpty()) {
+      ListView1Details->clearSelection();
+      UpdateCommands();
+      UpdateStatus();
+    }
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -1032,14 +1109,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::MenuFindLostDataClick() {
   auto* drive = dynamic_cast<TFATdrive*>(FDrive);
   if (!drive || !FLostNode || !BeginLongWork()) return;
-  // The list may show a folder of the lost branch, which the search makes anew.
-  bool showsLost = false;
-  for (QTreeWidgetItem* n = FCurrentNode; n; n = n->parent()) showsLost = showsLost || n == FLostNode;
-  if (showsLost) {
-    ListView1->Clear();
-    FCurrentNode = nullptr;
-  }
-  qDeleteAll(FLostNode->takeChildren());
+  ForgetBranch(FLostNode, drive->LostDir.get());
   try {
     FindLostData(*drive, Status, ClusterDialog, *ClusterDialogForm);
   } catch (const std::exception& e) {
@@ -1054,6 +1124,30 @@ void TMainForm::MenuFindLostDataClick() {
   TreeView->setFocus();
   FLostNode->setExpanded(true);
   if (FChangeCount == 0 && FCurrentNode != FLostNode) TreeViewChange(FLostNode);
+}
+
+void TMainForm::ForgetBranch(QTreeWidgetItem* top, const TCustomDirectory* folder) {
+  // Whatever node the list came from, none of its items may outlive the
+  // folders the search is about to free.
+  bool pointsInto = false;
+  for (QTreeWidgetItem* n = FCurrentNode; n && !pointsInto; n = n->parent()) pointsInto = n == top;
+  for (int row = 0; row < ListView1->Count() && !pointsInto; ++row)
+    for (const TFSObject* o = ObjectOf(row); o && !pointsInto; o = o->Parent) pointsInto = o == folder;
+  if (pointsInto) {
+    ListView1Details->selectionModel()->clear();
+    ListView1->Clear();
+    FCurrentNode = nullptr;
+    UpdateCommands();
+    UpdateStatus();
+  }
+  // Deleting the selected node would move the tree's selection, and its
+  // change would fill the list from the old folders once more.
+  bool selectedInside = false;
+  for (QTreeWidgetItem* n = TreeView->currentItem(); n && !selectedInside; n = n->parent())
+    selectedInside = n == top && n != TreeView->currentItem();
+  const QSignalBlocker block(TreeView);
+  if (selectedInside) TreeView->setCurrentItem(top);
+  qDeleteAll(top->takeChildren());
 }
 
 }  // namespace vantrel::ui

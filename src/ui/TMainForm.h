@@ -4,6 +4,7 @@
 // and every dialog of the program, each created once.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -195,12 +196,14 @@ class TMainForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void FormCreate(const TStartArguments& arguments);
   void CreateActions();
   void CreateMenus();
   void CreateControls();
+  void RestoreWindowSize();
   void InitBrowser();
   void TreeViewExpanded(QTreeWidgetItem* node);
   void TreeViewCollapsed(QTreeWidgetItem* node);
@@ -211,6 +214,11 @@ class TMainForm : public QMainWindow {
   bool BeginLongWork();
   void EndLongWork();
   void RefreshList();
+  // Adds the disk of image file number `image` and its drives to the lists.
+  void AddImageDevice(int image);
+  // Empties the list and the selection when they point into the branch under
+  // top (showing folder), and deletes the branch's nodes: a search makes it anew.
+  void ForgetBranch(QTreeWidgetItem* top, const TCustomDirectory* folder);
 
   std::unique_ptr<TTreeAdapter> tree_;
   std::unique_ptr<TSettingsFile> settings_;
@@ -218,6 +226,7 @@ class TMainForm : public QMainWindow {
   bool onlyImages_ = false;
   bool permissionTold_ = false;
   int busy_ = 0;
+  QPointer<QWidget> focusBeforeWork_;  // given back when the long work ends
   TListStyle style_ = lsDetails;
   QTreeWidgetItem* editingNode_ = nullptr;
   QString editingText_;

@@ -21,16 +21,6 @@
 
 namespace vantrel::ui {
 
-namespace {
-
-bool InBranch(const QTreeWidgetItem* node, const QTreeWidgetItem* top) {
-  for (; node; node = node->parent())
-    if (node == top) return true;
-  return false;
-}
-
-}  // namespace
-
 void TMainForm::FormActivate() {
   if (FWelcomeShown || Busy()) return;
   FWelcomeShown = true;
@@ -42,11 +32,7 @@ void TMainForm::MenuFindClick() {
   auto* drive = dynamic_cast<TFATdrive*>(FDrive);
   if (!drive || !FSearchNode || Busy()) return;
   // The search makes the results folder anew: nothing may show its old items.
-  if (InBranch(FCurrentNode, FSearchNode)) {
-    ListView1->Clear();
-    FCurrentNode = nullptr;
-  }
-  qDeleteAll(FSearchNode->takeChildren());
+  ForgetBranch(FSearchNode, drive->SearchDir.get());
   BeginLongWork();
   bool started = false;
   try {

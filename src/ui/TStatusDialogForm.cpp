@@ -1,11 +1,13 @@
 #include "ui/TStatusDialogForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace vantrel::ui {
 
@@ -59,8 +61,18 @@ void TStatusDialogForm::SetRemainingText(const std::string& text) {
 }
 
 void TStatusDialogForm::ShowWindow() {
+  // The window stands over whatever started the work (the main window or a
+  // dialog over it), and none of them takes a command until the work ends:
+  // no disk operation may start from a message handled during another.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (!owner) owner = QApplication::activeWindow();
+  if (owner == this) owner = nullptr;
+  setWindowModality(Qt::ApplicationModal);
   show();
+  if (owner && windowHandle() && owner->window()->windowHandle())
+    windowHandle()->setTransientParent(owner->window()->windowHandle());
   raise();
+  activateWindow();
 }
 
 void TStatusDialogForm::HideWindow() { hide(); }

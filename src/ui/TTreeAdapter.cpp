@@ -16,6 +16,7 @@ void TTreeAdapter::EndUpdate() {
 ITreeView::Node TTreeAdapter::AddChild(Node parent, const std::string& text, int image, TFSObject* data) {
   auto* item = parent ? new QTreeWidgetItem(ItemOf(parent)) : new QTreeWidgetItem(tree_);
   item->setText(0, QString::fromStdString(text));
+  item->setToolTip(0, item->text(0));
   item->setFlags(item->flags() | Qt::ItemIsEditable);
   SetImage(item, image);
   item->setData(0, DataRole, QVariant::fromValue(static_cast<void*>(data)));

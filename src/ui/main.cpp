@@ -10,7 +10,6 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("vantrel");
-  QApplication::setApplicationDisplayName(vantrel::ui::kApplicationTitle);
   // The installed theme's icon where there is one, else the same pictures
   // built into the program.
   QIcon builtIn;

@@ -51,8 +51,10 @@ void DialogsTest::ProgressWindowShowsTextsAndCancels() {
   ui::TStatusDialogForm form(status);
   status.Init("扫描设备", "", "请等待...", "", "", false, false);
   status.Show();
+  // Show returns at once (the work goes on under the window), and nothing
+  // else takes input while it is up.
   QVERIFY(form.isVisible());
-  QVERIFY(!form.isModal());
+  QCOMPARE(form.windowModality(), Qt::ApplicationModal);
   QCOMPARE(form.windowTitle(), QString("扫描设备"));
   QCOMPARE(form.Label(2)->text(), QString("请等待..."));
   QVERIFY(form.ProgressBar1->isHidden());
