@@ -327,7 +327,8 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     }
   }
   TDirSelectDialog dirDialog;
-  CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)), choice);
+  CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)),
+                           args.Has("--fat") || args.Has("--no-fat") ? choice : -1);
   const int warningsBefore = messageBox_.Warnings;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
   messageBox_.Interactive = false;
@@ -358,11 +359,11 @@ void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   if (!item || item->IsDirectory()) throw CliError(1, args.Positional()[1] + " is not a file");
   auto& file = *static_cast<TFATFile*>(item);
   // No more than the chain (or the volume) can hold.
-  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, choice);
+  const std::uint32_t size = ItemReadableSize(drive, file, choice);
   if (size < file.Size)
     std::cerr << "vantrel-cli: " << TerminalText(args.Positional()[1]) << " claims " << file.Size
               << " bytes; its chain holds " << size << "\n";
-  TFATStream stream(drive, choice, size, file.StartCluster);
+  TFATStream stream(drive, ItemFATChoice(drive, file, choice), size, file.StartCluster);
   // Read through the stream the viewers use, in 64 KiB pieces.
   std::vector<std::uint8_t> block(65536);
   std::uint64_t offset = 0;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 
 namespace vantrel {
@@ -126,7 +128,63 @@ bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice)
   return kind == feUsed || kind == feEndOfChain;
 }
 
+// The clusters of the chain from firstCluster on in FAT copy fatChoice, at
+// most needed: it ends at an entry that names no cluster of the volume and
+// where it comes back to a cluster it passed (a looping chain holds each of
+// its clusters once).
+std::uint64_t ChainClusters(TFATdrive& drive, std::uint32_t firstCluster, std::uint64_t needed, std::uint8_t fatChoice) {
+  needed = std::min<std::uint64_t>(needed, drive.ClusterCount);
+  std::vector<bool> passed(std::uint64_t{drive.MaxCluster()} + 1);
+  passed[firstCluster] = true;
+  std::uint64_t clusters = 1;
+  for (std::uint32_t cluster = firstCluster; clusters < needed; ++clusters) {
+    const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
+    if (!drive.IsValidCluster(next) || passed[next]) break;
+    passed[next] = true;
+    cluster = next;
+  }
+  return clusters;
+}
+
+bool IsFATCopy(const TFATdrive& drive, std::uint8_t fatChoice) {
+  return fatChoice >= 1 && fatChoice != kFATChoiceFree && fatChoice <= drive.NumberOfFATs;
+}
+
+bool IsDamagedEntry(const TFATFile& file) { return file.Status == isNormal && file.Condition == ccBad; }
+
 }  // namespace
+
+bool IsLiveItem(const TFATFile& file) {
+  const TFSObject* item = &file;
+  for (; item->Parent; item = item->Parent)
+    if (item->Status != isNormal) return false;
+  return item->Status == isNormal && file.Drive && item == file.Drive->RootDir.get();
+}
+
+std::uint8_t ItemFATChoice(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice) {
+  if (!IsFATCopy(drive, fatChoice) || !drive.GeometryValid || !drive.IsValidCluster(file.StartCluster) ||
+      IsDamagedEntry(file) || IsLiveItem(file))
+    return fatChoice;
+  if (ClassifyEntry(drive.FATType, drive.GetFATEntry(file.StartCluster, fatChoice - 1u)) != feFree) return fatChoice;
+  return (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
+}
+
+std::uint32_t ItemReadableSize(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice) {
+  const std::uint8_t choice = ItemFATChoice(drive, file, fatChoice);
+  const bool damaged = IsDamagedEntry(file);
+  if ((!damaged && !IsLiveItem(file)) || !drive.GeometryValid || drive.BytesPerCluster == 0 || file.Size == 0)
+    return ReadableSize(drive, file.StartCluster, file.Size, choice);
+  if (!drive.IsValidCluster(file.StartCluster)) return 0;
+  std::uint8_t copy = choice;
+  if (!IsFATCopy(drive, copy)) {
+    if (!damaged) return ReadableSize(drive, file.StartCluster, file.Size, choice);
+    copy = (drive.Flags & dfNoFAT) || drive.NumberOfFATs == 0 ? 0 : 1;
+  }
+  const std::uint64_t clusters = copy != 0 && HasChainAt(drive, file.StartCluster, copy)
+                                     ? ChainClusters(drive, file.StartCluster, ClustersNeeded(drive, file.Size), copy)
+                                     : 1;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(file.Size, clusters * drive.BytesPerCluster));
+}
 
 std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
   if (!drive.GeometryValid || drive.BytesPerCluster == 0 || size == 0) return size;
@@ -135,14 +193,7 @@ std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::ui
   if (!drive.IsValidCluster(firstCluster)) {
     clusters = drive.ClusterCount;
   } else if (HasChainAt(drive, firstCluster, fatChoice)) {
-    // A chain longer than the volume's cluster count comes back on itself.
-    const std::uint64_t needed = std::min<std::uint64_t>(ClustersNeeded(drive, size), drive.ClusterCount);
-    clusters = 1;
-    for (std::uint32_t cluster = firstCluster; clusters < needed; ++clusters) {
-      const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
-      if (!drive.IsValidCluster(next)) break;
-      cluster = next;
-    }
+    clusters = ChainClusters(drive, firstCluster, ClustersNeeded(drive, size), fatChoice);
   } else {
     clusters = std::uint64_t{drive.MaxCluster()} - firstCluster + 1;
   }

@@ -196,7 +196,11 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
       file->Name = name;
       file->Parent = this;
       file->Status = deleted ? isDeleted : isNormal;
-      file->Condition = deleted ? ConditionOf(drive, cluster) : static_cast<std::uint8_t>(ccNone);
+      // A live entry that no system wrote (a cluster of other data read as a
+      // folder's) is shown as damaged and saved only as far as its chain.
+      file->Condition = deleted                           ? ConditionOf(drive, cluster)
+                        : ShortEntryDamaged(entry.data()) ? static_cast<std::uint8_t>(ccBad)
+                                                          : static_cast<std::uint8_t>(ccNone);
       Items->push_back(std::move(file));
     }
   }

@@ -347,7 +347,14 @@ bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
   if (cursor.Visited.empty()) cursor.Visited.insert(cursor.Cluster);
   fatReadFailed_ = false;
   std::uint32_t next;
-  if (FATChoice == kFATChoiceFree) {
+  // "free clusters only" is for deleted and lost folders: a cluster that the
+  // first FAT copy gives to a chain belongs to a live folder, which goes on
+  // through its chain whatever the choice.
+  const std::uint32_t own = FATChoice == kFATChoiceFree && !(Flags & dfNoFAT) ? GetFATEntry(cursor.Cluster, 0) : 0;
+  const TFATEntryKind ownKind = ClassifyEntry(FATType, own);
+  if (FATChoice == kFATChoiceFree && (ownKind == feUsed || ownKind == feEndOfChain) && !fatReadFailed_) {
+    next = own;
+  } else if (FATChoice == kFATChoiceFree) {
     next = NextFreeCluster(cursor.Cluster);
     if (next == 0 && !fatReadFailed_) return false;
   } else {
