@@ -103,6 +103,30 @@ open(sys.argv[1], "wb").write(d)
   ImageTool("mcopy -i " + wreck + " " + media + "/F0.BIN ::/A/SUB/");
   test::WriteFile(dir + "/wreck.py", kWreck);
   ImageTool(test::Python() + " " + ShellQuote(dir + "/wreck.py") + " " + wreck);
+
+  // /Trip/Day one/ with five photos, deleted; then one small file takes the
+  // deleted root entry and the cluster of /Trip.
+  const std::string orphan = ShellQuote(dir + "/orphan.img");
+  ImageTool("mkfs.fat -C -F 16 -s 4 --invariant -i 0a1b2c3d -n ORPHAN " + orphan + " 16384");
+  test::WriteFile(media + "/keep.txt", "keep\n");
+  ImageTool("mcopy -i " + orphan + " " + media + "/keep.txt ::/KEEP.TXT");
+  ImageTool("mmd -i " + orphan + " ::/Trip '::/Trip/Day one'");
+  for (int i = 1; i <= 5; ++i) {
+    const std::string photo = media + "/Photo " + std::to_string(i) + ".jpg";
+    test::WriteFile(photo, "\xFF\xD8\xFF\xE0" + test::Pattern(60 + i, 9000 + i * 1000) + "\xFF\xD9");
+    ImageTool("mcopy -i " + orphan + " " + ShellQuote(photo) + " '::/Trip/Day one/'");
+  }
+  ImageTool("mdeltree -i " + orphan + " ::/Trip");
+  ImageTool("mcopy -i " + orphan + " " + media + "/keep.txt ::/SMALL.TXT");
+
+  // A quick format over a volume that held a line of text between two files.
+  const std::string quick = ShellQuote(dir + "/quick.img");
+  ImageTool("mkfs.fat -C -F 16 -s 4 --invariant -i 0b1b2b3b -n QUICK " + quick + " 16384");
+  test::WriteFile(media + "/hello.txt", "hello world\n");
+  ImageTool("mcopy -i " + quick + " " + media + "/F4.BIN ::/ONE.BIN");
+  ImageTool("mcopy -i " + quick + " " + media + "/hello.txt ::/HELLO.TXT");
+  ImageTool("mcopy -i " + quick + " " + media + "/F5.BIN ::/TWO.BIN");
+  ImageTool("mkfs.fat -F 16 -s 4 --invariant -i 0b1b2b3b -n QUICK " + quick);
 }
 
 class CliRightBytes : public ::testing::Test {
@@ -179,6 +203,28 @@ TEST_F(CliRightBytes, SavingAWreckedVolumeWritesAtMostTwiceItsSize) {
   // The garbage entries of the overwritten folder are shown as damaged.
   const auto listed = Cli("wreck.img", {"--json", "ls", "1", "A"});
   EXPECT_NE(listed.out.find("差"), std::string::npos) << listed.out.substr(0, 400);
+}
+
+TEST_F(CliRightBytes, AnOrphanedDeletedFolderIsFoundAndItsPhotosSavedByteExact) {
+  test::TempDir out;
+  const auto r = Cli("orphan.img", {"find-lost", "1", "then", "save", "1", "/", "--view", "lost", "--to", out / "x"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  int exact = 0;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string name = "Photo " + std::to_string(i) + ".jpg";
+    for (const auto& entry : fs::recursive_directory_iterator(out / "x"))
+      if (entry.path().filename() == name && test::ReadFile(entry.path().string()) == test::ReadFile(*dir_ + "/media/" + name))
+        ++exact;
+  }
+  EXPECT_EQ(exact, 5) << r.out;
+  // The photos stand in the folder, not again as lost files of their own.
+  EXPECT_EQ(r.out.find(".JPG"), std::string::npos) << r.out;
+}
+
+TEST_F(CliRightBytes, ALineOfTextIsNoLostRootDirectory) {
+  const auto r = Cli("quick.img", {"find-lost", "1"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.find("根目录"), std::string::npos) << r.out;
 }
 
 }  // namespace
