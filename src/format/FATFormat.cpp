@@ -35,6 +35,12 @@ bool ShortEntryDamaged(const std::uint8_t* entry) {
   return false;
 }
 
+std::uint8_t ShortNameChecksum(const std::uint8_t* entry) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+  return sum;
+}
+
 std::string ShortNameToString(const std::uint8_t* entry) {
   std::string base, extension;
   SplitShortName(entry, base, extension);

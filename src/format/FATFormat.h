@@ -130,6 +130,9 @@ std::string ShortNameToString(const std::uint8_t* entry);
 // a first byte 0x20, or attribute bits above 0x20 set. A long-name entry
 // is no short entry and is not judged here.
 bool ShortEntryDamaged(const std::uint8_t* entry);
+// The checksum of the 11 name bytes of a short entry that its long-name
+// entries carry.
+std::uint8_t ShortNameChecksum(const std::uint8_t* entry);
 
 // The strict test, before a sector is opened as a volume with nothing else
 // to go by: marker 0x55 0xAA, a jump (EB xx 90 or E9), a sector size of 512

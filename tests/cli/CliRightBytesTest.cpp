@@ -127,6 +127,18 @@ open(sys.argv[1], "wb").write(d)
   ImageTool("mcopy -i " + quick + " " + media + "/hello.txt ::/HELLO.TXT");
   ImageTool("mcopy -i " + quick + " " + media + "/F5.BIN ::/TWO.BIN");
   ImageTool("mkfs.fat -F 16 -s 4 --invariant -i 0b1b2b3b -n QUICK " + quick);
+
+  // Alpha's folder runs over clusters 2 and 15 (one cluster holds 16
+  // entries), Bravo's first cluster is 3; then a quick format.
+  const std::string merge = ShellQuote(dir + "/merge.img");
+  ImageTool("mkfs.fat -C -F 16 -s 1 --invariant -i 0c1c2c3c -n MERGE " + merge + " 16384");
+  ImageTool("mmd -i " + merge + " ::/Alpha ::/Bravo");
+  fs::create_directories(media + "/alpha");
+  test::WriteFile(media + "/Bravo file.txt", "bravo\n");
+  ImageTool("mcopy -i " + merge + " " + ShellQuote(media + "/Bravo file.txt") + " ::/Bravo/");
+  for (int i = 1; i <= 10; ++i) test::WriteFile(media + "/alpha/Alpha file " + std::to_string(i) + ".txt", "alpha\n");
+  ImageTool("mcopy -i " + merge + " " + ShellQuote(media + "/alpha") + "/* ::/Alpha/");
+  ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0c1c2c3c -n MERGE " + merge);
 }
 
 class CliRightBytes : public ::testing::Test {
@@ -225,6 +237,15 @@ TEST_F(CliRightBytes, ALineOfTextIsNoLostRootDirectory) {
   const auto r = Cli("quick.img", {"find-lost", "1"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out.find("根目录"), std::string::npos) << r.out;
+}
+
+TEST_F(CliRightBytes, ALostFolderEndsWhereAnotherFolderBegins) {
+  const auto r = Cli("merge.img", {"find-lost", "1", "then", "ls", "1", "--view", "lost", "--recursive"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("蔟 3/Bravo file.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("蔟 2/Alpha file 1.txt"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("蔟 2/Bravo"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(".txt/"), std::string::npos) << r.out;
 }
 
 }  // namespace
