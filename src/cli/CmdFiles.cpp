@@ -181,6 +181,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
           .Add("flags", FlagsText(drive->Flags))
           .Add("fat_choice", static_cast<int>(drive->FATChoice))
           .Add("fat_note", drive->FATChoiceNote)
+          .Add("table_note", drive->TableNote)
           .Add("clusters", drive->ClusterCount)
           .Add("bytes_per_cluster", drive->BytesPerCluster);
       items.push_back(o);
@@ -191,6 +192,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
                     FlagsText(drive->Flags).c_str());
       std::cout << Pad(std::to_string(i + 1), 4) << Pad(name, 44) << line;
       if (!drive->FATChoiceNote.empty()) std::cout << "    " << drive->FATChoiceNote << "\n";
+      if (!drive->TableNote.empty()) std::cout << "    " << drive->TableNote << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);

@@ -47,6 +47,9 @@ class TFATdrive : public TCustomDrive {
   // Why FATChoice is not the first copy ("" when it is), for the drive
   // dialog and the debug log.
   std::string FATChoiceNote;
+  // What the partition table that lists the drive lacks ("" when nothing),
+  // for the drive dialog and the drive list.
+  std::string TableNote;
   std::uint8_t SkipBadClusters = 1;  // pass over clusters the FAT marks bad in the lost-data search
   std::array<std::uint8_t, 90> BootRecord{};
 

@@ -139,6 +139,14 @@ open(sys.argv[1], "wb").write(d)
   for (int i = 1; i <= 10; ++i) test::WriteFile(media + "/alpha/Alpha file " + std::to_string(i) + ".txt", "alpha\n");
   ImageTool("mcopy -i " + merge + " " + ShellQuote(media + "/alpha") + "/* ::/Alpha/");
   ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0c1c2c3c -n MERGE " + merge);
+
+  // A disk with two FAT partitions whose table lost its 0x55AA.
+  const std::string disk = ShellQuote(dir + "/unmarked.img");
+  test::WriteFile(dir + "/table", "label: dos\nstart=2048, size=16384, type=6\nstart=20480, size=16384, type=6\n");
+  ImageTool("truncate -s 40M " + disk + " && sfdisk -q " + disk + " < " + ShellQuote(dir + "/table"));
+  ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0d1d2d3d -n ONE --offset=2048 -h 2048 " + disk + " 8192");
+  ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0e1e2e3e -n TWO --offset=20480 -h 20480 " + disk + " 8192");
+  ImageTool("printf '\\0\\0' | dd of=" + disk + " bs=1 seek=510 conv=notrunc");
 }
 
 class CliRightBytes : public ::testing::Test {
@@ -246,6 +254,14 @@ TEST_F(CliRightBytes, ALostFolderEndsWhereAnotherFolderBegins) {
   EXPECT_NE(r.out.find("蔟 2/Alpha file 1.txt"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("蔟 2/Bravo"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(".txt/"), std::string::npos) << r.out;
+}
+
+TEST_F(CliRightBytes, APartitionTableWithoutItsSignatureIsReadAndSaidSo) {
+  const auto r = Cli("unmarked.img", {"drives"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("ONE"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("TWO"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("缺少 0x55AA"), std::string::npos) << r.out;
 }
 
 }  // namespace
