@@ -70,6 +70,26 @@ d[at(a):at(a) + cb] = bytes(random.randrange(256) for _ in range(cb))
 open(img, "wb").write(d)
 )PY";
 
+// A baseline JPEG saved with a restart interval: its scan runs through the
+// restart markers FF D0 to FF D7 twice over before the end of image; random
+// bytes follow it in its last cluster and beyond.
+const char* kRestartJpeg = R"PY(
+import random, struct, sys
+random.seed(11)
+def seg(m, body): return b"\xff" + bytes([m]) + struct.pack(">H", len(body) + 2) + body
+jpg = b"\xff\xd8" + seg(0xE0, b"JFIF\0\1\1\0\0\1\0\1\0\0") + seg(0xDB, b"\0" + bytes(range(1, 65)))
+jpg += seg(0xC0, b"\x08\x01\x00\x01\x00\x01\x01\x11\x00") + seg(0xC4, b"\x00" + b"\x01" + b"\0" * 15 + b"\x00")
+jpg += seg(0xDD, b"\x00\x10") + seg(0xDA, b"\x01\x01\x00\x00\x3f\x00")
+for i in range(16):
+    for _ in range(700):
+        b = random.randrange(1, 256)
+        jpg += b"\xff\x00" if b == 0xFF else bytes([b])
+    if i < 15: jpg += b"\xff" + bytes([0xD0 + i % 8])
+jpg += b"\xff\xd9"
+open(sys.argv[1], "wb").write(jpg)
+open(sys.argv[2], "wb").write(bytes(random.randrange(1, 256) for _ in range(9000)))
+)PY";
+
 void MakeImages(const std::string& dir) {
   const std::string media = dir + "/media";
   fs::create_directories(media);
@@ -147,6 +167,40 @@ open(sys.argv[1], "wb").write(d)
   ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0d1d2d3d -n ONE --offset=2048 -h 2048 " + disk + " 8192");
   ImageTool("mkfs.fat -F 16 -s 1 --invariant -i 0e1e2e3e -n TWO --offset=20480 -h 20480 " + disk + " 8192");
   ImageTool("printf '\\0\\0' | dd of=" + disk + " bs=1 seek=510 conv=notrunc");
+
+  // The JPEG with restart markers, quick-formatted away.
+  test::WriteFile(dir + "/jpeg.py", kRestartJpeg);
+  ImageTool(test::Python() + " " + ShellQuote(dir + "/jpeg.py") + " " + ShellQuote(media + "/RESTART.JPG") + " " +
+            ShellQuote(media + "/NOISE.BIN"));
+  const std::string restart = ShellQuote(dir + "/restart.img");
+  ImageTool("mkfs.fat -C -F 16 -s 4 --invariant -i 0f1f2f3f -n RESTART " + restart + " 16384");
+  ImageTool("mcopy -i " + restart + " " + media + "/RESTART.JPG " + media + "/NOISE.BIN ::/");
+  ImageTool("mkfs.fat -F 16 -s 4 --invariant -i 0f1f2f3f -n RESTART " + restart);
+
+  // A file whose last cluster is the volume's last, deleted; its entry then
+  // claims 5000 bytes more than the volume holds from its first cluster on.
+  const std::string edge = dir + "/edge.img";
+  ImageTool("mkfs.fat -C -F 12 -s 1 --invariant -i 1a2b3c4d -n EDGE " + ShellQuote(edge) + " 1024");
+  test::WriteFile(dir + "/edge.py", R"PY(
+import os, struct, subprocess, sys
+img, media = sys.argv[1], sys.argv[2]
+d = open(img, "rb").read(512)
+bps, spc, res, nf, re = struct.unpack_from("<HBHBH", d, 11)
+total, fsz = struct.unpack_from("<H", d, 19)[0], struct.unpack_from("<H", d, 22)[0]
+clusters = (total - res - nf * fsz - re * 32 // bps) // spc
+env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+open(os.path.join(media, "FILL.BIN"), "wb").write(b"f" * ((clusters - 20) * bps))
+open(os.path.join(media, "EDGE.BIN"), "wb").write(bytes((i * 31 + i // 512) & 255 for i in range(20 * bps)))
+for name in ("FILL.BIN", "EDGE.BIN"):
+    subprocess.run(["mcopy", "-i", img, os.path.join(media, name), "::/"], check=True, env=env)
+subprocess.run(["mdel", "-i", img, "::/EDGE.BIN"], check=True, env=env)
+b = bytearray(open(img, "rb").read())
+root = (res + nf * fsz) * bps
+for e in range(root, root + re * 32, 32):
+    if b[e] == 0xE5 and b[e + 1:e + 8] == b"DGE    ": struct.pack_into("<I", b, e + 28, 20 * bps + 5000)
+open(img, "wb").write(b)
+)PY");
+  ImageTool(test::Python() + " " + ShellQuote(dir + "/edge.py") + " " + ShellQuote(edge) + " " + ShellQuote(media));
 }
 
 class CliRightBytes : public ::testing::Test {
@@ -262,6 +316,30 @@ TEST_F(CliRightBytes, APartitionTableWithoutItsSignatureIsReadAndSaidSo) {
   EXPECT_NE(r.out.find("ONE"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("TWO"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("缺少 0x55AA"), std::string::npos) << r.out;
+}
+
+TEST_F(CliRightBytes, AJpegWithRestartMarkersIsFoundWhole) {
+  test::TempDir out;
+  const auto r = Cli("restart.img", {"find-lost", "1", "then", "save", "1", "/", "--view", "lost", "--to", out / "x"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string jpeg = test::ReadFile(*dir_ + "/media/RESTART.JPG");
+  int whole = 0;
+  for (const auto& entry : fs::directory_iterator(out / "x"))
+    whole += entry.path().extension() == ".JPG" && test::ReadFile(entry.path().string()) == jpeg;
+  EXPECT_EQ(whole, 1) << r.out;
+}
+
+TEST_F(CliRightBytes, ASizePastTheVolumesEndIsSavedToTheLastCluster) {
+  const std::string edge = test::ReadFile(*dir_ + "/media/EDGE.BIN");
+  for (const std::vector<std::string>& choice : {std::vector<std::string>{}, {"--no-fat"}, {"--fat", "free"}}) {
+    test::TempDir out;
+    std::vector<std::string> args{"save", "1", "/", "--view", "deleted", "--to", out / "x"};
+    args.insert(args.end(), choice.begin(), choice.end());
+    const auto r = Cli("edge.img", args);
+    EXPECT_NE(r.err.find("cut to what the volume holds"), std::string::npos) << r.err;
+    EXPECT_TRUE(test::ReadFile(out / "x/_DGE.BIN") == edge)
+        << (choice.empty() ? "defaults" : choice[0]) << ": " << fs::file_size(out / "x/_DGE.BIN") << " bytes";
+  }
 }
 
 }  // namespace
