@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -131,19 +130,42 @@ bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice)
 // The clusters of the chain from firstCluster on in FAT copy fatChoice, at
 // most needed: it ends at an entry that names no cluster of the volume and
 // where it comes back to a cluster it passed (a looping chain holds each of
-// its clusters once).
+// its clusters once). The loop is found by Brent's method, without a set of
+// the clusters passed: a save asks this for every file.
 std::uint64_t ChainClusters(TFATdrive& drive, std::uint32_t firstCluster, std::uint64_t needed, std::uint8_t fatChoice) {
   needed = std::min<std::uint64_t>(needed, drive.ClusterCount);
-  std::vector<bool> passed(std::uint64_t{drive.MaxCluster()} + 1);
-  passed[firstCluster] = true;
-  std::uint64_t clusters = 1;
-  for (std::uint32_t cluster = firstCluster; clusters < needed; ++clusters) {
-    const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
-    if (!drive.IsValidCluster(next) || passed[next]) break;
-    passed[next] = true;
-    cluster = next;
+  auto next = [&](std::uint32_t cluster) -> std::uint32_t {
+    const std::uint32_t value = drive.GetFATEntry(cluster, fatChoice - 1u);
+    return drive.IsValidCluster(value) ? value : 0;
+  };
+  std::uint32_t tortoise = firstCluster, hare = firstCluster;
+  std::uint64_t count = 1, power = 1, loop = 0;
+  // Steps are not clusters: before the loop is seen, the walk may have gone
+  // round it more than once. So it goes on past needed until the chain ends
+  // or the loop shows, which takes at most three times its clusters.
+  for (;;) {
+    const std::uint32_t step = next(hare);
+    if (step == 0) return std::min(needed, count);
+    hare = step;
+    ++loop;
+    if (hare == tortoise) break;  // a loop of `loop` clusters
+    ++count;
+    if (loop == power) {
+      tortoise = hare;
+      power *= 2;
+      loop = 0;
+    }
   }
-  return clusters;
+  // The clusters in front of the loop, and the loop's own.
+  std::uint32_t a = firstCluster, b = firstCluster;
+  for (std::uint64_t i = 0; i < loop && b != 0; ++i) b = next(b);
+  std::uint64_t lead = 0;
+  while (a != b && a != 0 && b != 0 && lead < count) {
+    a = next(a);
+    b = next(b);
+    ++lead;
+  }
+  return std::min({needed, count, lead + loop});
 }
 
 bool IsFATCopy(const TFATdrive& drive, std::uint8_t fatChoice) {
