@@ -1,5 +1,6 @@
 #include "cli/CliViews.h"
 
+#include "common/FATChoice.h"
 #include "fs/TFATDirectory.h"
 
 namespace vantrel::cli {
@@ -22,7 +23,9 @@ TDirSelectResult CliDirSelectView::ShowModal(TDirSelectDialog& dialog) {
   TDirSelectResult result;
   result.Ok = true;
   result.Folder = folder_;
-  result.FATItemIndex = fatItem_ >= 0 ? fatItem_ : dialog.ComboBoxFATItemIndex;
+  // The box lists items, not choices: "free clusters only" comes after the FAT copies.
+  result.FATItemIndex = fatChoice_ >= 0 ? ItemOfFATChoice(static_cast<std::uint8_t>(fatChoice_), dialog.NumberOfFATs())
+                                        : dialog.ComboBoxFATItemIndex;
   dialog.FolderChanged(folder_);
   return result;
 }

@@ -57,12 +57,13 @@ class CliFindDialog : public IFindDialog {
 // The folder chooser answered by --to and --fat/--no-fat.
 class CliDirSelectView : public IDirSelectDialogView {
  public:
-  CliDirSelectView(std::string folder, int fatItem) : folder_(std::move(folder)), fatItem_(fatItem) {}
+  // fatChoice: 0, a FAT copy or kFATChoiceFree; -1 keeps the preselected entry.
+  CliDirSelectView(std::string folder, int fatChoice) : folder_(std::move(folder)), fatChoice_(fatChoice) {}
   TDirSelectResult ShowModal(TDirSelectDialog& dialog) override;
 
  private:
   std::string folder_;
-  int fatItem_;  // -1: keep the preselected entry
+  int fatChoice_;
 };
 
 }  // namespace vantrel::cli

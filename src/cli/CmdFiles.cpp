@@ -181,6 +181,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
           .Add("flags", FlagsText(drive->Flags))
           .Add("fat_choice", static_cast<int>(drive->FATChoice))
           .Add("fat_note", drive->FATChoiceNote)
+          .Add("table_note", drive->TableNote)
           .Add("clusters", drive->ClusterCount)
           .Add("bytes_per_cluster", drive->BytesPerCluster);
       items.push_back(o);
@@ -191,6 +192,7 @@ void CliApp::CmdDrives(const std::vector<std::string>& words) {
                     FlagsText(drive->Flags).c_str());
       std::cout << Pad(std::to_string(i + 1), 4) << Pad(name, 44) << line;
       if (!drive->FATChoiceNote.empty()) std::cout << "    " << drive->FATChoiceNote << "\n";
+      if (!drive->TableNote.empty()) std::cout << "    " << drive->TableNote << "\n";
     }
   }
   if (json_) std::cout << JsonArray(items);
@@ -327,7 +329,8 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     }
   }
   TDirSelectDialog dirDialog;
-  CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)), choice);
+  CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)),
+                           args.Has("--fat") || args.Has("--no-fat") ? choice : -1);
   const int warningsBefore = messageBox_.Warnings;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
   messageBox_.Interactive = false;
@@ -358,11 +361,11 @@ void CliApp::CmdCat(const std::vector<std::string>& words, bool hex) {
   if (!item || item->IsDirectory()) throw CliError(1, args.Positional()[1] + " is not a file");
   auto& file = *static_cast<TFATFile*>(item);
   // No more than the chain (or the volume) can hold.
-  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, choice);
+  const std::uint32_t size = ItemReadableSize(drive, file, choice);
   if (size < file.Size)
     std::cerr << "vantrel-cli: " << TerminalText(args.Positional()[1]) << " claims " << file.Size
               << " bytes; its chain holds " << size << "\n";
-  TFATStream stream(drive, choice, size, file.StartCluster);
+  TFATStream stream(drive, ItemFATChoice(drive, file, choice), size, file.StartCluster);
   // Read through the stream the viewers use, in 64 KiB pieces.
   std::vector<std::uint8_t> block(65536);
   std::uint64_t offset = 0;

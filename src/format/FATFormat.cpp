@@ -27,6 +27,20 @@ void SplitShortName(const std::uint8_t* entry, std::string& base, std::string& e
   }
 }
 
+bool ShortEntryDamaged(const std::uint8_t* entry) {
+  if (entry[kDirAttr] == kAttrLongName) return false;
+  if (entry[kDirAttr] & 0xC0 || entry[0] == 0x20) return true;
+  for (std::size_t i = 0; i < 11; ++i)
+    if (entry[i] < 0x20 && !(i == 0 && entry[i] == 0x05)) return true;
+  return false;
+}
+
+std::uint8_t ShortNameChecksum(const std::uint8_t* entry) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+  return sum;
+}
+
 std::string ShortNameToString(const std::uint8_t* entry) {
   std::string base, extension;
   SplitShortName(entry, base, extension);

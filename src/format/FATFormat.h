@@ -125,6 +125,14 @@ std::uint16_t EntryDate(const std::uint8_t* entry);
 void SplitShortName(const std::uint8_t* entry, std::string& base, std::string& extension);
 // The raw 8.3 name as "BASE.EXT" (a 0xE5 deletion mark stays).
 std::string ShortNameToString(const std::uint8_t* entry);
+// True when the 32 bytes at entry cannot be a short entry any system wrote:
+// a name byte below 0x20 (a first byte 0x05, standing for 0xE5, excepted),
+// a first byte 0x20, or attribute bits above 0x20 set. A long-name entry
+// is no short entry and is not judged here.
+bool ShortEntryDamaged(const std::uint8_t* entry);
+// The checksum of the 11 name bytes of a short entry that its long-name
+// entries carry.
+std::uint8_t ShortNameChecksum(const std::uint8_t* entry);
 
 // The strict test, before a sector is opened as a volume with nothing else
 // to go by: marker 0x55 0xAA, a jump (EB xx 90 or E9), a sector size of 512

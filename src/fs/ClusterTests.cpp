@@ -47,4 +47,14 @@ bool DirectoryClusterEmpty(TFATdrive& drive, std::uint32_t cluster, std::uint32_
   return !ReadDirEntry(drive, cursor, false, name, e.data());
 }
 
+bool DirectoryClusterHoldsDeleted(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector) {
+  TChainCursor cursor(cluster, sector);
+  std::array<std::uint8_t, 32> e{};
+  if (!drive.ReadChainEntry(cursor, e.data()) || !drive.ReadChainEntry(cursor, e.data())) return false;
+  std::string name;
+  while (ReadDirEntry(drive, cursor, true, name, e.data()))
+    if (e[0] == kDeletedMark && !(e[kDirAttr] & kAttrVolumeLabel)) return true;
+  return false;
+}
+
 }  // namespace vantrel

@@ -16,4 +16,6 @@ bool IsDirectoryCluster(TFATdrive& drive, std::uint32_t cluster, std::uint32_t s
 bool ClusterHasVolumeLabel(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector);
 // No live entry follows "." and "..".
 bool DirectoryClusterEmpty(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector);
+// A deleted file or folder entry follows "." and "..".
+bool DirectoryClusterHoldsDeleted(TFATdrive& drive, std::uint32_t cluster, std::uint32_t sector);
 }  // namespace vantrel

@@ -81,12 +81,21 @@ bool ReadDirEntry(TFATdrive& drive, TChainCursor& cursor, bool includeDeleted, s
     if (!includeDeleted && entry[0] == kDeletedMark) continue;
     if (entry[kDirAttr] == kAttrLongName) {
       std::string longName;
+      const std::uint8_t longNameChecksum = entry[kLfnChecksum];
       if (ReadLongName(drive, cursor, entry, longName)) {
         // A long name at the very end of the directory has no entry of its own.
         if (entry[0] == 0) return false;
         // A system without long names deletes by marking the short entry
         // only: the name belongs to a deleted file.
         if (!includeDeleted && entry[0] == kDeletedMark) continue;
+        // A long name belongs to the short entry it was made for: one that
+        // another entry follows (the end of one folder's cluster read on
+        // into another's) leaves that entry its short name.
+        if (entry[0] != kDeletedMark && entry[kDirAttr] != kAttrLongName &&
+            ShortNameChecksum(entry) != longNameChecksum) {
+          name = DecodeShortName(entry);
+          return true;
+        }
         name = longName;
         return true;
       }

@@ -198,6 +198,10 @@ TDirSectorVerdict CheckShortEntry(ByteSpan e, std::uint32_t maxCluster, std::uin
   const std::uint32_t cluster = EntryCluster(e.data());
   if (attr & kAttrVolumeLabel) {
     if (cluster != 0) return dsBadCluster;
+    // A label is a label and at most archived, and holds no bytes: a line
+    // of text whose twelfth byte is a line end or a full stop is none.
+    if ((attr & ~0x20) != kAttrVolumeLabel) return dsBadAttribute;
+    if (Le32(e, kDirFileSize) != 0) return dsTooLarge;
   } else if (cluster == 0) {
     // An empty file has no cluster; anything else without one is no entry.
     if ((attr & kAttrDirectory) || Le32(e, kDirFileSize) != 0) return dsBadCluster;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 
 namespace vantrel {
@@ -142,7 +143,86 @@ bool HasChainAt(TFATdrive& drive, std::uint32_t cluster, std::uint8_t fatChoice)
   return kind == feUsed || kind == feEndOfChain;
 }
 
+// The clusters of the chain from firstCluster on in FAT copy fatChoice, at
+// most needed: it ends at an entry that names no cluster of the volume and
+// where it comes back to a cluster it passed (a looping chain holds each of
+// its clusters once). The loop is found by Brent's method, without a set of
+// the clusters passed: a save asks this for every file.
+std::uint64_t ChainClusters(TFATdrive& drive, std::uint32_t firstCluster, std::uint64_t needed, std::uint8_t fatChoice) {
+  needed = std::min<std::uint64_t>(needed, drive.ClusterCount);
+  auto next = [&](std::uint32_t cluster) -> std::uint32_t {
+    const std::uint32_t value = drive.GetFATEntry(cluster, fatChoice - 1u);
+    return drive.IsValidCluster(value) ? value : 0;
+  };
+  std::uint32_t tortoise = firstCluster, hare = firstCluster;
+  std::uint64_t count = 1, power = 1, loop = 0;
+  // Steps are not clusters: before the loop is seen, the walk may have gone
+  // round it more than once. So it goes on past needed until the chain ends
+  // or the loop shows, which takes at most three times its clusters.
+  for (;;) {
+    const std::uint32_t step = next(hare);
+    if (step == 0) return std::min(needed, count);
+    hare = step;
+    ++loop;
+    if (hare == tortoise) break;  // a loop of `loop` clusters
+    ++count;
+    if (loop == power) {
+      tortoise = hare;
+      power *= 2;
+      loop = 0;
+    }
+  }
+  // The clusters in front of the loop, and the loop's own.
+  std::uint32_t a = firstCluster, b = firstCluster;
+  for (std::uint64_t i = 0; i < loop && b != 0; ++i) b = next(b);
+  std::uint64_t lead = 0;
+  while (a != b && a != 0 && b != 0 && lead < count) {
+    a = next(a);
+    b = next(b);
+    ++lead;
+  }
+  return std::min({needed, count, lead + loop});
+}
+
+bool IsFATCopy(const TFATdrive& drive, std::uint8_t fatChoice) {
+  return fatChoice >= 1 && fatChoice != kFATChoiceFree && fatChoice <= drive.NumberOfFATs;
+}
+
+bool IsDamagedEntry(const TFATFile& file) { return file.Status == isNormal && file.Condition == ccBad; }
+
 }  // namespace
+
+bool IsLiveItem(const TFATFile& file) {
+  const TFSObject* item = &file;
+  for (; item->Parent; item = item->Parent)
+    if (item->Status != isNormal) return false;
+  return item->Status == isNormal && file.Drive && item == file.Drive->RootDir.get();
+}
+
+std::uint8_t ItemFATChoice(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice) {
+  if (!IsFATCopy(drive, fatChoice) || !drive.GeometryValid || !drive.IsValidCluster(file.StartCluster) ||
+      IsDamagedEntry(file) || IsLiveItem(file))
+    return fatChoice;
+  if (ClassifyEntry(drive.FATType, drive.GetFATEntry(file.StartCluster, fatChoice - 1u)) != feFree) return fatChoice;
+  return (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
+}
+
+std::uint32_t ItemReadableSize(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice) {
+  const std::uint8_t choice = ItemFATChoice(drive, file, fatChoice);
+  const bool damaged = IsDamagedEntry(file);
+  if ((!damaged && !IsLiveItem(file)) || !drive.GeometryValid || drive.BytesPerCluster == 0 || file.Size == 0)
+    return ReadableSize(drive, file.StartCluster, file.Size, choice);
+  if (!drive.IsValidCluster(file.StartCluster)) return 0;
+  std::uint8_t copy = choice;
+  if (!IsFATCopy(drive, copy)) {
+    if (!damaged) return ReadableSize(drive, file.StartCluster, file.Size, choice);
+    copy = (drive.Flags & dfNoFAT) || drive.NumberOfFATs == 0 ? 0 : 1;
+  }
+  const std::uint64_t clusters = copy != 0 && HasChainAt(drive, file.StartCluster, copy)
+                                     ? ChainClusters(drive, file.StartCluster, ClustersNeeded(drive, file.Size), copy)
+                                     : 1;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(file.Size, clusters * drive.BytesPerCluster));
+}
 
 std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice) {
   if (!drive.GeometryValid || drive.BytesPerCluster == 0 || size == 0) return size;
@@ -152,14 +232,7 @@ std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::ui
   if (!drive.IsValidCluster(firstCluster)) {
     clusters = drive.ClusterCount;
   } else if (HasChainAt(drive, firstCluster, fatChoice)) {
-    // A chain longer than the volume's cluster count comes back on itself.
-    const std::uint64_t needed = std::min<std::uint64_t>(ClustersNeeded(drive, size), drive.ClusterCount);
-    clusters = 1;
-    for (std::uint32_t cluster = firstCluster; clusters < needed; ++clusters) {
-      const std::uint32_t next = drive.GetFATEntry(cluster, fatChoice - 1u);
-      if (!drive.IsValidCluster(next)) break;
-      cluster = next;
-    }
+    clusters = ChainClusters(drive, firstCluster, ClustersNeeded(drive, size), fatChoice);
   } else {
     clusters = std::uint64_t{drive.MaxCluster()} - firstCluster + 1;
   }

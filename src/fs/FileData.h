@@ -9,6 +9,7 @@
 namespace vantrel {
 
 class TFATdrive;
+class TFATFile;
 
 struct TFATCursor {
   std::uint32_t First = 0;    // the file's first cluster
@@ -42,6 +43,29 @@ std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::ui
 // not run over consecutive clusters within the clusters its size needs: read
 // as consecutive clusters it would give another file's bytes.
 bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice);
+
+// True for an entry of the live tree: it and every folder above it are
+// live entries under the root. A live entry is read as far as its chain
+// holds, however it was found to be.
+bool IsLiveItem(const TFATFile& file);
+
+// The way file is read with the choice made for a command. A FAT copy whose
+// entry for the file's first cluster is free holds no chain for it (a lost
+// file, a deleted one, a file in a lost folder after its FAT was cleared):
+// such a file is read as deleted files are, through the clusters the FAT
+// marks free, or as consecutive clusters on a drive without a usable FAT.
+// A file whose chain is in use, a live entry and a damaged one keep the
+// choice; so do "no FAT (consecutive)" and "free clusters only".
+std::uint8_t ItemFATChoice(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice);
+
+// The bytes of file that reading it with ItemFATChoice gives: ReadableSize,
+// except that a live entry and a damaged one (Condition ccBad on an entry
+// that is not deleted: name bytes no short name holds, or reserved
+// attribute bits) never run past their chain: through a FAT copy without a
+// chain at the first cluster that is at most that cluster, and a damaged
+// entry read without a FAT is held to the chain of the first copy (or one
+// cluster on a drive without a usable FAT).
+std::uint32_t ItemReadableSize(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice);
 
 // A read-only stream over a file's clusters, for the hex and text viewers.
 class TFATStream {

@@ -122,6 +122,7 @@ void TFATDirectory::AssignTo(TCustomDirectory& target) const {
     d->Sector = Sector;
     d->Time = Time;
     d->Date = Date;
+    d->DeletedChildren = DeletedChildren;
   }
 }
 
@@ -163,6 +164,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   TFATdrive& drive = *FATDrive();
   Items = std::make_unique<TItemList>();
   if (PointsAtNothing(*this)) return;
+  if (DeletedChildren) includeDeleted = onlyDeleted = true;
   TChainCursor cursor(StartCluster, Sector);
   std::string name;
   std::array<std::uint8_t, 32> entry{};
@@ -182,6 +184,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
       folder->Date = EntryDate(entry.data());
       folder->Status = deleted ? isDeleted : isNormal;
       folder->Condition = deleted ? ConditionOf(drive, cluster) : static_cast<std::uint8_t>(ccNone);
+      folder->DeletedChildren = deleted && DeletedChildren;
       folder->Parent = this;
       Items->push_back(std::move(folder));
     } else if (!(attr & kAttrDirectory) && !(attr & kAttrVolumeLabel)) {
@@ -196,7 +199,11 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
       file->Name = name;
       file->Parent = this;
       file->Status = deleted ? isDeleted : isNormal;
-      file->Condition = deleted ? ConditionOf(drive, cluster) : static_cast<std::uint8_t>(ccNone);
+      // A live entry that no system wrote (a cluster of other data read as a
+      // folder's) is shown as damaged and saved only as far as its chain.
+      file->Condition = deleted                           ? ConditionOf(drive, cluster)
+                        : ShortEntryDamaged(entry.data()) ? static_cast<std::uint8_t>(ccBad)
+                                                          : static_cast<std::uint8_t>(ccNone);
       Items->push_back(std::move(file));
     }
   }
@@ -204,6 +211,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
 
 bool TFATDirectory::ProbeSubDirs(bool includeDeleted) {
   if (PointsAtNothing(*this)) return false;
+  includeDeleted = includeDeleted || DeletedChildren;
   TFATdrive& drive = *FATDrive();
   TChainCursor cursor(StartCluster, Sector);
   std::string name;

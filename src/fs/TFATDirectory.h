@@ -38,6 +38,10 @@ class TFATDirectory : public TCustomDirectory {
   std::uint32_t Sector = 0;
   std::uint16_t Time = 0;
   std::uint16_t Date = 0;
+  // The folder's entries are all deleted (a deleted folder that nothing
+  // reaches any more, found as lost data): its children are its deleted
+  // entries, in every view, as those of a deleted folder are.
+  bool DeletedChildren = false;
 
   TFATdrive* FATDrive() const;
   void AssignTo(TCustomDirectory& target) const override;

@@ -343,15 +343,25 @@ std::uint32_t TFATdrive::NextCluster(std::uint32_t cluster, std::uint8_t fatChoi
 
 // Steps a directory cursor to its next cluster; false at the end of the
 // chain, at a cluster out of range and where the chain comes back on itself.
-bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
+bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context, bool entries) {
   if (cursor.Visited.empty()) cursor.Visited.insert(cursor.Cluster);
   fatReadFailed_ = false;
   std::uint32_t next;
-  if (FATChoice == kFATChoiceFree) {
+  bool guessed = false;  // the next cluster comes from no chain
+  // "free clusters only" is for deleted and lost folders: a cluster that the
+  // first FAT copy gives to a chain belongs to a live folder, which goes on
+  // through its chain whatever the choice.
+  const std::uint32_t own = FATChoice == kFATChoiceFree && !(Flags & dfNoFAT) ? GetFATEntry(cursor.Cluster, 0) : 0;
+  const TFATEntryKind ownKind = ClassifyEntry(FATType, own);
+  if (FATChoice == kFATChoiceFree && (ownKind == feUsed || ownKind == feEndOfChain) && !fatReadFailed_) {
+    next = own;
+  } else if (FATChoice == kFATChoiceFree) {
     next = NextFreeCluster(cursor.Cluster);
     if (next == 0 && !fatReadFailed_) return false;
+    guessed = true;
   } else {
     next = FATChoice >= 1 ? GetFATEntry(cursor.Cluster, FATChoice - 1u) : cursor.Cluster + 1;
+    guessed = FATChoice == 0;
   }
   if (fatReadFailed_) return ChainReadFailed(cursor, fatFailedSector_);
   if (IsEndOfChain(next)) return false;
@@ -359,12 +369,25 @@ bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context) {
     if (next > MaxCluster()) DebugMessage(Format(context, next, MaxCluster()), 3);
     return false;
   }
+  if (entries && guessed && !ContinuesFolder(next)) return false;
   if (!cursor.Visited.insert(next).second || cursor.Visited.size() > ClusterCount) {
     DebugMessage(Format("簇链循环: cluster %u", next), 3);
     return false;
   }
   cursor.Cluster = next;
   return true;
+}
+
+// Without a chain to tell, the cluster after a folder's is its continuation
+// only when it reads as one: directory entries that pass the test, and not
+// another folder's first cluster with its own "." and "..". Otherwise the
+// folder ends, and the cluster stands as what it is.
+bool TFATdrive::ContinuesFolder(std::uint32_t cluster) {
+  if (!LoadDirSector(ClusterToSector(cluster))) return true;  // the read of it reports the failure
+  std::uint32_t dot = 0;
+  const std::size_t size = std::min<std::size_t>(BytesPerSector, 512);
+  return !HasDotEntries(dirCache_.data(), size, dot) &&
+         IsDirectorySector(dirCache_.data(), size, ClusterCount, DataSectors);
 }
 
 bool TFATdrive::ChainReadFailed(TChainCursor& cursor, std::uint32_t sector) {
@@ -430,7 +453,7 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
   std::uint32_t sector;
   if (cursor.Cluster != 0) {
     if (cursor.Index >= BytesPerCluster / 32) {
-      if (!StepCluster(cursor, kContext)) return false;
+      if (!StepCluster(cursor, kContext, true)) return false;
       cursor.Index = 0;
     }
     sector = ClusterToSector(cursor.Cluster) + cursor.Index / perSector;

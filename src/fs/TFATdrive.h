@@ -47,6 +47,9 @@ class TFATdrive : public TCustomDrive {
   // Why FATChoice is not the first copy ("" when it is), for the drive
   // dialog and the debug log.
   std::string FATChoiceNote;
+  // What the partition table that lists the drive lacks ("" when nothing),
+  // for the drive dialog and the drive list.
+  std::string TableNote;
   std::uint8_t SkipBadClusters = 1;  // pass over clusters the FAT marks bad in the lost-data search
   std::array<std::uint8_t, 90> BootRecord{};
 
@@ -155,7 +158,10 @@ class TFATdrive : public TCustomDrive {
   bool IsMediaEntry(std::uint32_t value) const;
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
   bool LoadDirSector(std::uint32_t sector);
-  bool StepCluster(TChainCursor& cursor, const char* context);
+  // With entries, a step that follows no chain (consecutive or free
+  // clusters) ends where the next cluster is no continuation of a folder.
+  bool StepCluster(TChainCursor& cursor, const char* context, bool entries = false);
+  bool ContinuesFolder(std::uint32_t cluster);
   bool ChainReadFailed(TChainCursor& cursor, std::uint32_t sector);
   bool CanReadChain(const TChainCursor& cursor, const char* context) const;
 

@@ -157,6 +157,7 @@ class TDirSelectDialog {
 
   // False when cancelled; otherwise FATIndex and Folder take the user's choice.
   bool Execute(IDirSelectDialogView& view);
+  int NumberOfFATs() const { return numberOfFATs_; }
 
  private:
   int numberOfFATs_ = 0;

@@ -72,9 +72,11 @@ void TLostDataSearch::RemoveLostItems(std::uint32_t cluster) {
               items.end());
 }
 
-void TLostDataSearch::Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector) {
+void TLostDataSearch::Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector,
+                             bool deletedChildren) {
   if (exfat_) return AttachExFAT(name, cluster);
   auto folder = std::make_unique<TFATDirectory>();
+  folder->DeletedChildren = deletedChildren;
   folder->Name = name;
   folder->StartCluster = cluster;
   folder->Sector = sector;
@@ -301,14 +303,17 @@ void TLostDataSearch::Run(std::int64_t first, std::int64_t last) {
         bad = ClassifyEntry(d.FATType, d.GetFATEntry(c, copy)) == feReserved;
       }
       if (!bad) {
-        const bool folderA = exfat_ ? IsExFATDirectoryCluster(*exfat_, c)
-                                    : ClusterHasDotEntries(d, c, 0) && !DirectoryClusterEmpty(d, c, 0);
+        const bool dots = !exfat_ && ClusterHasDotEntries(d, c, 0);
+        const bool folderA = exfat_ ? IsExFATDirectoryCluster(*exfat_, c) : dots && !DirectoryClusterEmpty(d, c, 0);
+        // A folder whose entries are all deleted, cut off from the root
+        // when its deleted parent's entry and cluster were used again.
+        const bool orphan = dots && !folderA && DirectoryClusterHoldsDeleted(d, c, 0);
         const bool folderB =
-            !exfat_ && !folderA && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);
+            !exfat_ && !folderA && !orphan && IsDirectoryCluster(d, c, 0) && ClusterHasVolumeLabel(d, c, 0);
         int kind = 1;
         std::string typeName;
-        if (folderA || folderB) {
-          Attach("蔟 " + std::to_string(c) + (folderB ? " (根目录)" : ""), c, 0);
+        if (folderA || folderB || orphan) {
+          Attach("蔟 " + std::to_string(c) + (folderB ? " (根目录)" : ""), c, 0, orphan);
         } else if (RunSettings().FindLostFiles && DetectClusterFileType(d, c, kind, typeName, scratch)) {
           // A run of audio frames over consecutive clusters is one file.
           // A file whose size is known ends there: what follows it starts anew.

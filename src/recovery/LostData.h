@@ -26,7 +26,7 @@ class TLostDataSearch {
   bool Marked(std::uint32_t cluster) const;
   void Mark(std::uint32_t cluster);
   bool InRange(std::uint32_t cluster) const { return cluster >= first_ && cluster <= last_; }
-  void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector);
+  void Attach(const std::string& name, std::uint32_t cluster, std::uint32_t sector, bool deletedChildren = false);
   // Adds the lost file that starts at cluster (whose bytes are data) with
   // the size its bytes tell, and marks the clusters it covers; the result
   // is the number of clusters it covers, 0 when its size is not known.

@@ -229,7 +229,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   TFATCursor cursor;
   // No file holds more than its volume (or its chain) can: a larger size
   // read from the disk is saved only as far as that.
-  const std::uint32_t size = ReadableSize(drive, file.StartCluster, file.Size, context.FATChoice);
+  const std::uint8_t choice = ItemFATChoice(drive, file, context.FATChoice);
+  const std::uint32_t size = ItemReadableSize(drive, file, context.FATChoice);
   InitCursor(cursor, file.StartCluster, size);
   const std::string path = JoinPath(folder, SafeFileName(DisplayNameOf(file)));
   if (context.Dialog) {
@@ -258,7 +259,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   bool readFailed = false, writeError = false;
   for (;;) {
     std::uint32_t delivered = 0;
-    const bool ok = ReadFileData(drive, cursor, kPieceSize, delivered, context.FATChoice, buffer.data());
+    const bool ok = ReadFileData(drive, cursor, kPieceSize, delivered, choice, buffer.data());
     if (context.Dialog) {
       context.Dialog->Step = delivered;
       context.Dialog->StepIt();
@@ -286,7 +287,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   }
   if (size < file.Size)
     context.Report.Truncated.push_back(path + " (" + std::to_string(size) + " / " + std::to_string(file.Size) + ")");
-  if (context.FATChoice == 0 && file.Status == isNormal && drive.FATChoice >= 1 &&
+  if (choice == 0 && file.Status == isNormal && drive.FATChoice >= 1 &&
       ChainLeavesConsecutive(drive, file.StartCluster, file.Size, drive.FATChoice))
     context.Report.NotConsecutive.push_back(path);
   if (cursor.FailedSectors > 0) {
@@ -313,7 +314,7 @@ bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context) 
     if (answer == TMsgResult::mrAll) context.ReplaceAllFiles = true;
   }
   if (!IsRemotePath(folder) &&
-      GetFreeBytes(folder) < ReadableSize(*file.FATDrive(), file.StartCluster, file.Size, context.FATChoice)) {
+      GetFreeBytes(folder) < ItemReadableSize(*file.FATDrive(), file, context.FATChoice)) {
     ShowMessageBox(Format("无法保存文件 %s. 没有足够的空间在驱动器 %s.", name.c_str(), DriveRootOf(folder).c_str()), "",
                    TMsgType::mtError);
     ++context.Report.FilesFailed;
@@ -414,7 +415,7 @@ std::uint64_t CountSaveBytes(TFATdrive& drive, const std::vector<TFSObject*>& se
     if (status.Cancelled) break;
     if (!item->IsDirectory()) {
       auto* file = static_cast<TFATFile*>(item);
-      total += ReadableSize(drive, file->StartCluster, file->Size, fatChoice);
+      total += ItemReadableSize(drive, *file, fatChoice);
       continue;
     }
     static_cast<TFATDirectory*>(item)->ForEach(
@@ -423,7 +424,7 @@ std::uint64_t CountSaveBytes(TFATdrive& drive, const std::vector<TFSObject*>& se
             ProcessMessages();
           } else {
             auto* file = static_cast<TFATFile*>(child);
-            total += ReadableSize(drive, file->StartCluster, file->Size, fatChoice);
+            total += ItemReadableSize(drive, *file, fatChoice);
           }
           return !status.Cancelled;
         },

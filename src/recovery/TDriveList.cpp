@@ -84,11 +84,14 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
   std::vector<std::uint8_t> sector(device.BytesPerSector ? device.BytesPerSector : 512);
   if (sector.size() < 512 || !device.ReadSectors(tableSector, 1, false, sector.data())) return;
   const ByteSpan table(sector);
-  // A sector without the marker holds no table (the lost-drive search
-  // still finds what it holds).
+  // A sector without the marker holds a table only when its entries are
+  // plausible and a FAT boot sector stands where one of them starts: a
+  // superfloppy's boot sector or any other data is none.
+  std::string note;
   if (table[510] != 0x55 || table[511] != 0xAA) {
     DebugMessage(Format("分区表无 0x55AA 标志: 扇区 %llu", static_cast<unsigned long long>(tableSector)), 3);
-    return;
+    if (!PlausibleUnmarkedTable(device, table, tableSector, extendedBase)) return;
+    note = Format("分区表 (扇区 %llu) 缺少 0x55AA 标志", static_cast<unsigned long long>(tableSector));
   }
 
   struct Entry {
@@ -105,7 +108,7 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
     const std::uint64_t start = tableSector + e.start;
     // Type 0x07 is exFAT or NTFS: only exFAT is a volume of ours.
     if (!IsFATPartitionType(e.type) && !(e.type == 0x07 && HoldsExFAT(device, start))) continue;
-    AddVolume(device, start, start, e.count, 0, false);
+    AddVolume(device, start, start, e.count, 0, false)->TableNote = note;
   }
   // Extended entries count from the first extended partition of the disk.
   for (const Entry& e : entries) {
@@ -116,6 +119,27 @@ void TDriveList::ReadPartitionTable(TDevice& device, std::uint64_t tableSector, 
       ReadPartitionTable(device, extendedBase + e.start, extendedBase);
     }
   }
+}
+
+bool TDriveList::PlausibleUnmarkedTable(TDevice& device, ByteSpan table, std::uint64_t tableSector,
+                                        std::uint64_t extendedBase) {
+  std::vector<std::uint8_t> boot(device.BytesPerSector >= 512 ? device.BytesPerSector : 512);
+  bool bootFound = false;
+  int used = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t at = kPartitionTable + i * kPartitionEntrySize;
+    const std::uint8_t type = table[at + kPartitionType];
+    if (type == 0) continue;
+    if ((table[at] != 0x00 && table[at] != 0x80) || (!IsFATPartitionType(type) && !IsExtendedPartitionType(type)))
+      return false;
+    const std::uint64_t base = IsExtendedPartitionType(type) && extendedBase != 0 ? extendedBase : tableSector;
+    const std::uint64_t start = base + Le32(table, at + kPartitionStart), count = Le32(table, at + kPartitionSectors);
+    if (start == base || count == 0 || start + count > device.TotalSectors) return false;
+    ++used;
+    if (!bootFound && IsFATPartitionType(type) && device.ReadSectors(start, 1, false, boot.data()))
+      bootFound = IsBootSectorStrict(boot.data(), boot.size());
+  }
+  return used > 0 && bootFound;
 }
 
 bool TDriveList::AddRebuiltVolume64(TDevice* device, std::uint64_t startSector, const std::uint8_t* bootRecord) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/TFATAnalyser.h"
+#include "common/Bytes.h"
 #include "fs/TCustom.h"
 
 namespace vantrel {
@@ -27,6 +28,9 @@ class TDriveList : public IRebuiltVolumeSink {
 
   void ScanDevice(TDevice& device);
   void ReadPartitionTable(TDevice& device, std::uint64_t tableSector, std::uint64_t extendedBase);
+  // A table sector without 0x55AA whose entries are FAT or extended ones
+  // inside the device, at least one of them with a FAT boot sector at its start.
+  bool PlausibleUnmarkedTable(TDevice& device, ByteSpan table, std::uint64_t tableSector, std::uint64_t extendedBase);
   // Appends the FAT volumes of the device's GUID partition table, in entry
   // order; false when neither its primary nor its backup table is intact.
   bool ReadGUIDPartitionTable(TDevice& device);

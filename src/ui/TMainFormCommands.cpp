@@ -5,6 +5,7 @@
 #include <QTreeWidget>
 
 #include "host/UserInterface.h"
+#include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "ui/DriveDialogs.h"
@@ -67,8 +68,10 @@ void TMainForm::ViewSelected(bool hex) {
                                                                   : kFATChoiceFree);
   if (!FATSelectDialog->Execute()) return;
   const std::string name = DisplayNameOf(*file);
-  if (hex) ViewerDialog->ShowHex(drive, name, FATSelectDialog->SelectedFAT, file->Size, file->StartCluster);
-  else ViewerDialog->ShowText(drive, name, FATSelectDialog->SelectedFAT, file->Size, file->StartCluster);
+  // A lost or deleted file whose clusters the chosen FAT marks free is read as deleted files are.
+  const std::uint8_t choice = ItemFATChoice(drive, *file, FATSelectDialog->SelectedFAT);
+  if (hex) ViewerDialog->ShowHex(drive, name, choice, file->Size, file->StartCluster);
+  else ViewerDialog->ShowText(drive, name, choice, file->Size, file->StartCluster);
 }
 
 void TMainForm::MenuPropertiesClick() {
