@@ -210,6 +210,10 @@ std::uint8_t ItemFATChoice(TFATdrive& drive, const TFATFile& file, std::uint8_t 
 std::uint32_t ItemReadableSize(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice) {
   const std::uint8_t choice = ItemFATChoice(drive, file, fatChoice);
   const bool damaged = IsDamagedEntry(file);
+  // A file kept back to back without a chain (exFAT) has no chain to end it.
+  TFATdrive::TFileLayout layout;
+  if (drive.FileLayout(file.StartCluster, layout) && layout.Contiguous)
+    return ReadableSize(drive, file.StartCluster, file.Size, choice);
   if ((!damaged && !IsLiveItem(file)) || !drive.GeometryValid || drive.BytesPerCluster == 0 || file.Size == 0)
     return ReadableSize(drive, file.StartCluster, file.Size, choice);
   if (!drive.IsValidCluster(file.StartCluster)) return 0;
