@@ -8,6 +8,8 @@
 #include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
 #include "analysis/Inflate.h"
+#include "analysis/JpegScan.h"
+#include "analysis/PdfCheck.h"
 
 namespace vantrel {
 
@@ -33,19 +35,41 @@ std::uint64_t JpegSize(FileBytes& b) {
   b.StopAtZeros = true;
   if (b.Be16(0) != 0xFFD8) return 0;
   std::uint64_t pos = 2;
+  // Each scan is decoded where the frame allows it; one that is not, or
+  // fails, is passed over by its markers.
+  TJpegScanCheck check;
+  bool allDecoded = true;
   while (b.ok) {
-    if (b.Byte(pos) != 0xFF) return 0;
+    if (b.Byte(pos) != 0xFF) {
+      b.Damaged(pos);
+      return 0;
+    }
     int m;
     while ((m = b.Byte(pos)) == 0xFF) ++pos;
     if (m < 0) return 0;
     ++pos;
-    if (m == 0xD9) return pos;
+    if (m == 0xD9) {
+      if (allDecoded && check.SawFrame()) b.Verified();
+      return pos;
+    }
     if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
     if (m == 0x00) return 0;
     const std::uint32_t length = b.Be16(pos);
     if (!b.ok || length < 2) return 0;
+    const std::uint64_t segment = pos;
     pos += length;
-    if (m != 0xDA) continue;
+    if (m != 0xDA) {
+      check.Segment(b, m, segment, length);
+      continue;
+    }
+    std::uint64_t end = 0, bad = 0;
+    const int decoded = b.Verdict == vdDamaged ? -1 : check.Scan(b, segment, pos, end, bad);
+    if (decoded == 1) {
+      pos = end;
+      continue;
+    }
+    allDecoded = false;
+    if (decoded == 0) b.Damaged(bad);
     for (;;) {
       const std::uint64_t ff = b.Find(pos, b.Limit(), "\xFF"sv);
       if (ff == FileBytes::npos) return 0;
@@ -131,10 +155,41 @@ std::uint64_t BmpSize(FileBytes& b) {
   return size;
 }
 
+// The chunks of a list from start to end, each in its place, lists within
+// lists; the largest chunk that holds no chunks goes to largestLeaf.
+void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth, std::uint64_t& largestLeaf) {
+  std::uint64_t pos = start;
+  while (pos + 8 <= end && b.Verdict != vdDamaged) {
+    std::array<char, 4> id{};
+    const std::uint32_t size = b.Le32(pos + 4);
+    if (!b.Get(pos, id.data(), 4) || !b.ok) return;
+    for (char c : id)
+      if (c < 0x20 || c > 0x7E) return b.Damaged(pos);
+    if (pos + 8 + size > end) return b.Damaged(pos);
+    const std::string_view name(id.data(), 4);
+    if ((name == "LIST" || name == "RIFF") && size >= 4 && depth < 8)
+      RiffChunks(b, pos + 12, pos + 8 + size, depth + 1, largestLeaf);
+    else
+      largestLeaf = std::max<std::uint64_t>(largestLeaf, size);
+    pos += 8ull + size + (size & 1);
+  }
+  // A pad byte may be left out after the last chunk.
+  if (pos != end && pos != end + 1 && b.Verdict != vdDamaged) b.Damaged(pos);
+}
+
+// The size the header tells; the chunks it holds are followed to it. A file
+// whose chunks are each shorter than a cluster has them all checked by
+// their places; one of large chunks (a WAV of one data chunk) is not.
 std::uint64_t RiffSize(FileBytes& b) {
   const std::uint32_t size = b.Le32(4);
   if (!b.ok || size < 4) return 0;
-  return RoundUp(8ull + size, 2);
+  const std::uint64_t end = 8ull + size;
+  if (end <= b.Limit()) {
+    std::uint64_t largest = 0;
+    RiffChunks(b, 12, end, 0, largest);
+    if (largest + 16 <= b.ClusterSize()) b.Verified();
+  }
+  return RoundUp(end, 2);
 }
 
 // Local entries, the central directory and the end record with its comment.
@@ -288,7 +343,10 @@ std::uint64_t TarSize(FileBytes& b) {
     std::uint64_t check = 0;
     for (std::size_t i = 0; i < block.size(); ++i) check += (i >= 148 && i < 156) ? ' ' : block[i];
     const std::uint64_t size = OctalField(block.data() + 124, 12, ok);
-    if (!ok || sum != check) return 0;
+    if (!ok || sum != check) {
+      b.Damaged(pos);
+      return 0;
+    }
     pos += 512 + RoundUp(size, 512);
     if (pos > b.Limit()) return 0;
   }
@@ -296,6 +354,58 @@ std::uint64_t TarSize(FileBytes& b) {
   pos += 1024;
   while (pos % 10240 != 0 && b.Get(pos, block.data(), block.size()) && zero()) pos += 512;
   return pos;
+}
+
+// The events of a track, which end with its end-of-track event at the last
+// byte of the chunk.
+void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
+  auto number = [&](std::uint64_t& at) -> std::int64_t {  // variable length, at most four bytes
+    std::int64_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int c = b.Byte(at++);
+      if (c < 0) return -1;
+      v = v << 7 | (c & 0x7F);
+      if (!(c & 0x80)) return v;
+    }
+    return -1;
+  };
+  int running = 0;
+  while (pos < end && b.Verdict != vdDamaged) {
+    const std::uint64_t event = pos;
+    if (number(pos) < 0) return b.Damaged(event);
+    int status = b.Byte(pos);
+    if (status < 0) return;
+    if (status >= 0x80) ++pos;
+    else if (running == 0) return b.Damaged(event);
+    else status = running;
+    if (status == 0xFF) {
+      const int type = b.Byte(pos++);
+      const std::int64_t length = number(pos);
+      if (type < 0 || type > 0x7F || length < 0) return b.Damaged(event);
+      pos += static_cast<std::uint64_t>(length);
+      if (type == 0x2F) {
+        if (pos != end) b.Damaged(event);
+        return;
+      }
+      running = 0;
+    } else if (status == 0xF0 || status == 0xF7) {
+      const std::int64_t length = number(pos);
+      if (length < 0) return b.Damaged(event);
+      pos += static_cast<std::uint64_t>(length);
+      running = 0;
+    } else if (status >= 0xF1) {
+      return b.Damaged(event);
+    } else {
+      running = status;
+      const int data = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+      for (int i = 0; i < data; ++i) {
+        const int c = b.Byte(pos++);
+        if (c < 0) return;
+        if (c >= 0x80) return b.Damaged(event);
+      }
+    }
+  }
+  if (b.Verdict != vdDamaged) b.Damaged(std::min(pos, end));  // no end of track
 }
 
 // The header chunk and as many chunks as it counts tracks.
@@ -308,11 +418,18 @@ std::uint64_t MidiSize(FileBytes& b) {
     const std::uint32_t length = b.Be32(pos + 4);
     if (!b.ok || !b.Get(pos, type.data(), 4)) return 0;
     for (char c : type)
-      if (c < 0x20 || c > 0x7E) return 0;
-    if (std::string_view(type.data(), 4) == "MTrk") ++found;
+      if (c < 0x20 || c > 0x7E) {
+        b.Damaged(pos);
+        return 0;
+      }
+    if (std::string_view(type.data(), 4) == "MTrk") {
+      ++found;
+      if (pos + 8ull + length <= b.Limit()) MidiTrackEvents(b, pos + 8, pos + 8ull + length);
+    }
     pos += 8ull + length;
     if (pos > b.Limit()) return 0;
   }
+  b.Verified();
   return pos;
 }
 
@@ -521,6 +638,35 @@ std::uint64_t QuickTimeSize(FileBytes& b) {
 }
 
 // Pages to the last one of the stream.
+// Each page's CRC-32 (0x04C11DB7, most significant bit first, over the page
+// with its own CRC field as zeros).
+std::uint32_t OggPageCrc(FileBytes& b, std::uint64_t pos, std::uint64_t size, bool& ok) {
+  static constexpr std::array<std::uint32_t, 256> kTable = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i << 24;
+      for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0;
+  for (std::uint64_t at = pos; at < pos + size;) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(at, avail);
+    if (!p) {
+      ok = false;
+      return 0;
+    }
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, pos + size - at));
+    for (std::size_t i = 0; i < avail; ++i, ++at) {
+      const std::uint8_t c = at >= pos + 22 && at < pos + 26 ? 0 : p[i];
+      crc = crc << 8 ^ kTable[(crc >> 24) ^ c];
+    }
+  }
+  return crc;
+}
+
 std::uint64_t OggSize(FileBytes& b) {
   std::uint64_t pos = 0;
   bool last = false;
@@ -530,15 +676,27 @@ std::uint64_t OggSize(FileBytes& b) {
     if (type < 0 || segments < 0 || !b.Get(pos + 27, lacing.data(), static_cast<std::size_t>(segments))) return 0;
     std::uint64_t size = 27ull + static_cast<unsigned>(segments);
     for (int i = 0; i < segments; ++i) size += lacing[static_cast<std::size_t>(i)];
+    bool whole = true;
+    const std::uint32_t stored = b.Le32(pos + 22);
+    const std::uint32_t crc = OggPageCrc(b, pos, size, whole);
+    if (b.ok && whole && crc != stored) b.Damaged(pos);
     pos += size;
     last = (type & 4) != 0;
   }
+  if (last) b.Verified();
+  else if (pos > 0 && !b.Cut) b.Damaged(pos);
   return last ? pos : 0;
 }
 
+// The start header tells where the next header lies; the CRC-32s of both
+// are checked, the packed streams between them are not.
 std::uint64_t SevenZipSize(FileBytes& b) {
   const std::uint64_t offset = b.Le64(12), size = b.Le64(20);
   if (!b.ok || offset > kMaxFileSize || size > kMaxFileSize || size == 0) return 0;
+  std::uint32_t crc = 0;
+  if (Crc32At(b, 12, 20, crc) && crc != b.Le32(8)) b.Damaged(8);
+  if (32 + offset + size <= b.Limit() && Crc32At(b, 32 + offset, size, crc) && crc != b.Le32(28))
+    b.Damaged(32 + offset);
   return 32 + offset + size;
 }
 
@@ -792,10 +950,17 @@ std::uint64_t FlacSize(FileBytes& b) {
   for (;;) {
     std::uint64_t next = pos;
     const std::uint32_t n = FlacFrame(b, next, bits, channels);
-    if (n == 0) return total == 0 && samples != 0 ? pos : 0;
+    if (n == 0) {
+      if (total != 0 || samples == 0) b.Damaged(pos);
+      return total == 0 && samples != 0 ? pos : 0;
+    }
     pos = next;
     samples += n;
-    if (total != 0 && samples >= total) return samples == total ? pos : 0;
+    if (total != 0 && samples >= total) {
+      // Every frame passed its CRC-16, and they hold the stream's samples.
+      if (samples == total) b.Verified();
+      return samples == total ? pos : 0;
+    }
   }
 }
 
@@ -852,7 +1017,10 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "TAR") extent.Size = TarSize(b);
   else if (t == "MID") extent.Size = MidiSize(b);
   else if (t == "EXE") extent.Size = ExeSize(b);
-  else if (t == "PDF") extent.Size = PdfSize(b);
+  else if (t == "PDF") {
+    extent.Size = PdfSize(b);
+    if (extent.Size != 0) CheckPdfXref(b, extent.Size);
+  }
   else if (t == "MP3") extent.Size = Mp3Size(b);
   else if (t == "DOC") extent.Size = CompoundSize(b);
   else if (t == "MOV" || t == "MP4" || t == "M4A" || t == "3GP") extent.Size = QuickTimeSize(b);

@@ -9,10 +9,10 @@
 
 namespace vantrel {
 
-TInflated InflateAt(FileBytes& b, std::uint64_t offset, std::uint64_t maxIn) {
+TInflated InflateAt(FileBytes& b, std::uint64_t offset, std::uint64_t maxIn, bool wrapped) {
   TInflated result;
   z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return result;
+  if (inflateInit2(&z, wrapped ? 15 : -15) != Z_OK) return result;
   static thread_local std::array<std::uint8_t, 65536> out;
   std::uint64_t pos = offset;
   const std::uint64_t end = maxIn > std::numeric_limits<std::uint64_t>::max() - offset ? ~0ull : offset + maxIn;

@@ -17,9 +17,9 @@ struct TInflated {
   bool RanOut = false;      // not Ok because the bytes ended, not because they were wrong
 };
 
-// Inflates the raw deflate stream that starts at offset; reads no further
-// than offset + maxIn.
-TInflated InflateAt(FileBytes& b, std::uint64_t offset, std::uint64_t maxIn);
+// Inflates the raw deflate stream that starts at offset (with its zlib header
+// and Adler-32 when wrapped); reads no further than offset + maxIn.
+TInflated InflateAt(FileBytes& b, std::uint64_t offset, std::uint64_t maxIn, bool wrapped = false);
 
 // The CRC-32 of count bytes from offset; false when they cannot all be read.
 bool Crc32At(FileBytes& b, std::uint64_t offset, std::uint64_t count, std::uint32_t& crc);
