@@ -43,6 +43,10 @@ std::uint32_t ReadableSize(TFATdrive& drive, std::uint32_t firstCluster, std::ui
 // as consecutive clusters it would give another file's bytes.
 bool ChainLeavesConsecutive(TFATdrive& drive, std::uint32_t firstCluster, std::uint32_t size, std::uint8_t fatChoice);
 
+// The cluster a file's reader goes on to after current, as ReadFileData
+// moves (current itself when the cursor stays).
+std::uint32_t NextFileCluster(TFATdrive& drive, std::uint32_t current, std::uint8_t fatChoice);
+
 // A read-only stream over a file's clusters, for the hex and text viewers.
 class TFATStream {
  public:
