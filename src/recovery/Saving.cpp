@@ -251,8 +251,12 @@ void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t writte
   if (!context.Record) return;
   TSavedFile saved;
   saved.Path = path;
-  const std::string folder = file.GetPath(nullptr);
-  saved.OriginalPath = (folder.empty() ? "" : folder + "\\") + DisplayNameOf(file);
+  // The path on the volume from its root ("\\DOCS\\A.TXT"); a lost file,
+  // which has none, is named by where the search put it.
+  const TCustomDirectory* top = file.Parent;
+  while (top && top->Parent) top = top->Parent;
+  const std::string folder = file.GetPath(file.Status == isLost ? nullptr : top);
+  saved.OriginalPath = (file.Status == isLost ? "" : "\\") + (folder.empty() ? "" : folder + "\\") + DisplayNameOf(file);
   saved.Size = written;
   saved.Sha256 = sha256;
   saved.Runs = FileRuns(drive, file.StartCluster, written, context.FATChoice);
