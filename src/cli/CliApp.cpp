@@ -43,7 +43,7 @@ const char* kUsage =
     "  read DEVICE FIRST COUNT      hex dump of COUNT raw sectors of a device from FIRST\n"
     "  drives                       the FAT drives of every device\n"
     "  ls DRIVE [PATH] [--view live|deleted|lost] [--recursive]\n"
-    "     [--sort name|size|date|cluster|condition|type] [--desc]\n"
+    "     [--sort name|size|date|cluster|condition|type|verdict] [--desc]\n"
     "                               the items of a folder, PATH from the view's top\n"
     "  find DRIVE MASK              items whose name matches MASK (deleted, lost, live)\n"
     "  save DRIVE PATH... --to DIR [--view V] [--fat N|free | --no-fat] [--overwrite ask|all|none]\n"

@@ -71,9 +71,9 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 int SortColumn(const std::string& name) {
-  static const std::vector<std::string> kNames{"name", "size", "date", "cluster", "condition", "type"};
+  static const std::vector<std::string> kNames{"name", "size", "date", "cluster", "condition", "type", "verdict"};
   const auto it = std::find(kNames.begin(), kNames.end(), name);
-  if (it == kNames.end()) throw UsageError("--sort takes name, size, date, cluster, condition or type");
+  if (it == kNames.end()) throw UsageError("--sort takes name, size, date, cluster, condition, type or verdict");
   return static_cast<int>(it - kNames.begin());
 }
 
