@@ -38,18 +38,34 @@ class TSavedClusters : public IClusterSource {
   std::uint64_t position_ = 0;
 };
 
-}  // namespace
+// The clusters of a file on its volume, through the reader the viewer uses.
+class TVolumeClusters : public IClusterSource {
+ public:
+  TVolumeClusters(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice)
+      : stream_(drive, fatChoice, file.Size, file.StartCluster), clusterSize_(drive.BytesPerCluster), size_(file.Size) {}
+  std::uint32_t ClusterSize() const override { return clusterSize_; }
+  std::uint64_t ClusterLimit() const override { return (size_ + clusterSize_ - 1) / clusterSize_; }
+  bool ReadCluster(std::uint64_t index, std::uint8_t* buffer) override {
+    if (index >= ClusterLimit()) return false;
+    const std::uint64_t at = index * clusterSize_;
+    stream_.Seek(static_cast<std::int64_t>(at), TFATStream::soBeginning);
+    const std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusterSize_, size_ - at));
+    if (stream_.Read(buffer, want) != want) return false;
+    std::memset(buffer + want, 0, clusterSize_ - want);
+    return true;
+  }
 
-TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size) {
+ private:
+  TFATStream stream_;
+  std::uint32_t clusterSize_;
+  std::uint64_t size_;
+};
+
+// The verdict of size bytes: the type of the first cluster, the checks of
+// that type, and whether they reach exactly to the last byte.
+TFileExtent CheckBytes(IClusterSource& source, std::uint64_t size) {
   TFileExtent result;
-  if (size == 0 || clusterSize == 0 || size > 0x7FFFFFFFull) return result;
-#ifdef _WIN32
-  std::FILE* f = ::_wfopen(Utf8ToWide(path).c_str(), L"rb");
-#else
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-#endif
-  if (!f) return result;
-  TSavedClusters source(f, clusterSize, size);
+  const std::uint32_t clusterSize = source.ClusterSize();
   std::vector<std::uint8_t> first(clusterSize);
   int kind = 1;
   std::string type;
@@ -64,8 +80,31 @@ TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, s
       if (result.Verdict == vdVerified) result.Verdict = vdPlausible;
     }
   }
+  return result;
+}
+
+}  // namespace
+
+TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size) {
+  if (size == 0 || clusterSize == 0 || size > 0x7FFFFFFFull) return {};
+#ifdef _WIN32
+  std::FILE* f = ::_wfopen(Utf8ToWide(path).c_str(), L"rb");
+#else
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
+  if (!f) return {};
+  TSavedClusters source(f, clusterSize, size);
+  const TFileExtent result = CheckBytes(source, size);
   std::fclose(f);
   return result;
+}
+
+void CheckFileOnVolume(TFATdrive& drive, TFATFile& file, std::uint8_t fatChoice) {
+  if (file.Size == 0 || drive.BytesPerCluster == 0) return;
+  TVolumeClusters source(drive, file, fatChoice);
+  const TFileExtent result = CheckBytes(source, file.Size);
+  file.Verdict = result.Verdict;
+  file.BadOffset = result.BadOffset;
 }
 
 std::vector<TSavedFile::TRun> FileRuns(TFATdrive& drive, std::uint32_t firstCluster, std::uint64_t size,

@@ -12,11 +12,16 @@
 namespace vantrel {
 
 class TFATdrive;
+class TFATFile;
 
 // The verdict of the size bytes written to path, read back in clusters of
 // clusterSize: the type of its first cluster, the checks of that type, and
 // whether they reach exactly to the last byte.
 TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size);
+
+// The verdict of a file read from its volume with fatChoice, as the viewer
+// reads it, kept in the file.
+void CheckFileOnVolume(TFATdrive& drive, TFATFile& file, std::uint8_t fatChoice);
 
 // The runs of device bytes a file of size bytes from firstCluster is read
 // from with fatChoice, at most maxRuns of them.
