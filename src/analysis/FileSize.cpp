@@ -222,7 +222,8 @@ TFileExtent ZipExtent(FileBytes& b) {
     }
     if (method == 8) {
       const TInflated out = InflateAt(b, data, packed);
-      if (!out.Ok || out.End != data + packed) b.Damaged(out.Ok ? out.End : out.BadAt);
+      if (!out.Ok && out.RanOut && b.Cut) checked = false;  // a cluster that cannot be read
+      else if (!out.Ok || out.End != data + packed) b.Damaged(out.Ok ? out.End : out.BadAt);
       else if (out.Crc != crc) b.Damaged(data);
     } else if (method == 0) {
       std::uint32_t sum = 0;

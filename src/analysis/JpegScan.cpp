@@ -235,7 +235,7 @@ int TJpegScanCheck::Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, st
     if (restartInterval_ != 0 && m != 0 && m % restartInterval_ == 0) {
       if (!s.PaddingIsOnes() || !s.Restart(restart)) {
         bad = s.NextByteOffset();
-        return 0;
+        return s.Failed() ? -1 : 0;
       }
       restart = (restart + 1) & 7;
       for (auto& member : members) member.pred = 0;
@@ -247,20 +247,20 @@ int TJpegScanCheck::Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, st
         const int t = Decode(*member.dc, s);
         if (t < 0 || t > dcLimit || s.Overrun()) {
           bad = s.NextByteOffset();
-          return 0;
+          return s.Failed() ? -1 : 0;
         }
         std::int32_t diff = static_cast<std::int32_t>(s.Get(t));
         if (t != 0 && diff < (1 << (t - 1))) diff -= (1 << t) - 1;
         member.pred += diff;
         if (precision_ == 8 && (member.pred > 2047 || member.pred < -2048)) {
           bad = s.NextByteOffset();
-          return 0;
+          return s.Failed() ? -1 : 0;
         }
         for (int z = 1; z < 64;) {
           const int rs = Decode(*member.ac, s);
           if (rs < 0) {
             bad = s.NextByteOffset();
-            return 0;
+            return s.Failed() ? -1 : 0;
           }
           const int r = rs >> 4, size = rs & 15;
           if (size == 0) {
@@ -270,19 +270,19 @@ int TJpegScanCheck::Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, st
             z += r;
             if (z > 63) {
               bad = s.NextByteOffset();
-              return 0;
+              return s.Failed() ? -1 : 0;
             }
             s.Get(size);
             ++z;
           }
           if (z > 64) {
             bad = s.NextByteOffset();
-            return 0;
+            return s.Failed() ? -1 : 0;
           }
         }
         if (s.Overrun()) {
           bad = s.NextByteOffset();
-          return 0;
+          return s.Failed() ? -1 : 0;
         }
       }
     }
@@ -291,13 +291,13 @@ int TJpegScanCheck::Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, st
   // before the marker that follows.
   if (s.Failed() || s.Overrun() || !s.PaddingIsOnes()) {
     bad = s.NextByteOffset();
-    return 0;
+    return s.Failed() ? -1 : 0;
   }
   const std::uint64_t next = s.NextByteOffset();
   const int m = b.Byte(next + 1);
   if (b.Byte(next) != 0xFF || m == 0x00 || (m >= 0xD0 && m <= 0xD7)) {
     bad = next;
-    return 0;
+    return s.Failed() ? -1 : 0;
   }
   end = next;
   return 1;

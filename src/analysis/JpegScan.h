@@ -17,7 +17,8 @@ class TJpegScanCheck {
   void Segment(FileBytes& b, int marker, std::uint64_t pos, std::uint32_t length);
   // Decodes the scan whose SOS segment starts at pos (at its length) and
   // whose data starts at data: 1 with end at the marker after the data, 0
-  // with bad near the first wrong byte, -1 when the scan cannot be decoded.
+  // with bad near the first wrong byte, -1 when the scan cannot be decoded
+  // (or its bytes end where a cluster cannot be read).
   int Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, std::uint64_t& end, std::uint64_t& bad);
   // Whether the scans can be decoded: a Huffman-coded sequential frame whose
   // tables were all given. Progressive and arithmetic-coded frames are not.

@@ -365,7 +365,6 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   if (report.DatesImpossible) std::cerr << ", " << report.DatesImpossible << " impossible date(s) left as the save time";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
   for (const auto& path : report.Damaged) std::cerr << "damaged: " << TerminalText(path) << "\n";
-  if (!report.ReportPath.empty()) std::cerr << "report: " << TerminalText(report.ReportPath) << "\n";
   if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
       !report.Damaged.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
