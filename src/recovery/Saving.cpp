@@ -236,9 +236,13 @@ namespace {
 void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
                    bool truncated, bool unreadable, TSaveContext& context) {
   TFATdrive& drive = *file.FATDrive();
-  const TFileExtent extent = CheckSavedFile(path, drive.BytesPerCluster, written);
-  file.Verdict = extent.Verdict;
-  file.BadOffset = extent.BadOffset;
+  // A lost file read as the search read it keeps the verdict the search
+  // found for these same bytes; any other is checked now.
+  if (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone) {
+    const TFileExtent extent = CheckSavedFile(path, drive.BytesPerCluster, written);
+    file.Verdict = extent.Verdict;
+    file.BadOffset = extent.BadOffset;
+  }
   // Sectors that could not be read, and a file cut short by its chain or
   // the volume, say more than any check of the bytes.
   // TODO(failing disks): take the unreadable byte ranges of the read here.
@@ -325,7 +329,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       writeError = true;
       break;
     }
-    digest.Update(buffer.data(), delivered);
+    if (context.Record) digest.Update(buffer.data(), delivered);  // for the report only
     written += delivered;
     if (delivered == 0 || cursor.Pos >= cursor.Size || Cancelled(context)) break;
   }
@@ -348,7 +352,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesWithUnreadableSectors;
   }
   ++context.Report.FilesSaved;
-  NoteSavedFile(file, path, written, digest.HexDigest(), size < file.Size, cursor.FailedSectors > 0, context);
+  NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.Size,
+                cursor.FailedSectors > 0, context);
   return true;
 }
 
