@@ -17,6 +17,7 @@ class TSha256 {
 
  private:
   void Block(const std::uint8_t* p);
+  void Blocks(const std::uint8_t* p, std::size_t blocks);
   std::array<std::uint32_t, 8> h_;
   std::array<std::uint8_t, 64> buffer_{};
   std::size_t used_ = 0;
