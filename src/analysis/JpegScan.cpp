@@ -137,6 +137,7 @@ bool BuildTable(TJpegScanCheck::Table& t) {
     t.valPtr[len] = k;
     t.minCode[len] = code;
     for (int i = 0; i < n; ++i, ++code, ++k) {
+      if (code >= (1 << len)) return false;  // over-subscribed
       if (len <= 9) {
         const int shift = 9 - len;
         for (int f = code << shift; f < (code + 1) << shift; ++f)
@@ -144,7 +145,6 @@ bool BuildTable(TJpegScanCheck::Table& t) {
       }
     }
     if (n > 0) t.maxCode[len] = code - 1;
-    if (code > (1 << len)) return false;  // over-subscribed
     code <<= 1;
   }
   return true;
