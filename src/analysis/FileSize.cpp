@@ -5,7 +5,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
+#include "analysis/Inflate.h"
+#include "analysis/JpegScan.h"
+#include "analysis/PdfCheck.h"
 
 namespace vantrel {
 
@@ -23,128 +27,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// No lost file is taken for larger than this (the size of a FAT file entry).
-constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
-
-// The file's bytes by offset, through the two clusters read last.
-class FileBytes {
- public:
-  explicit FileBytes(IClusterSource& source)
-      : source_(source), clusterSize_(source.ClusterSize()),
-        limit_(std::min<std::uint64_t>(source.ClusterLimit() * source.ClusterSize(), kMaxFileSize)) {
-    for (auto& slot : slots_) slot.data.resize(clusterSize_);
-  }
-
-  std::uint64_t Limit() const { return limit_; }
-  std::uint32_t ClusterSize() const { return clusterSize_; }
-
-  // The cluster that holds offset, or nullptr when it is beyond the volume or
-  // cannot be read.
-  const std::uint8_t* Cluster(std::uint64_t index) {
-    for (auto& slot : slots_)
-      if (slot.valid && slot.index == index) return slot.data.data();
-    if (index * clusterSize_ >= limit_) return nullptr;
-    Slot& slot = slots_[next_];
-    next_ ^= 1;
-    slot.valid = source_.ReadCluster(index, slot.data.data());
-    if (slot.valid && StopAtZeros && index > 0)
-      slot.valid = std::any_of(slot.data.begin(), slot.data.end(), [](std::uint8_t c) { return c != 0; });
-    slot.index = index;
-    return slot.valid ? slot.data.data() : nullptr;
-  }
-
-  // The bytes from offset to the end of its cluster; avail is 0 when none.
-  const std::uint8_t* At(std::uint64_t offset, std::size_t& avail) {
-    avail = 0;
-    if (offset >= limit_) return nullptr;
-    const std::uint8_t* c = Cluster(offset / clusterSize_);
-    if (!c) return nullptr;
-    const std::size_t in = static_cast<std::size_t>(offset % clusterSize_);
-    avail = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_ - in, limit_ - offset));
-    return c + in;
-  }
-
-  bool Get(std::uint64_t offset, void* out, std::size_t count) {
-    auto* o = static_cast<std::uint8_t*>(out);
-    while (count > 0) {
-      std::size_t avail = 0;
-      const std::uint8_t* p = At(offset, avail);
-      if (!p) return false;
-      const std::size_t take = std::min(avail, count);
-      std::memcpy(o, p, take);
-      o += take;
-      offset += take;
-      count -= take;
-    }
-    return true;
-  }
-
-  int Byte(std::uint64_t offset) {
-    std::uint8_t b = 0;
-    return Get(offset, &b, 1) ? b : -1;
-  }
-  bool Is(std::uint64_t offset, std::string_view text) {
-    std::array<char, 16> buf{};
-    return text.size() <= buf.size() && Get(offset, buf.data(), text.size()) &&
-           std::memcmp(buf.data(), text.data(), text.size()) == 0;
-  }
-  // Big- and little-endian numbers; ok turns false for good when one cannot be read.
-  std::uint64_t Num(std::uint64_t offset, int bytes, bool bigEndian) {
-    std::array<std::uint8_t, 8> b{};
-    if (!Get(offset, b.data(), static_cast<std::size_t>(bytes))) {
-      ok = false;
-      return 0;
-    }
-    std::uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(b[bigEndian ? bytes - 1 - i : i]) << (8 * i);
-    return v;
-  }
-  std::uint32_t Be16(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 2, true)); }
-  std::uint32_t Be32(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 4, true)); }
-  std::uint32_t Le16(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 2, false)); }
-  std::uint32_t Le32(std::uint64_t o) { return static_cast<std::uint32_t>(Num(o, 4, false)); }
-  std::uint64_t Be64(std::uint64_t o) { return Num(o, 8, true); }
-  std::uint64_t Le64(std::uint64_t o) { return Num(o, 8, false); }
-
-  // The first offset from `from` on (below `to`) where text starts; npos when none.
-  static constexpr std::uint64_t npos = ~0ull;
-  std::uint64_t Find(std::uint64_t from, std::uint64_t to, std::string_view text) {
-    to = std::min(to, limit_);
-    while (from < to) {
-      std::size_t avail = 0;
-      const std::uint8_t* p = At(from, avail);
-      if (!p) return npos;
-      avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
-      const void* hit = std::memchr(p, static_cast<unsigned char>(text[0]), avail);
-      if (!hit) {
-        from += avail;
-        continue;
-      }
-      const std::uint64_t at = from + static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - p);
-      if (Is(at, text)) return at;
-      from = at + 1;
-    }
-    return npos;
-  }
-
-  bool ok = true;
-  // A cluster of zeros after the first ends the file's bytes: a scan for a
-  // marker does not run on through the zeros of a formatted volume.
-  bool StopAtZeros = false;
-
- private:
-  struct Slot {
-    std::vector<std::uint8_t> data;
-    std::uint64_t index = 0;
-    bool valid = false;
-  };
-  IClusterSource& source_;
-  std::uint32_t clusterSize_;
-  std::uint64_t limit_;
-  std::array<Slot, 2> slots_;
-  int next_ = 0;
-};
-
 std::uint64_t RoundUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
 
 // Markers to the end of image; the entropy-coded data after a start of scan
@@ -153,19 +35,41 @@ std::uint64_t JpegSize(FileBytes& b) {
   b.StopAtZeros = true;
   if (b.Be16(0) != 0xFFD8) return 0;
   std::uint64_t pos = 2;
+  // Each scan is decoded where the frame allows it; one that is not, or
+  // fails, is passed over by its markers.
+  TJpegScanCheck check;
+  bool allDecoded = true;
   while (b.ok) {
-    if (b.Byte(pos) != 0xFF) return 0;
+    if (b.Byte(pos) != 0xFF) {
+      b.Damaged(pos);
+      return 0;
+    }
     int m;
     while ((m = b.Byte(pos)) == 0xFF) ++pos;
     if (m < 0) return 0;
     ++pos;
-    if (m == 0xD9) return pos;
+    if (m == 0xD9) {
+      if (allDecoded && check.SawFrame()) b.Verified();
+      return pos;
+    }
     if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
     if (m == 0x00) return 0;
     const std::uint32_t length = b.Be16(pos);
     if (!b.ok || length < 2) return 0;
+    const std::uint64_t segment = pos;
     pos += length;
-    if (m != 0xDA) continue;
+    if (m != 0xDA) {
+      check.Segment(b, m, segment, length);
+      continue;
+    }
+    std::uint64_t end = 0, bad = 0;
+    const int decoded = b.Verdict == vdDamaged ? -1 : check.Scan(b, segment, pos, end, bad);
+    if (decoded == 1) {
+      pos = end;
+      continue;
+    }
+    allDecoded = false;
+    if (decoded == 0) b.Damaged(bad);
     for (;;) {
       const std::uint64_t ff = b.Find(pos, b.Limit(), "\xFF"sv);
       if (ff == FileBytes::npos) return 0;
@@ -182,7 +86,7 @@ std::uint64_t JpegSize(FileBytes& b) {
   return 0;
 }
 
-// Chunks to IEND.
+// Chunks to IEND, each with its CRC-32 over its type and data.
 std::uint64_t PngSize(FileBytes& b) {
   std::uint64_t pos = 8;
   for (;;) {
@@ -190,9 +94,20 @@ std::uint64_t PngSize(FileBytes& b) {
     std::array<char, 4> type{};
     if (!b.ok || length > 0x7FFFFFFF || !b.Get(pos + 4, type.data(), 4)) return 0;
     for (char c : type)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return 0;
+      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+        b.Damaged(pos);
+        return 0;
+      }
+    std::uint32_t crc = 0;
+    if (pos + 12ull + length <= b.Limit() && Crc32At(b, pos + 4, 4ull + length, crc)) {
+      const std::uint32_t stored = b.Be32(pos + 8 + length);
+      if (b.ok && stored != crc) b.Damaged(pos);
+    }
     pos += 12ull + length;
-    if (std::string_view(type.data(), 4) == "IEND") return pos;
+    if (std::string_view(type.data(), 4) == "IEND") {
+      b.Verified();
+      return pos;
+    }
     if (pos > b.Limit()) return 0;
   }
 }
@@ -240,10 +155,41 @@ std::uint64_t BmpSize(FileBytes& b) {
   return size;
 }
 
+// The chunks of a list from start to end, each in its place, lists within
+// lists; the largest chunk that holds no chunks goes to largestLeaf.
+void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth, std::uint64_t& largestLeaf) {
+  std::uint64_t pos = start;
+  while (pos + 8 <= end && b.Verdict != vdDamaged) {
+    std::array<char, 4> id{};
+    const std::uint32_t size = b.Le32(pos + 4);
+    if (!b.Get(pos, id.data(), 4) || !b.ok) return;
+    for (char c : id)
+      if (c < 0x20 || c > 0x7E) return b.Damaged(pos);
+    if (pos + 8 + size > end) return b.Damaged(pos);
+    const std::string_view name(id.data(), 4);
+    if ((name == "LIST" || name == "RIFF") && size >= 4 && depth < 8)
+      RiffChunks(b, pos + 12, pos + 8 + size, depth + 1, largestLeaf);
+    else
+      largestLeaf = std::max<std::uint64_t>(largestLeaf, size);
+    pos += 8ull + size + (size & 1);
+  }
+  // A pad byte may be left out after the last chunk.
+  if (pos != end && pos != end + 1 && b.Verdict != vdDamaged) b.Damaged(pos);
+}
+
+// The size the header tells; the chunks it holds are followed to it. A file
+// whose chunks are each shorter than a cluster has them all checked by
+// their places; one of large chunks (a WAV of one data chunk) is not.
 std::uint64_t RiffSize(FileBytes& b) {
   const std::uint32_t size = b.Le32(4);
   if (!b.ok || size < 4) return 0;
-  return RoundUp(8ull + size, 2);
+  const std::uint64_t end = 8ull + size;
+  if (end <= b.Limit()) {
+    std::uint64_t largest = 0;
+    RiffChunks(b, 12, end, 0, largest);
+    if (largest + 16 <= b.ClusterSize()) b.Verified();
+  }
+  return RoundUp(end, 2);
 }
 
 // Local entries, the central directory and the end record with its comment.
@@ -251,19 +197,50 @@ std::uint64_t RiffSize(FileBytes& b) {
 TFileExtent ZipExtent(FileBytes& b) {
   TFileExtent result;
   std::uint64_t pos = 0;
+  // Each member is inflated (or, stored, summed) and its CRC-32 compared;
+  // members packed otherwise leave the archive unchecked.
+  bool checked = true;
+  std::vector<std::uint64_t> locals;
   while (b.Le32(pos) == 0x04034B50 && b.ok) {
-    const std::uint32_t flags = b.Le16(pos + 6), packed = b.Le32(pos + 18);
+    const std::uint32_t flags = b.Le16(pos + 6), method = b.Le16(pos + 8), packed = b.Le32(pos + 18);
+    std::uint32_t crc = b.Le32(pos + 14);
     const std::uint32_t nameLength = b.Le16(pos + 26), extraLength = b.Le16(pos + 28);
     if (!b.ok || packed == 0xFFFFFFFF) return result;  // ZIP64 sizes live in the extra field
     if ((flags & 8) && packed == 0) return result;      // streamed: the size follows the data
-    pos += 30ull + nameLength + extraLength + packed;
-    if (flags & 8) pos += b.Le32(pos) == 0x08074B50 ? 16 : 12;
+    if (locals.size() < 65536) locals.push_back(pos);
+    const std::uint64_t data = pos + 30ull + nameLength + extraLength;
+    pos = data + packed;
+    if (flags & 8) {
+      const bool signature = b.Le32(pos) == 0x08074B50;
+      crc = b.Le32(pos + (signature ? 4 : 0));
+      pos += signature ? 16 : 12;
+    }
     if (pos > b.Limit()) return result;
+    if (b.Verdict == vdDamaged || (flags & 1)) {  // encrypted
+      checked = false;
+      continue;
+    }
+    if (method == 8) {
+      const TInflated out = InflateAt(b, data, packed);
+      if (!out.Ok && out.RanOut && b.Cut) checked = false;  // a cluster that cannot be read
+      else if (!out.Ok || out.End != data + packed) b.Damaged(out.Ok ? out.End : out.BadAt);
+      else if (out.Crc != crc) b.Damaged(data);
+    } else if (method == 0) {
+      std::uint32_t sum = 0;
+      if (Crc32At(b, data, packed, sum) && sum != crc) b.Damaged(data);
+    } else {
+      checked = false;
+    }
   }
   bool contentTypes = false, word = false, excel = false, powerPoint = false;
+  std::size_t member = 0;
   while (b.Le32(pos) == 0x02014B50 && b.ok) {
     const std::uint32_t nameLength = b.Le16(pos + 28), extraLength = b.Le16(pos + 30),
                         commentLength = b.Le16(pos + 32);
+    // The directory's offsets land on the local entries, in order.
+    const std::uint32_t local = b.Le32(pos + 42);
+    if (b.ok && local != 0xFFFFFFFF && (member >= locals.size() || locals[member] != local)) b.Damaged(pos);
+    ++member;
     std::array<char, 32> name{};
     const std::size_t n = std::min<std::size_t>(nameLength, name.size());
     if (!b.ok || !b.Get(pos + 46, name.data(), n)) return result;
@@ -281,6 +258,8 @@ TFileExtent ZipExtent(FileBytes& b) {
   const std::uint32_t commentLength = b.Le16(pos + 20);
   if (!b.ok) return result;
   result.Size = pos + 22 + commentLength;
+  if (member != locals.size()) b.Damaged(pos);
+  if (checked) b.Verified();
   if (contentTypes) result.TypeName = word ? "DOCX" : excel ? "XLSX" : powerPoint ? "PPTX" : "";
   return result;
 }
@@ -365,7 +344,10 @@ std::uint64_t TarSize(FileBytes& b) {
     std::uint64_t check = 0;
     for (std::size_t i = 0; i < block.size(); ++i) check += (i >= 148 && i < 156) ? ' ' : block[i];
     const std::uint64_t size = OctalField(block.data() + 124, 12, ok);
-    if (!ok || sum != check) return 0;
+    if (!ok || sum != check) {
+      b.Damaged(pos);
+      return 0;
+    }
     pos += 512 + RoundUp(size, 512);
     if (pos > b.Limit()) return 0;
   }
@@ -373,6 +355,58 @@ std::uint64_t TarSize(FileBytes& b) {
   pos += 1024;
   while (pos % 10240 != 0 && b.Get(pos, block.data(), block.size()) && zero()) pos += 512;
   return pos;
+}
+
+// The events of a track, which end with its end-of-track event at the last
+// byte of the chunk.
+void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
+  auto number = [&](std::uint64_t& at) -> std::int64_t {  // variable length, at most four bytes
+    std::int64_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int c = b.Byte(at++);
+      if (c < 0) return -1;
+      v = v << 7 | (c & 0x7F);
+      if (!(c & 0x80)) return v;
+    }
+    return -1;
+  };
+  int running = 0;
+  while (pos < end && b.Verdict != vdDamaged) {
+    const std::uint64_t event = pos;
+    if (number(pos) < 0) return b.Damaged(event);
+    int status = b.Byte(pos);
+    if (status < 0) return;
+    if (status >= 0x80) ++pos;
+    else if (running == 0) return b.Damaged(event);
+    else status = running;
+    if (status == 0xFF) {
+      const int type = b.Byte(pos++);
+      const std::int64_t length = number(pos);
+      if (type < 0 || type > 0x7F || length < 0) return b.Damaged(event);
+      pos += static_cast<std::uint64_t>(length);
+      if (type == 0x2F) {
+        if (pos != end) b.Damaged(event);
+        return;
+      }
+      running = 0;
+    } else if (status == 0xF0 || status == 0xF7) {
+      const std::int64_t length = number(pos);
+      if (length < 0) return b.Damaged(event);
+      pos += static_cast<std::uint64_t>(length);
+      running = 0;
+    } else if (status >= 0xF1) {
+      return b.Damaged(event);
+    } else {
+      running = status;
+      const int data = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+      for (int i = 0; i < data; ++i) {
+        const int c = b.Byte(pos++);
+        if (c < 0) return;
+        if (c >= 0x80) return b.Damaged(event);
+      }
+    }
+  }
+  if (b.Verdict != vdDamaged) b.Damaged(std::min(pos, end));  // no end of track
 }
 
 // The header chunk and as many chunks as it counts tracks.
@@ -385,11 +419,18 @@ std::uint64_t MidiSize(FileBytes& b) {
     const std::uint32_t length = b.Be32(pos + 4);
     if (!b.ok || !b.Get(pos, type.data(), 4)) return 0;
     for (char c : type)
-      if (c < 0x20 || c > 0x7E) return 0;
-    if (std::string_view(type.data(), 4) == "MTrk") ++found;
+      if (c < 0x20 || c > 0x7E) {
+        b.Damaged(pos);
+        return 0;
+      }
+    if (std::string_view(type.data(), 4) == "MTrk") {
+      ++found;
+      if (pos + 8ull + length <= b.Limit()) MidiTrackEvents(b, pos + 8, pos + 8ull + length);
+    }
     pos += 8ull + length;
     if (pos > b.Limit()) return 0;
   }
+  b.Verified();
   return pos;
 }
 
@@ -598,6 +639,35 @@ std::uint64_t QuickTimeSize(FileBytes& b) {
 }
 
 // Pages to the last one of the stream.
+// Each page's CRC-32 (0x04C11DB7, most significant bit first, over the page
+// with its own CRC field as zeros).
+std::uint32_t OggPageCrc(FileBytes& b, std::uint64_t pos, std::uint64_t size, bool& ok) {
+  static constexpr std::array<std::uint32_t, 256> kTable = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i << 24;
+      for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0;
+  for (std::uint64_t at = pos; at < pos + size;) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(at, avail);
+    if (!p) {
+      ok = false;
+      return 0;
+    }
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, pos + size - at));
+    for (std::size_t i = 0; i < avail; ++i, ++at) {
+      const std::uint8_t c = at >= pos + 22 && at < pos + 26 ? 0 : p[i];
+      crc = crc << 8 ^ kTable[(crc >> 24) ^ c];
+    }
+  }
+  return crc;
+}
+
 std::uint64_t OggSize(FileBytes& b) {
   std::uint64_t pos = 0;
   bool last = false;
@@ -607,15 +677,27 @@ std::uint64_t OggSize(FileBytes& b) {
     if (type < 0 || segments < 0 || !b.Get(pos + 27, lacing.data(), static_cast<std::size_t>(segments))) return 0;
     std::uint64_t size = 27ull + static_cast<unsigned>(segments);
     for (int i = 0; i < segments; ++i) size += lacing[static_cast<std::size_t>(i)];
+    bool whole = true;
+    const std::uint32_t stored = b.Le32(pos + 22);
+    const std::uint32_t crc = OggPageCrc(b, pos, size, whole);
+    if (b.ok && whole && crc != stored) b.Damaged(pos);
     pos += size;
     last = (type & 4) != 0;
   }
+  if (last) b.Verified();
+  else if (pos > 0 && !b.Cut) b.Damaged(pos);
   return last ? pos : 0;
 }
 
+// The start header tells where the next header lies; the CRC-32s of both
+// are checked, the packed streams between them are not.
 std::uint64_t SevenZipSize(FileBytes& b) {
   const std::uint64_t offset = b.Le64(12), size = b.Le64(20);
   if (!b.ok || offset > kMaxFileSize || size > kMaxFileSize || size == 0) return 0;
+  std::uint32_t crc = 0;
+  if (Crc32At(b, 12, 20, crc) && crc != b.Le32(8)) b.Damaged(8);
+  if (32 + offset + size <= b.Limit() && Crc32At(b, 32 + offset, size, crc) && crc != b.Le32(28))
+    b.Damaged(32 + offset);
   return 32 + offset + size;
 }
 
@@ -869,156 +951,18 @@ std::uint64_t FlacSize(FileBytes& b) {
   for (;;) {
     std::uint64_t next = pos;
     const std::uint32_t n = FlacFrame(b, next, bits, channels);
-    if (n == 0) return total == 0 && samples != 0 ? pos : 0;
+    if (n == 0) {
+      if (total != 0 || samples == 0) b.Damaged(pos);
+      return total == 0 && samples != 0 ? pos : 0;
+    }
     pos = next;
     samples += n;
-    if (total != 0 && samples >= total) return samples == total ? pos : 0;
-  }
-}
-
-// Canonical Huffman codes of deflate, decoded bit by bit.
-struct Huffman {
-  std::array<std::uint16_t, 16> count{};
-  std::array<std::uint16_t, 320> symbol{};
-  // False when the lengths over-subscribe the code, or leave it incomplete
-  // with more than one code.
-  bool Build(const std::uint8_t* lengths, int n) {
-    count.fill(0);
-    for (int i = 0; i < n; ++i) ++count[lengths[i]];
-    if (count[0] == n) return true;
-    int left = 1;
-    for (int len = 1; len < 16; ++len) {
-      left = (left << 1) - count[len];
-      if (left < 0) return false;
-    }
-    std::array<std::uint16_t, 16> offs{};
-    for (int len = 1; len < 15; ++len) offs[len + 1] = static_cast<std::uint16_t>(offs[len] + count[len]);
-    for (int i = 0; i < n; ++i)
-      if (lengths[i]) symbol[offs[lengths[i]]++] = static_cast<std::uint16_t>(i);
-    return left == 0 || n - count[0] == 1;
-  }
-  int Decode(BitStream& s) const {
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len < 16; ++len) {
-      code |= static_cast<int>(s.Get(1));
-      const int c = count[len];
-      if (code - c < first) return s.Failed() ? -1 : symbol[index + (code - first)];
-      index += c;
-      first = (first + c) << 1;
-      code <<= 1;
-    }
-    return -1;
-  }
-};
-
-constexpr std::array<std::uint32_t, 256> MakeCrc32() {
-  std::array<std::uint32_t, 256> t{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    t[i] = c;
-  }
-  return t;
-}
-
-// What a deflate stream inflates to, kept only as far as its matches reach
-// back (32 KiB), its length and its CRC-32.
-struct Inflated {
-  std::vector<std::uint8_t> window = std::vector<std::uint8_t>(32768);
-  std::uint64_t size = 0;
-  std::uint32_t crc = 0xFFFFFFFFu;
-  void Put(std::uint8_t c) {
-    static constexpr std::array<std::uint32_t, 256> kCrc32 = MakeCrc32();
-    window[size & 32767] = c;
-    ++size;
-    crc = kCrc32[(crc ^ c) & 0xFF] ^ (crc >> 8);
-  }
-};
-
-// The blocks of one deflate stream to its last, inflated into out; false
-// when they break off or break the format.
-bool Inflate(BitStream& s, Inflated& out) {
-  static constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-  static constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
-                                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-  static constexpr std::uint16_t kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                                  33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-  static constexpr std::uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                                  6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-  Huffman lit, dist;
-  std::array<std::uint8_t, 320> lengths{};
-  for (bool last = false; !last;) {
-    last = s.Get(1) != 0;
-    const std::uint32_t type = s.Get(2);
-    if (s.Failed() || type == 3) return false;
-    if (type == 0) {
-      s.AlignedOffset();
-      const std::uint32_t len = s.Get(16), nlen = s.Get(16);
-      if (s.Failed() || (len ^ 0xFFFF) != nlen) return false;
-      for (std::uint32_t i = 0; i < len && !s.Failed(); ++i) out.Put(static_cast<std::uint8_t>(s.Get(8)));
-      if (s.Failed()) return false;
-      continue;
-    }
-    if (type == 1) {
-      int i = 0;
-      for (; i < 144; ++i) lengths[i] = 8;
-      for (; i < 256; ++i) lengths[i] = 9;
-      for (; i < 280; ++i) lengths[i] = 7;
-      for (; i < 288; ++i) lengths[i] = 8;
-      lit.Build(lengths.data(), 288);
-      for (i = 0; i < 30; ++i) lengths[i] = 5;
-      dist.Build(lengths.data(), 30);
-    } else {
-      const int nlen = static_cast<int>(s.Get(5)) + 257, ndist = static_cast<int>(s.Get(5)) + 1,
-                ncode = static_cast<int>(s.Get(4)) + 4;
-      if (nlen > 286 || ndist > 30) return false;
-      static constexpr std::uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-      lengths.fill(0);
-      for (int i = 0; i < ncode; ++i) lengths[kOrder[i]] = static_cast<std::uint8_t>(s.Get(3));
-      Huffman code;
-      if (s.Failed() || !code.Build(lengths.data(), 19)) return false;
-      std::array<std::uint8_t, 320> both{};
-      for (int i = 0; i < nlen + ndist;) {
-        const int sym = code.Decode(s);
-        if (sym < 0) return false;
-        if (sym < 16) {
-          both[i++] = static_cast<std::uint8_t>(sym);
-          continue;
-        }
-        std::uint8_t value = 0;
-        int repeat;
-        if (sym == 16) {
-          if (i == 0) return false;
-          value = both[i - 1];
-          repeat = 3 + static_cast<int>(s.Get(2));
-        } else {
-          repeat = sym == 17 ? 3 + static_cast<int>(s.Get(3)) : 11 + static_cast<int>(s.Get(7));
-        }
-        if (i + repeat > nlen + ndist) return false;
-        while (repeat--) both[i++] = value;
-      }
-      if (both[256] == 0 || !lit.Build(both.data(), nlen) || !dist.Build(both.data() + nlen, ndist)) return false;
-    }
-    for (;;) {
-      const int sym = lit.Decode(s);
-      if (sym < 0 || sym > 285) return false;
-      if (sym < 256) {
-        out.Put(static_cast<std::uint8_t>(sym));
-        continue;
-      }
-      if (sym == 256) break;
-      const int l = sym - 257;
-      const std::uint64_t length = kLengthBase[l] + s.Get(kLengthExtra[l]);
-      const int d = dist.Decode(s);
-      if (d < 0 || d > 29) return false;
-      const std::uint64_t distance = kDistBase[d] + s.Get(kDistExtra[d]);
-      if (s.Failed() || distance > out.size) return false;
-      for (std::uint64_t i = 0; i < length; ++i) out.Put(out.window[(out.size - distance) & 32767]);
+    if (total != 0 && samples >= total) {
+      // Every frame passed its CRC-16, and they hold the stream's samples.
+      if (samples == total) b.Verified();
+      return samples == total ? pos : 0;
     }
   }
-  return !s.Failed();
 }
 
 // Members of header, deflate stream and trailer whose CRC-32 and ISIZE
@@ -1039,14 +983,21 @@ std::uint64_t GzipSize(FileBytes& b) {
     }
     if (flags & 2) at += 2;
     if (!b.ok) return 0;
-    BitStream s(b, at, false);
-    Inflated out;
-    if (!Inflate(s, out)) return 0;
-    at = s.AlignedOffset();
+    const TInflated out = InflateAt(b, at, kMaxFileSize);
+    if (!out.Ok) {
+      if (!out.RanOut) b.Damaged(out.BadAt);
+      return 0;
+    }
+    at = out.End;
     const std::uint32_t crc = b.Le32(at), isize = b.Le32(at + 4);
-    if (!b.ok || crc != ~out.crc || isize != static_cast<std::uint32_t>(out.size)) return 0;
+    if (!b.ok) return 0;
+    if (crc != out.Crc || isize != static_cast<std::uint32_t>(out.Size)) {
+      b.Damaged(at);
+      return 0;
+    }
     pos = at + 8;
   } while (pos % b.ClusterSize() != 0 && b.Is(pos, "\x1F\x8B\x08"sv));
+  b.Verified();
   return pos;
 }
 
@@ -1067,7 +1018,10 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "TAR") extent.Size = TarSize(b);
   else if (t == "MID") extent.Size = MidiSize(b);
   else if (t == "EXE") extent.Size = ExeSize(b);
-  else if (t == "PDF") extent.Size = PdfSize(b);
+  else if (t == "PDF") {
+    extent.Size = PdfSize(b);
+    if (extent.Size != 0) CheckPdfXref(b, extent.Size);
+  }
   else if (t == "MP3") extent.Size = Mp3Size(b);
   else if (t == "DOC") extent.Size = CompoundSize(b);
   else if (t == "MOV" || t == "MP4" || t == "M4A" || t == "3GP") extent.Size = QuickTimeSize(b);
@@ -1076,8 +1030,20 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "SQLITE") extent.Size = SqliteSize(b);
   else if (t == "FLAC") extent.Size = FlacSize(b);
   else if (t == "GZ") extent.Size = GzipSize(b);
+  else return extent;  // a type without a structure to follow: unchecked
   // Nothing beyond the volume, nor a structure that claims more.
-  if (extent.Size > b.Limit()) extent = TFileExtent{};
+  if (extent.Size > b.Limit()) {
+    extent = TFileExtent{};
+    b.Cut = true;
+  }
+  if (extent.Size != 0) {
+    // Checks that held but cover less than the file are no verdict of it.
+    extent.Verdict = b.Verdict == vdNone ? vdPlausible : b.Verdict;
+  } else {
+    // The structure broke off: on bytes that are wrong, or where the bytes end.
+    extent.Verdict = b.Verdict == vdDamaged ? vdDamaged : b.Cut ? vdCut : vdDamaged;
+  }
+  if (extent.Verdict == vdDamaged) extent.BadOffset = b.BadOffset;
   return extent;
 }
 

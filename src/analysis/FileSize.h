@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Verdict.h"
+
 namespace vantrel {
 
 // The clusters a lost file may cover, counted from its first.
@@ -43,6 +45,10 @@ class TMemoryClusterSource : public IClusterSource {
 struct TFileExtent {
   std::uint64_t Size = 0;  // 0: the bytes tell no size
   std::string TypeName;    // a closer type name the structure gives ("DOCX"), or empty
+  // What the checks of the format say of the bytes up to Size (vdNone for a
+  // type the finder has no structure for), and where the first one failed.
+  TVerdict Verdict = vdNone;
+  std::uint64_t BadOffset = 0;
 };
 
 // The size of the file of type typeName (a name of DetectFileType) that

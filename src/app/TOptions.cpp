@@ -118,6 +118,10 @@ void TOptions::Load(IKeyValueStore& store) {
   }
   // Written by newer versions only; settings from before it keep the default.
   if (auto cp = store.ReadString("OemCodePage"); cp && !cp->empty()) OemCodePage = *cp;
+  if (store.HasValue("KeepDates"))
+    if (auto v = store.ReadDWord("KeepDates")) KeepDates = *v != 0;
+  if (store.HasValue("WriteReport"))
+    if (auto v = store.ReadDWord("WriteReport")) WriteReport = *v != 0;
 }
 
 bool TOptions::Save(IKeyValueStore& store) {
@@ -138,6 +142,8 @@ bool TOptions::Save(IKeyValueStore& store) {
   w.Bool("DeletedUseMultiByte", DeletedUseMultiByte);
   w.Bool("FindLostFiles", FindLostFiles);
   w.String("OemCodePage", OemCodePage);
+  w.Bool("KeepDates", KeepDates);
+  w.Bool("WriteReport", WriteReport);
   if (!w.Ok()) {
     ShowMessageBox("无法写入注册表: " + store.LastError(), "", TMsgType::mtError, TMsgButtons::mbOK);
     return false;
@@ -186,6 +192,8 @@ TOptionsDialogValues OptionsToDialog(const TOptions& options) {
   v.RadioButtonCharAnsi = !options.DeletedUseMultiByte;
   v.CheckBoxFindLostFiles = options.FindLostFiles;
   v.EditOemCodePage = options.OemCodePage;
+  v.CheckBoxKeepDates = options.KeepDates;
+  v.CheckBoxWriteReport = options.WriteReport;
   return v;
 }
 
@@ -201,6 +209,8 @@ void CollectOptionsDialog(const TOptionsDialogValues& values, TOptions& options)
   options.DeletedCharMultibyte = values.EditDeletedCharMultibyte;
   options.DeletedUseMultiByte = values.RadioButtonCharMultibyte;
   options.FindLostFiles = values.CheckBoxFindLostFiles;
+  options.KeepDates = values.CheckBoxKeepDates;
+  options.WriteReport = values.CheckBoxWriteReport;
   // An empty code page would leave the short names undecodable.
   if (!values.EditOemCodePage.empty()) options.OemCodePage = values.EditOemCodePage;
 }

@@ -88,6 +88,8 @@ struct TOptionsDialogValues {
   bool RadioButtonCharMultibyte = false;
   bool CheckBoxFindLostFiles = false;
   std::string EditOemCodePage;
+  bool CheckBoxKeepDates = false;
+  bool CheckBoxWriteReport = true;
   // The two groups of settings for Windows 9x; off on systems where those
   // settings mean nothing (their check boxes still keep and save their values).
   bool Groups9XEnabled = false;

@@ -17,11 +17,13 @@
 #include "common/HexDump.h"
 #include "common/HostPath.h"
 #include "common/Routines.h"
+#include "common/Verdict.h"
 #include "format/FATFormat.h"
 #include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "host/RangeDialogs.h"
+#include "host/RunSettings.h"
 #include "recovery/Saving.h"
 
 namespace vantrel::cli {
@@ -69,9 +71,9 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 int SortColumn(const std::string& name) {
-  static const std::vector<std::string> kNames{"name", "size", "date", "cluster", "condition", "type"};
+  static const std::vector<std::string> kNames{"name", "size", "date", "cluster", "condition", "type", "verdict"};
   const auto it = std::find(kNames.begin(), kNames.end(), name);
-  if (it == kNames.end()) throw UsageError("--sort takes name, size, date, cluster, condition or type");
+  if (it == kNames.end()) throw UsageError("--sort takes name, size, date, cluster, condition, type or verdict");
   return static_cast<int>(it - kNames.begin());
 }
 
@@ -240,6 +242,13 @@ void CliApp::CmdLs(const std::vector<std::string>& words) {
             .Add("condition", item.SubItems[3])
             .Add("type", item.SubItems[4])
             .Add("status", StatusName(item.Data->Status));
+        // What the file's bytes said, where they were checked already (a
+        // lost file when found, any file when saved or viewed).
+        if (!item.Data->IsDirectory()) {
+          const auto& file = *static_cast<const TCustomFile*>(item.Data);
+          if (file.Verdict != vdNone) o.Add("verdict", VerdictName(file.Verdict));
+          if (file.Verdict == vdDamaged) o.Add("bad_offset", file.BadOffset);
+        }
         items.push_back(o);
       } else {
         std::cout << Pad(recursive ? itemPath + (item.Data->IsDirectory() ? "/" : "") : item.Caption, 32)
@@ -281,8 +290,10 @@ void CliApp::CmdFind(const std::vector<std::string>& words) {
 }
 
 void CliApp::CmdSave(const std::vector<std::string>& words) {
-  Args args("save", words, {"--to", "--view", "--fat", "--overwrite"}, {"--no-fat"});
-  const char* usage = "save DRIVE PATH... --to DIR [--view V] [--fat N|free | --no-fat] [--overwrite ask|all|none]";
+  Args args("save", words, {"--to", "--view", "--fat", "--overwrite", "--report"}, {"--no-fat", "--no-report", "--keep-dates"});
+  const char* usage =
+      "save DRIVE PATH... --to DIR [--view V] [--fat N|free | --no-fat] [--overwrite ask|all|none] "
+      "[--report FILE | --no-report] [--keep-dates]";
   args.Expect(2, 100000, usage);
   const auto to = args.Value("--to");
   if (!to || to->empty()) throw UsageError(std::string("usage: vantrel-cli ") + usage);
@@ -328,11 +339,20 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
       for (const auto& child : *top.Items) selected.push_back(child.get());
     }
   }
+  if (args.Has("--report") && args.Has("--no-report")) throw UsageError("--report and --no-report exclude each other");
+  TRunSettings& settings = RunSettings();
+  const TRunSettings before = settings;
+  settings.WriteReport = !args.Has("--no-report");
+  settings.ReportFile = args.Value("--report") ? Utf8FromPath(std::filesystem::absolute(PathFromUtf8(*args.Value("--report")))) : "";
+  settings.KeepDates = args.Has("--keep-dates") || settings.KeepDates;
   TDirSelectDialog dirDialog;
   CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)),
                            args.Has("--fat") || args.Has("--no-fat") ? choice : -1);
   const int warningsBefore = messageBox_.Warnings;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
+  settings.WriteReport = before.WriteReport;
+  settings.ReportFile = before.ReportFile;
+  settings.KeepDates = before.KeepDates;
   messageBox_.Interactive = false;
   std::cerr << "saved " << report.FilesSaved << " file(s)";
   if (report.FilesSkipped) std::cerr << ", kept " << report.FilesSkipped << " existing";
@@ -344,8 +364,12 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   if (!report.NotConsecutive.empty())
     std::cerr << ", " << report.NotConsecutive.size() << " read as consecutive clusters against their FAT chain";
   if (!report.FoldersSkipped.empty()) std::cerr << ", " << report.FoldersSkipped.size() << " folder(s) skipped";
+  if (!report.Damaged.empty()) std::cerr << ", " << report.Damaged.size() << " damaged";
+  if (report.DatesImpossible) std::cerr << ", " << report.DatesImpossible << " impossible date(s) left as the save time";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
+  for (const auto& path : report.Damaged) std::cerr << "damaged: " << TerminalText(path) << "\n";
   if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
+      !report.Damaged.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
     throw CliError(1, "the save was not complete");
 }

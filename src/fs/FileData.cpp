@@ -40,6 +40,10 @@ std::uint8_t ChoiceFor(const TFATdrive& drive, std::uint32_t firstCluster, std::
 
 }  // namespace
 
+std::uint32_t NextFileCluster(TFATdrive& drive, std::uint32_t current, std::uint8_t fatChoice) {
+  return MoveOn(drive, current, fatChoice);
+}
+
 void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size) {
   cursor = TFATCursor{};
   cursor.First = cursor.Current = firstCluster;

@@ -67,6 +67,10 @@ std::uint8_t ItemFATChoice(TFATdrive& drive, const TFATFile& file, std::uint8_t 
 // cluster on a drive without a usable FAT).
 std::uint32_t ItemReadableSize(TFATdrive& drive, const TFATFile& file, std::uint8_t fatChoice);
 
+// The cluster a file's reader goes on to after current, as ReadFileData
+// moves (current itself when the cursor stays).
+std::uint32_t NextFileCluster(TFATdrive& drive, std::uint32_t current, std::uint8_t fatChoice);
+
 // A read-only stream over a file's clusters, for the hex and text viewers.
 class TFATStream {
  public:

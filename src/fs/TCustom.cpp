@@ -8,6 +8,8 @@ void TCustomFile::AssignTo(TCustomFile& target) const {
   target.Status = Status;
   target.Condition = Condition;
   target.Parent = Parent;
+  target.Verdict = Verdict;
+  target.BadOffset = BadOffset;
 }
 
 TCustomDirectory::~TCustomDirectory() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Verdict.h"
 #include "fs/Views.h"
 
 namespace vantrel {
@@ -45,6 +46,9 @@ class TCustomFile : public TFSObject {
  public:
   bool IsDirectory() const override { return false; }
   std::uint32_t Size = 0;
+  // What the file's own bytes said when it was found, viewed or saved last.
+  TVerdict Verdict = vdNone;
+  std::uint64_t BadOffset = 0;  // the first bad byte of a damaged file
   virtual void AssignTo(TCustomFile& target) const;
 };
 

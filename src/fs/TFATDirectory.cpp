@@ -98,9 +98,10 @@ std::string TFATFile::GetPath(const TCustomDirectory* ancestor) const {
 
 void TFATFile::UpdateListItem(TListItem& item) const {
   item.Caption = DisplayNameOf(*this);
-  item.SubItems.resize(5);
+  item.SubItems.resize(6);
   item.SubItems[0] = UIntToText(Size);
   item.SubItems[2] = UIntToText(StartCluster);
+  item.SubItems[5] = VerdictText(Verdict);
   item.Size = Size;
   item.FirstCluster = StartCluster;
 }
@@ -140,7 +141,7 @@ std::string TFATDirectory::GetPath(const TCustomDirectory* ancestor) const {
 
 void TFATDirectory::UpdateListItem(TListItem& item) const {
   item.Caption = DisplayNameOf(*this);
-  item.SubItems.resize(5);
+  item.SubItems.resize(6);
   item.SubItems[0] = "";
   item.SubItems[2] = UIntToText(StartCluster);
   item.Size = 0;
@@ -296,7 +297,7 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
     TListItem& item = list.AddItem();
     item.Data = child.get();
     item.Caption = DisplayNameOf(*child);
-    item.SubItems.assign(5, "");
+    item.SubItems.assign(6, "");
     const bool deleted = child->Status == isDeleted;
     if (child->IsDirectory()) {
       const auto* folder = static_cast<const TFATDirectory*>(child.get());
@@ -314,6 +315,7 @@ void TFATDirectory::FillListView(IListView& list, bool deletedView) {
       item.SubItems[1] = FormatDosDateTime(file->Time, file->Date);
       item.SubItems[2] = UIntToText(file->StartCluster);
       item.SubItems[4] = GetShellTypeName(child->Name, false);
+      item.SubItems[5] = VerdictText(file->Verdict);
       item.Size = file->Size;
       item.Date = file->Date;
       item.Time = file->Time;
@@ -350,6 +352,16 @@ int TFATDirectory::CompareItems(const TListItem& item1, const TListItem& item2, 
     case kColumnCluster:
       if (typed) return item1.FirstCluster < item2.FirstCluster ? -1 : item1.FirstCluster > item2.FirstCluster ? 1 : 0;
       return Sign(ColumnNumber(text(item1, column)) - ColumnNumber(text(item2, column)));
+    case kColumnVerdict: {
+      // In the order of the verdicts, unchecked files last.
+      auto rank = [](const TListItem& item) {
+        if (!item.Data || item.Data->IsDirectory()) return -1;
+        const TVerdict v = static_cast<const TCustomFile*>(item.Data)->Verdict;
+        return v == vdNone ? 99 : static_cast<int>(v);
+      };
+      if (typed) return Sign(rank(item1) - rank(item2));
+      return CompareTexts(text(item1, column), text(item2, column));
+    }
     case kColumnDate: {
       long d1 = 0, d2 = 0;
       if (!ColumnDate(text(item1, column), d1) || !ColumnDate(text(item2, column), d2)) return 0;

@@ -80,7 +80,8 @@ class TWalkGuard {
 
 // The list's columns, in order.
 constexpr int kColumnName = 0, kColumnSize = 1, kColumnDate = 2, kColumnCluster = 3, kColumnCondition = 4,
-              kColumnType = 5;
+              kColumnType = 5,
+              kColumnVerdict = 6;
 
 // The display name of an item (its stored name through the deleted-mark option).
 std::string DisplayNameOf(const TFSObject& item);

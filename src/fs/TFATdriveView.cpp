@@ -34,6 +34,7 @@ void TFATdrive::SetupColumns(IListView& list) {
   list.AddColumn("蔟", 60);
   list.AddColumn("条件", 60);
   list.AddColumn("类型", 100);
+  list.AddColumn("校验", 60);
 }
 
 bool TFATdrive::Find(IFindDialog& dialog) {

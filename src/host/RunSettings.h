@@ -14,6 +14,12 @@ struct TRunSettings {
   std::string DeletedCharMultibyte = "__";
   bool DeletedUseMultiByte = false;
   bool FindLostFiles = true;
+  // Saving: saved files and folders get their entries' modification dates
+  // (else the save time), and every save writes its recovery report, into
+  // ReportFile or, when that is empty, report.xml in the target folder.
+  bool KeepDates = false;
+  bool WriteReport = true;
+  std::string ReportFile;
 
   // The name as shown: the raw deletion mark (a byte 0xE5 that does not
   // belong to a UTF-8 character) replaced by the deleted-entry marker. Only

@@ -132,6 +132,8 @@ std::uint32_t TLostDataSearch::AddLostFile(std::uint32_t cluster, const std::str
   auto file = std::make_unique<TFATFile>();
   file->Name = "蔟 " + std::to_string(cluster) + "." + (extent.TypeName.empty() ? typeName : extent.TypeName);
   file->StartCluster = cluster;
+  file->Verdict = extent.Verdict;
+  file->BadOffset = extent.BadOffset;
   std::uint32_t clusters = 0;
   if (extent.Size != 0) {
     file->Size = static_cast<std::uint32_t>(extent.Size);

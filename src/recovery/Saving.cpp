@@ -12,6 +12,7 @@
 
 #include "common/DebugLog.h"
 #include "common/Routines.h"
+#include "common/Sha256.h"
 #include "devices/TDevice.h"
 #include "diskio/DiskPlatform.h"
 #include "fs/FileData.h"
@@ -19,7 +20,11 @@
 #include "fs/TFATdrive.h"
 #include "host/RangeDialogs.h"
 #include "host/TStatusDialog.h"
+#include "host/RunSettings.h"
 #include "host/UserInterface.h"
+#include "recovery/FileDates.h"
+#include "recovery/RecoveryReport.h"
+#include "recovery/SavedFileCheck.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -224,6 +229,53 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+namespace {
+
+// The verdict of a file just written, from its bytes read back; its record
+// for the report; its date when asked for.
+void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
+                   bool truncated, bool unreadable, TSaveContext& context) {
+  TFATdrive& drive = *file.FATDrive();
+  // A lost file read as the search read it keeps the verdict the search
+  // found for these same bytes; any other is checked now.
+  if (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone) {
+    const TFileExtent extent = CheckSavedFile(path, drive.BytesPerCluster, written);
+    file.Verdict = extent.Verdict;
+    file.BadOffset = extent.BadOffset;
+  }
+  // Sectors that could not be read, and a file cut short by its chain or
+  // the volume, say more than any check of the bytes.
+  // TODO(failing disks): take the unreadable byte ranges of the read here.
+  if (truncated) file.Verdict = vdCut;
+  if (unreadable) file.Verdict = vdUnreadable;
+  if (file.Verdict == vdDamaged)
+    context.Report.Damaged.push_back(path + " (偏移 " + std::to_string(file.BadOffset) + ")");
+  if (context.KeepDates && file.Status != isLost && !SetFATModificationTime(path, file.Date, file.Time))
+    ++context.Report.DatesImpossible;
+  if (!context.Record) return;
+  TSavedFile saved;
+  saved.Path = path;
+  // The path on the volume from its root ("\\DOCS\\A.TXT"); a lost file,
+  // which has none, is named by where the search put it.
+  const TCustomDirectory* top = file.Parent;
+  while (top && top->Parent) top = top->Parent;
+  const std::string folder = file.GetPath(file.Status == isLost ? nullptr : top);
+  saved.OriginalPath = (file.Status == isLost ? "" : "\\") + (folder.empty() ? "" : folder + "\\") + DisplayNameOf(file);
+  saved.Size = written;
+  saved.Sha256 = sha256;
+  saved.Runs = FileRuns(drive, file.StartCluster, written, context.FATChoice);
+  saved.Status = file.Status;
+  saved.Condition = file.Condition;
+  saved.Verdict = file.Verdict;
+  saved.BadOffset = file.BadOffset;
+  saved.StartCluster = file.StartCluster;
+  saved.Date = file.Date;
+  saved.Time = file.Time;
+  context.Report.Saved.push_back(std::move(saved));
+}
+
+}  // namespace
+
 bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& context) {
   TFATdrive& drive = *file.FATDrive();
   TFATCursor cursor;
@@ -256,6 +308,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   if (!out.Open(path)) return writeFailed();
 
   std::vector<std::uint8_t> buffer(kPieceSize);
+  TSha256 digest;
+  std::uint64_t written = 0;
   bool readFailed = false, writeError = false;
   for (;;) {
     std::uint32_t delivered = 0;
@@ -276,6 +330,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       writeError = true;
       break;
     }
+    if (context.Record) digest.Update(buffer.data(), delivered);  // for the report only
+    written += delivered;
     if (delivered == 0 || cursor.Pos >= cursor.Size || Cancelled(context)) break;
   }
   if (!out.Close()) writeError = true;
@@ -297,6 +353,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesWithUnreadableSectors;
   }
   ++context.Report.FilesSaved;
+  NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.Size,
+                cursor.FailedSectors > 0, context);
   return true;
 }
 
@@ -400,6 +458,9 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
   }
   if (loadedHere) folder.Items.reset();
   if (Cancelled(context)) context.Report.Stopped = true;
+  // Last, after everything written into it.
+  if (context.KeepDates && folder.Status != isLost && !SetFATModificationTime(path, folder.Date, folder.Time))
+    ++context.Report.DatesImpossible;
   return result;
 }
 
@@ -446,6 +507,8 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
   TSaveContext context;
   context.FATChoice = dirDialog.FATIndex;
   context.Dialog = &status;
+  context.KeepDates = RunSettings().KeepDates;
+  context.Record = RunSettings().WriteReport;
   std::string target = dirDialog.Folder;
   if (target.empty() || target.back() != '/') target += '/';
 
@@ -478,12 +541,25 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
     if (!result) break;
   }
   if (status.Cancelled) context.Report.Stopped = true;
+  if (RunSettings().WriteReport && !context.Report.Saved.empty()) {
+    // The record of the save; one that cannot be written costs no saved file.
+    const std::string reportPath =
+        RunSettings().ReportFile.empty() ? JoinPath(target, "report.xml") : RunSettings().ReportFile;
+    const std::string device = DeviceNameOf(drive).empty() && drive.Device ? drive.Device->Name : DeviceNameOf(drive);
+    if (WriteRecoveryReport(reportPath, drive, device, context.FATChoice, context.Report)) {
+      context.Report.ReportPath = reportPath;
+    } else {
+      context.Report.ReportFailed = true;
+      ShowMessageBox("无法写入恢复报告: " + reportPath + "!", "", TMsgType::mtWarning);
+    }
+  }
   status.Hide();
   ShowPathList("以下文件的大小超过卷 (或其簇链) 所能容纳的, 只保存了能容纳的部分 (已写入 / 目录项中的字节数):",
                context.Report.Truncated);
   ShowPathList("以下文件的FAT簇链不连续, 按 \"no FAT (consecutive)\" 保存的内容可能属于其他文件:",
                context.Report.NotConsecutive);
   ShowPathList("以下目录未保存:", context.Report.FoldersSkipped);
+  ShowPathList("以下文件的内容未通过其格式的校验 (已损坏, 可能含有其他文件的簇):", context.Report.Damaged);
   return context.Report;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Verdict.h"
 #include "fs/TFATDirectory.h"
 
 namespace vantrel {
@@ -17,6 +18,24 @@ class TFATFile;
 class TFATdrive;
 class TFSObject;
 class TStatusDialog;
+
+// One file a save wrote, for the recovery report.
+struct TSavedFile {
+  std::string Path;          // where it was written
+  std::string OriginalPath;  // its path on the volume, folders joined by "\"
+  std::uint64_t Size = 0;    // bytes written
+  std::string Sha256;
+  // The pieces of the file on the device: file offset, device byte offset, length.
+  struct TRun {
+    std::uint64_t FileOffset = 0, DeviceOffset = 0, Length = 0;
+  };
+  std::vector<TRun> Runs;
+  std::uint8_t Status = 0, Condition = 0;
+  TVerdict Verdict = vdNone;
+  std::uint64_t BadOffset = 0;
+  std::uint32_t StartCluster = 0;
+  std::uint16_t Date = 0, Time = 0;  // of the entry (0: none)
+};
 
 // What one save command did, for the front end's summary.
 struct TSaveReport {
@@ -34,6 +53,15 @@ struct TSaveReport {
   std::vector<std::string> NotConsecutive;
   // Folders left out of the walk: "path: reason".
   std::vector<std::string> FoldersSkipped;
+  // Files whose bytes fail a check of their format: "path (offset n)".
+  std::vector<std::string> Damaged;
+  // Entries whose date cannot be, left with the save time (with KeepDates).
+  std::uint32_t DatesImpossible = 0;
+  // Every file written, in the order of the save.
+  std::vector<TSavedFile> Saved;
+  // Where the recovery report went; empty when none was written.
+  std::string ReportPath;
+  bool ReportFailed = false;
 };
 
 // The state of one save command: its two replace-all answers, its FAT choice,
@@ -50,6 +78,10 @@ struct TSaveContext {
   std::set<std::string> FoldersCreated;
   // Each folder of the disk is saved once, however many entries lead to it.
   TWalkGuard Walk;
+  // Saved files and folders get their entries' dates.
+  bool KeepDates = false;
+  // Each saved file is noted in Report.Saved for the recovery report.
+  bool Record = true;
 };
 
 // A name from the disk made safe as one file name in the target folder: no

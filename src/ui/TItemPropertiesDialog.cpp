@@ -1,6 +1,7 @@
 #include "ui/TItemPropertiesDialog.h"
 
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -36,6 +37,9 @@ TItemPropertiesDialog::TItemPropertiesDialog(QWidget* parent) : QDialog(parent) 
   form->addRow("名称：", EditName);
   form->addRow("蔟：", EditCluster);
   form->addRow("大小：", EditSize);
+  LabelVerdict = new QLabel(this);
+  LabelVerdict->setObjectName("LabelVerdict");
+  form->addRow("校验：", LabelVerdict);
   layout->addLayout(form);
   AddButtonRow(*this, *layout, true);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -45,6 +49,7 @@ bool TItemPropertiesDialog::Execute() {
   EditName->setText(QString::fromStdString(ItemName));
   EditSize->setText(QString::number(ItemSize));
   EditCluster->setText(QString::number(ItemCluster));
+  LabelVerdict->setText(QString::fromStdString(ItemVerdict.empty() ? std::string("未校验") : ItemVerdict));
   EditName->setFocus();
   if (exec() != QDialog::Accepted) return false;
   ReadEdits();
@@ -62,6 +67,8 @@ void PrepareItemProperties(TItemPropertiesDialog& dialog, const TFSObject& item)
   if (const auto* file = dynamic_cast<const TFATFile*>(&item)) {
     dialog.ItemSize = file->Size;
     dialog.ItemCluster = file->StartCluster;
+    dialog.ItemVerdict = VerdictText(file->Verdict);
+    if (file->Verdict == vdDamaged) dialog.ItemVerdict += " (偏移 " + std::to_string(file->BadOffset) + ")";
   } else if (const auto* folder = dynamic_cast<const TFATDirectory*>(&item)) {
     dialog.ItemSize = 0;
     dialog.ItemCluster = folder->StartCluster;
@@ -71,6 +78,8 @@ void PrepareItemProperties(TItemPropertiesDialog& dialog, const TFSObject& item)
 void ApplyItemProperties(const TItemPropertiesDialog& dialog, TFSObject& item, const std::string& shownName) {
   if (dialog.ItemName != shownName) item.SetName(dialog.ItemName);
   if (auto* file = dynamic_cast<TFATFile*>(&item)) {
+    // Other bytes than those checked: the verdict is to be found again.
+    if (file->Size != dialog.ItemSize || file->StartCluster != dialog.ItemCluster) file->Verdict = vdNone;
     file->Size = dialog.ItemSize;
     file->StartCluster = dialog.ItemCluster;
   } else if (auto* folder = dynamic_cast<TFATDirectory*>(&item)) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+class QLabel;
 class QLineEdit;
 
 namespace vantrel {
@@ -27,8 +28,11 @@ class TItemPropertiesDialog : public QDialog {
   std::string ItemName;
   std::uint32_t ItemSize = 0;
   std::uint32_t ItemCluster = 0;
+  // What the file's bytes said ("损坏 (偏移 n)"), empty when unchecked.
+  std::string ItemVerdict;
 
   QLineEdit *EditName, *EditCluster, *EditSize;
+  QLabel* LabelVerdict;
 };
 
 // The properties command on one item: fills the dialog from it, runs show

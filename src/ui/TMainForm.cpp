@@ -989,11 +989,22 @@ void TMainForm::SaveSelection() {
     ShowMessageBox(e.what(), "", TMsgType::mtError);
   }
   EndLongWork();
-  if (report.FilesSaved || report.FilesFailed || report.FilesSkipped)
-    StatusPanel1[0]->setText(QString("已保存 %1 个文件，跳过 %2 个，失败 %3 个")
-                                 .arg(report.FilesSaved)
-                                 .arg(report.FilesSkipped)
-                                 .arg(report.FilesFailed));
+  if (report.FilesSaved || report.FilesFailed || report.FilesSkipped) {
+    QString text = QString("已保存 %1 个文件，跳过 %2 个，失败 %3 个")
+                       .arg(report.FilesSaved)
+                       .arg(report.FilesSkipped)
+                       .arg(report.FilesFailed);
+    // Saved, but with bytes that fail their format's checks.
+    if (!report.Damaged.empty()) text += QString("，损坏 %1 个").arg(report.Damaged.size());
+    StatusPanel1[0]->setText(text);
+  }
+  // What was saved has been checked: the list shows the verdicts.
+  if (report.FilesSaved)
+    for (int row : rows)
+      if (TFSObject* object = ObjectOf(row); object && !object->IsDirectory()) {
+        object->UpdateListItem(ListView1->Item(row));
+        ListView1->RowChanged(row);
+      }
 }
 
 void TMainForm::MenuRenameClick() {

@@ -17,6 +17,7 @@
 #include "ui/TItemPropertiesDialog.h"
 #include "ui/TMainForm.h"
 #include "ui/TTreeAdapter.h"
+#include "recovery/SavedFileCheck.h"
 #include "ui/TViewerDialog.h"
 #include "ui/TWelcomeDialog.h"
 
@@ -67,6 +68,10 @@ void TMainForm::ViewSelected(bool hex) {
                         : (drive.Flags & dfNoFAT)                 ? 0
                                                                   : kFATChoiceFree);
   if (!FATSelectDialog->Execute()) return;
+  // What the bytes shown say of themselves, in the list and in 属性.
+  CheckFileOnVolume(drive, *file, static_cast<std::uint8_t>(FATSelectDialog->SelectedFAT));
+  file->UpdateListItem(ListView1->Item(rows[0]));
+  ListView1->RowChanged(rows[0]);
   const std::string name = DisplayNameOf(*file);
   // A lost or deleted file whose clusters the chosen FAT marks free is read as deleted files are.
   const std::uint8_t choice = ItemFATChoice(drive, *file, FATSelectDialog->SelectedFAT);

@@ -131,6 +131,15 @@ TOptionsDialog::TOptionsDialog(IKeyValueStore& store, QWidget* parent) : QDialog
   EditOemCodePage->setObjectName("EditOemCodePage");
   namesLayout->addWidget(EditOemCodePage);
   filesLayout->addWidget(names);
+  auto* saving = new QGroupBox("保存", files);
+  auto* savingLayout = new QVBoxLayout(saving);
+  CheckBoxKeepDates = new QCheckBox("保留文件和文件夹的修改日期", saving);
+  CheckBoxKeepDates->setObjectName("CheckBoxKeepDates");
+  CheckBoxWriteReport = new QCheckBox("在目标文件夹中写入恢复报告 (report.xml)", saving);
+  CheckBoxWriteReport->setObjectName("CheckBoxWriteReport");
+  savingLayout->addWidget(CheckBoxKeepDates);
+  savingLayout->addWidget(CheckBoxWriteReport);
+  filesLayout->addWidget(saving);
   filesLayout->addStretch();
   PageControl1->addTab(files, "文件");
 
@@ -196,6 +205,8 @@ void TOptionsDialog::Load(const TOptionsDialogValues& v) {
   RadioButtonCharMultibyte->setChecked(v.RadioButtonCharMultibyte);
   CheckBoxFindLostFiles->setChecked(v.CheckBoxFindLostFiles);
   EditOemCodePage->setText(QString::fromStdString(v.EditOemCodePage));
+  CheckBoxKeepDates->setChecked(v.CheckBoxKeepDates);
+  CheckBoxWriteReport->setChecked(v.CheckBoxWriteReport);
   GroupBoxPhysical9X->setEnabled(v.Groups9XEnabled);
   GroupBoxLogical9X->setEnabled(v.Groups9XEnabled);
   LabelOtherPlatform->setText(v.Groups9XEnabled ? QString()
@@ -218,6 +229,8 @@ TOptionsDialogValues TOptionsDialog::Collect() const {
   v.RadioButtonCharMultibyte = RadioButtonCharMultibyte->isChecked();
   v.CheckBoxFindLostFiles = CheckBoxFindLostFiles->isChecked();
   v.EditOemCodePage = EditOemCodePage->text().toStdString();
+  v.CheckBoxKeepDates = CheckBoxKeepDates->isChecked();
+  v.CheckBoxWriteReport = CheckBoxWriteReport->isChecked();
   return v;
 }
 

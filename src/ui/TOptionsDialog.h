@@ -48,6 +48,8 @@ class TOptionsDialog : public QDialog, public IOptionsDialogView {
   QLineEdit* EditDeletedCharAnsi = nullptr;
   QLineEdit* EditDeletedCharMultibyte = nullptr;
   QCheckBox* CheckBoxFindLostFiles = nullptr;
+  QCheckBox* CheckBoxKeepDates = nullptr;
+  QCheckBox* CheckBoxWriteReport = nullptr;
   QLineEdit* EditLostDefaultSize = nullptr;
   QLineEdit* EditOemCodePage = nullptr;
   QGroupBox* GroupBoxPhysical9X = nullptr;

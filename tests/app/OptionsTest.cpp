@@ -145,7 +145,8 @@ TEST_F(OptionsTest, SaveWritesInOrderAndStopsAtTheFirstFailure) {
                                       "FileListFontColor", "FileListFontHeight",
                                       "FileListFontPixelsPerInch", "LostDefaultSize",
                                       "DeletedCharAnsi", "DeletedCharMultibyte",
-                                      "DeletedUseMultiByte", "FindLostFiles", "OemCodePage"}));
+                                      "DeletedUseMultiByte", "FindLostFiles", "OemCodePage", "KeepDates",
+                                      "WriteReport"}));
   MemoryStore failing;
   failing.failAtWrite = 2;
   EXPECT_FALSE(o.Save(failing));
@@ -282,7 +283,7 @@ TEST_F(OptionsTest, DialogCollectsAndSavesOnYesOnly) {
 
   box.answer = TMsgResult::mrYes;
   EXPECT_TRUE(OptionsDialogSaveClick(v, o, store));
-  EXPECT_EQ(store.written.size(), 16u);
+  EXPECT_EQ(store.written.size(), 18u);
   EXPECT_FALSE(o.UseINT13);
   EXPECT_TRUE(o.UseVEV13UDI);
   EXPECT_EQ(o.FileListFont.Name, "Mono");

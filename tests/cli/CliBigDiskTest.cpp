@@ -39,6 +39,7 @@ std::map<std::string, std::string> ReadTree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     const std::string rel = fs::relative(it->path(), root).string();
+    if (rel == "report.xml") continue;  // the save's record, not a saved file
     tree[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : ReadFile(it->path().string());
   }
   return tree;

@@ -277,7 +277,7 @@ TEST_F(CliBrowse, WhatCannotBeDoneEndsWithOneLine) {
        "no such file or folder: README.TXT (in the deleted view)"},
       {{"--image", Fixture("fat12.img"), "ls", "1", "README.TXT"}, 1, "README.TXT is a file, not a folder"},
       {{"--image", Fixture("fat12.img"), "ls", "1", "--sort", "colour"}, 2,
-       "--sort takes name, size, date, cluster, condition or type"},
+       "--sort takes name, size, date, cluster, condition, type or verdict"},
       {{"--image", Fixture("fat12.img"), "drives", "then"}, 2, "no command given (see --help)"},
   };
   for (const auto& c : cases) {

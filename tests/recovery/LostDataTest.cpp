@@ -93,6 +93,7 @@ Tree ReadTree(const fs::path& root) {
   Tree tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     const std::string rel = fs::relative(it->path(), root).string();
+    if (rel == "report.xml") continue;  // the save's record, not a saved file
     tree[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : test::ReadFile(it->path().string());
   }
   return tree;

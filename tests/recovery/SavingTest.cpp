@@ -63,6 +63,7 @@ Tree ReadTree(const fs::path& root) {
   Tree tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     const std::string rel = fs::relative(it->path(), root).string();
+    if (rel == "report.xml") continue;  // the save's record, not a saved file
     if (it->is_symlink()) tree[rel] = "<link>";
     else if (it->is_directory()) tree[rel + "/"] = "";
     else tree[rel] = test::ReadFile(it->path().string());

@@ -1,0 +1,56 @@
+#pragma once
+// The check of a JPEG's entropy-coded data: the scans of a Huffman-coded
+// sequential image decoded block by block (no pixels), each ending where its
+// last block ends, restart markers in their order between the intervals.
+
+#include <array>
+#include <cstdint>
+
+namespace vantrel {
+
+class FileBytes;
+
+class TJpegScanCheck {
+ public:
+  // A marker segment before a scan (SOFn, DHT, DRI); length counts its two
+  // length bytes, which start at pos.
+  void Segment(FileBytes& b, int marker, std::uint64_t pos, std::uint32_t length);
+  // Decodes the scan whose SOS segment starts at pos (at its length) and
+  // whose data starts at data: 1 with end at the marker after the data, 0
+  // with bad near the first wrong byte, -1 when the scan cannot be decoded
+  // (or its bytes end where a cluster cannot be read).
+  int Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, std::uint64_t& end, std::uint64_t& bad);
+  // Whether the scans can be decoded: a Huffman-coded sequential frame whose
+  // tables were all given. Progressive and arithmetic-coded frames are not.
+  bool Decodable() const { return decodable_; }
+  bool SawFrame() const { return frame_; }
+
+  struct Table {
+    bool set = false;
+    std::array<std::uint8_t, 16> counts{};
+    std::array<std::uint8_t, 256> symbols{};
+    // Canonical codes by length: the largest code of each length (-1: none)
+    // and the index of its first symbol.
+    std::array<std::int32_t, 18> maxCode{};
+    std::array<std::int32_t, 17> valPtr{};
+    std::array<std::int32_t, 17> minCode{};
+    // 9-bit look-up: length << 8 | symbol, 0 when the code is longer.
+    std::array<std::uint16_t, 512> fast{};
+  };
+  struct Component {
+    int id = 0, h = 1, v = 1;
+  };
+
+ private:
+  bool frame_ = false;
+  bool decodable_ = false;
+  int precision_ = 8;
+  std::uint32_t width_ = 0, height_ = 0;
+  int count_ = 0;
+  std::array<Component, 4> components_{};
+  int hMax_ = 1, vMax_ = 1;
+  std::uint32_t restartInterval_ = 0;
+  std::array<Table, 4> dc_{}, ac_{};
+};
+
+}  // namespace vantrel

@@ -1,0 +1,99 @@
+// The verdict of found files of every type, made by the real tools: whole
+// ones pass the checks their format offers, and one cluster replaced by
+// another file's is never taken for whole.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/FileSize.h"
+#include "support/LostImages.h"
+#include "support/TempDir.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kCluster = 2048;
+
+struct Media {
+  std::string type;  // the search's type name
+  std::string bytes;
+};
+
+const std::vector<Media>& MediaFiles() {
+  static const std::vector<Media> files = [] {
+    const std::string dir = test::MadeOnce("verdict-media", [](const std::string& d) {
+      const std::string script = std::string(VANTREL_FIXTURE_SCRIPT).replace(
+          std::string(VANTREL_FIXTURE_SCRIPT).rfind('/'), std::string::npos, "/make_media.sh");
+      test::ImageTool(script + " " + test::ShellQuote(d) + " 26 40");
+    });
+    static const std::map<std::string, std::string> kTypes = {
+        {".jpg", "JPG"}, {".png", "PNG"}, {".gif", "GIF"}, {".bmp", "BMP"},   {".webp", "WEBP"}, {".wav", "WAV"},
+        {".avi", "AVI"}, {".mid", "MID"}, {".pdf", "PDF"}, {".zip", "ZIP"},   {".docx", "ZIP"},  {".tar", "TAR"},
+        {".7z", "7Z"},   {".gz", "GZ"},   {".sqlite", "SQLITE"}, {".ogg", "OGG"}, {".flac", "FLAC"}, {".mp3", "MP3"},
+        {".mp4", "MP4"}, {".m4a", "M4A"}, {".mov", "MOV"}, {".3gp", "3GP"}, {".exe", "EXE"}};
+    std::vector<Media> out;
+    std::vector<fs::path> paths;
+    for (const auto& entry : fs::directory_iterator(dir))
+      if (kTypes.count(entry.path().extension().string())) paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    for (const auto& p : paths) out.push_back({kTypes.at(p.extension().string()), test::ReadFile(p.string())});
+    return out;
+  }();
+  return files;
+}
+
+TFileExtent ExtentOf(const std::string& type, const std::string& bytes) {
+  // The volume goes on past the file with a cluster of zeros.
+  const std::string volume = bytes + std::string(kCluster, '\0');
+  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
+  return FindFileExtent(type, source);
+}
+
+TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const auto& files = MediaFiles();
+  ASSERT_GE(files.size(), 35u);
+  // Formats whose checks cover every byte.
+  const std::set<std::string> checked = {"JPG", "PNG", "ZIP", "GZ", "FLAC", "OGG", "MID"};
+  std::map<std::string, std::string> seen;
+  int verified = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const Media& m = files[i];
+    SCOPED_TRACE(m.type + " #" + std::to_string(i));
+    const TFileExtent whole = ExtentOf(m.type, m.bytes);
+    seen[m.type] += VerdictName(whole.Verdict) + " ";
+    EXPECT_EQ(whole.Size, m.bytes.size());
+    if (checked.count(m.type)) EXPECT_EQ(whole.Verdict, vdVerified);
+    else EXPECT_TRUE(whole.Verdict == vdVerified || whole.Verdict == vdPlausible) << VerdictName(whole.Verdict);
+    verified += whole.Verdict == vdVerified;
+    // One cluster in the middle taken from the next file of another type.
+    const std::size_t clusters = (m.bytes.size() + kCluster - 1) / kCluster;
+    if (clusters < 3) continue;
+    const Media& other = files[(i + 1) % files.size()].type != m.type ? files[(i + 1) % files.size()]
+                                                                      : files[(i + 7) % files.size()];
+    const std::size_t at = clusters / 2 * kCluster;
+    std::string broken = m.bytes;
+    const std::string piece = other.bytes.substr(std::min(other.bytes.size(), std::size_t{kCluster}), kCluster);
+    broken.replace(at, std::min<std::size_t>(piece.size(), broken.size() - at), piece.substr(0, broken.size() - at));
+    if (broken == m.bytes) continue;
+    const TFileExtent damaged = ExtentOf(m.type, broken);
+    EXPECT_NE(damaged.Verdict, vdVerified) << "cluster " << clusters / 2;
+    if (checked.count(m.type)) {
+      EXPECT_EQ(damaged.Verdict, vdDamaged);
+      EXPECT_LT(damaged.BadOffset, m.bytes.size());
+    }
+  }
+  for (const auto& [type, verdicts] : seen) std::printf("%-6s %s\n", type.c_str(), verdicts.c_str());
+  std::printf("verified %d of %zu\n", verified, files.size());
+}
+
+}  // namespace
+}  // namespace vantrel
