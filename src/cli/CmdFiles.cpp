@@ -342,6 +342,27 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
     std::cerr << ", " << report.NotConsecutive.size() << " read as consecutive clusters against their FAT chain";
   if (!report.FoldersSkipped.empty()) std::cerr << ", " << report.FoldersSkipped.size() << " folder(s) skipped";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
+  // Every damaged file by name, with the bytes that were written as zeros.
+  for (const TDamagedFile& d : report.Damaged)
+    std::cerr << "vantrel-cli: damaged: " << TerminalText(d.Path) << " (" << d.LostBytes() << " of " << d.Size
+              << " bytes unreadable: " << LostRangesText(d.Lost) << ")\n";
+  if (json_) {
+    std::vector<JsonObject> damaged;
+    for (const TDamagedFile& d : report.Damaged) {
+      std::string ranges = "[";
+      for (std::size_t i = 0; i < d.Lost.size(); ++i)
+        ranges += (i ? ", " : "") + JsonObject().Add("first", d.Lost[i].First).Add("count", d.Lost[i].Count).Text();
+      JsonObject o;
+      o.Add("path", d.Path).Add("size", d.Size).Add("lost_bytes", d.LostBytes()).AddRaw("lost", ranges + "]");
+      damaged.push_back(o);
+    }
+    JsonObject summary;
+    summary.Add("saved", report.FilesSaved)
+        .Add("failed", report.FilesFailed)
+        .Add("stopped", report.Stopped)
+        .AddRaw("damaged", JsonArray(damaged));
+    std::cout << "[\n  " << summary.Text() << "\n]\n";
+  }
   if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
     throw CliError(1, "the save was not complete");

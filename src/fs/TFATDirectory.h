@@ -38,6 +38,9 @@ class TFATDirectory : public TCustomDirectory {
   std::uint32_t Sector = 0;
   std::uint16_t Time = 0;
   std::uint16_t Date = 0;
+  // The last LoadChildren met a sector of the folder (or of the FAT) that
+  // could not be read: the entries listed are not all there are.
+  bool Incomplete = false;
 
   TFATdrive* FATDrive() const;
   void AssignTo(TCustomDirectory& target) const override;

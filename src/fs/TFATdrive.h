@@ -113,6 +113,10 @@ class TFATdrive : public TCustomDrive {
   // also sets its cursor's ReadFailed and leaves a line in the debug log).
   std::uint32_t ChainReadFailures = 0;
 
+  // Volume sectors among these that the device could not read (an Ignore
+  // answer delivers them as zeros).
+  bool HasUnreadableSectors(std::uint32_t firstSector, std::uint32_t count) const;
+
   // The data cache of the file reader: one sector.
   const std::uint8_t* ReadDataSector(std::uint32_t sector, bool& ok);
 
@@ -134,6 +138,9 @@ class TFATdrive : public TCustomDrive {
   void ChooseFAT();
   bool IsMediaEntry(std::uint32_t value) const;
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
+  // A sector of FAT copy `copy`; where it cannot be read, the same sector of
+  // the other copies, before the user is asked about it.
+  bool ReadFATSector(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer);
   bool LoadDirSector(std::uint32_t sector);
   bool StepCluster(TChainCursor& cursor, const char* context);
   bool ChainReadFailed(TChainCursor& cursor, std::uint32_t sector);

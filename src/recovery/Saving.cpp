@@ -219,6 +219,15 @@ std::string SafeFileName(const std::string& name) {
   return out;
 }
 
+std::string LostRangesText(const std::vector<TByteRange>& lost) {
+  std::string text = "bytes ";
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(lost[i].First) + "-" + std::to_string(lost[i].First + lost[i].Count - 1);
+  }
+  return text;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   return folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -290,10 +299,15 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       ChainLeavesConsecutive(drive, file.StartCluster, file.Size, drive.FATChoice))
     context.Report.NotConsecutive.push_back(path);
   if (cursor.FailedSectors > 0) {
-    ShowMessageBox("部分扇区无法读取，已用零填充: " + path + " (" + std::to_string(cursor.FailedSectors) + " 扇区)", "",
-                   TMsgType::mtWarning);
-    Restart(context);
+    // Named in the report at the end of the save, with the bytes it lost.
     ++context.Report.FilesWithUnreadableSectors;
+    TDamagedFile damaged;
+    damaged.Path = path;
+    damaged.Size = size;
+    damaged.Lost = cursor.Lost;
+    // Zeros without an unreadable sector behind them: the file has no cluster to read.
+    if (damaged.Lost.empty()) damaged.Lost.push_back({0, size});
+    context.Report.Damaged.push_back(std::move(damaged));
   }
   ++context.Report.FilesSaved;
   return true;
@@ -483,6 +497,9 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
   ShowPathList("以下文件的FAT簇链不连续, 按 \"no FAT (consecutive)\" 保存的内容可能属于其他文件:",
                context.Report.NotConsecutive);
   ShowPathList("以下目录未保存:", context.Report.FoldersSkipped);
+  std::vector<std::string> damaged;
+  for (const auto& d : context.Report.Damaged) damaged.push_back(d.Path + " (" + LostRangesText(d.Lost) + ")");
+  ShowPathList("以下文件含有无法读取的扇区, 已保存, 无法读取的部分用零填充 (丢失的字节):", damaged);
   return context.Report;
 }
 

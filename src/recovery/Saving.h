@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 
 namespace vantrel {
@@ -18,12 +19,31 @@ class TFATdrive;
 class TFSObject;
 class TStatusDialog;
 
+// A file saved with sectors that could not be read: they were written as
+// zeros, and Lost names the bytes of the file they held.
+struct TDamagedFile {
+  std::string Path;  // the saved file
+  std::uint64_t Size = 0;
+  std::vector<TByteRange> Lost;
+  std::uint64_t LostBytes() const {
+    std::uint64_t n = 0;
+    for (const auto& r : Lost) n += r.Count;
+    return n;
+  }
+};
+
+// "bytes 0-511, 4096-8191" (first and last byte of each range).
+std::string LostRangesText(const std::vector<TByteRange>& lost);
+
 // What one save command did, for the front end's summary.
 struct TSaveReport {
   std::uint32_t FilesSaved = 0;
   std::uint32_t FilesSkipped = 0;  // existing files kept
   std::uint32_t FilesFailed = 0;   // not written, or deleted again
   std::uint32_t FilesWithUnreadableSectors = 0;
+  // Those files, in the order they were saved. A file saved whole is never
+  // among them.
+  std::vector<TDamagedFile> Damaged;
   std::uint32_t FoldersFailed = 0;
   bool Stopped = false;  // the save ended early (No on a folder, no space, cancel)
   // Files whose size is more than the volume (or their chain) can hold,

@@ -392,6 +392,13 @@ TEST(FATVolume, AChainCutShortByAnUnreadableSectorIsToldFromItsEnd) {
   ASSERT_LT(at, chain.size());
   const std::uint32_t fatSector = v.drive.ReservedSectors + lastByte(at);
   v.platform.FailRange("phys128", std::uint64_t{fatSector} * 512, 512);
+  // The same sector of the second FAT copy stands in for it.
+  TChainCursor fromCopy(chain[11], 0);
+  EXPECT_EQ(walk(fromCopy), static_cast<int>(chain.size() - 11));
+  EXPECT_FALSE(fromCopy.ReadFailed);
+  EXPECT_EQ(v.drive.ChainReadFailures, 1u);
+  // Unreadable in both copies, the chain ends there.
+  v.platform.FailRange("phys128", (std::uint64_t{fatSector} + v.drive.FATSize) * 512, 512);
   TChainCursor fromLater(chain[11], 0);
   EXPECT_EQ(walk(fromLater), static_cast<int>(at - 10));
   EXPECT_TRUE(fromLater.ReadFailed);
