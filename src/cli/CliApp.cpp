@@ -53,7 +53,11 @@ const char* kUsage =
     "  find-lost DRIVE [--range FIRST-LAST|all] [--no-files]\n"
     "                               searches a drive's clusters for lost folders and files\n"
     "  find-drives DEVICE [--range FIRST-LAST|all]\n"
-    "                               searches a device's sectors for lost drives\n";
+    "                               searches a device's sectors for lost drives\n"
+    "  image DEVICE --to FILE [--map MAPFILE] [--retries N]   (or image --drive N --to FILE ...)\n"
+    "                               copies a failing device or drive to an image, first what\n"
+    "                               reads well, then the bad areas; the map (GNU ddrescue's\n"
+    "                               format, FILE.map by default) lets a stopped run resume\n";
 
 // Why an image named with --image did not become a device.
 #ifdef _WIN32
@@ -118,6 +122,7 @@ CliApp::CliApp() {
   Register("hex", [this](const auto& w) { CmdCat(w, true); });
   Register("find-lost", [this](const auto& w) { CmdFindLost(w); });
   Register("find-drives", [this](const auto& w) { CmdFindDrives(w); });
+  Register("image", [this](const auto& w) { CmdImage(w); });
 }
 
 CliApp::~CliApp() {

@@ -71,6 +71,7 @@ class CliApp {
   void CmdCat(const std::vector<std::string>& words, bool hex);
   void CmdFindLost(const std::vector<std::string>& words);
   void CmdFindDrives(const std::vector<std::string>& words);
+  void CmdImage(const std::vector<std::string>& words);
 
   std::map<std::string, Handler> commands_;
   std::vector<std::string> images_;
