@@ -21,6 +21,7 @@
 #include "diskio/HostDiskPlatform.h"
 #include "diskio/SectorAccess.h"
 #include "fs/TFATdrive.h"
+#include "recovery/RescueMap.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,7 +36,7 @@ namespace vantrel::cli {
 namespace {
 
 const char* kUsage =
-    "usage: vantrel-cli [--image FILE]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
+    "usage: vantrel-cli [--image FILE [--map MAPFILE]]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
     "                   [--codepage CP] [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
     "  --codepage CP   code page of short names (default from the settings, CP936)\n"
     "commands:\n"
@@ -160,13 +161,34 @@ int CliApp::Main(int argc, char** argv) {
   }
 }
 
-bool CliApp::ParseCommandLine(const std::vector<std::string>& words, std::vector<std::vector<std::string>>& commands) {
+bool CliApp::ParseCommandLine(const std::vector<std::string>& allWords, std::vector<std::vector<std::string>>& commands) {
+  // "--map MAPFILE" right after "--image FILE" belongs to that image; any
+  // other --map is the image command's own.
+  std::vector<std::string> words;
+  std::vector<std::pair<std::size_t, std::string>> maps;  // image index, map
+  std::size_t imagesSeen = 0;
+  for (std::size_t i = 0; i < allWords.size(); ++i) {
+    if (allWords[i] == "--image" && i + 1 < allWords.size()) {
+      words.push_back(allWords[i]);
+      words.push_back(allWords[++i]);
+      ++imagesSeen;
+      if (i + 2 < allWords.size() && allWords[i + 1] == "--map") {
+        maps.emplace_back(imagesSeen - 1, allWords[i + 2]);
+        i += 2;
+      }
+      continue;
+    }
+    words.push_back(allWords[i]);
+  }
   // Global options may stand anywhere; the rest splits into commands at "then".
   const Args global("vantrel-cli", words, {"--image", "--codepage", "--on-error"},
                     {"--only-images", "--json", "--debug", "--help"}, true);
   const auto& rest = global.Positional();
   if (global.Has("--help") || std::find(rest.begin(), rest.end(), "-h") != rest.end()) return false;
   images_ = global.Values("--image");
+  imageMaps_.assign(images_.size(), "");
+  for (const auto& [index, map] : maps)
+    if (index < imageMaps_.size()) imageMaps_[index] = map;
   onlyImages_ = global.Has("--only-images");
   json_ = global.Has("--json");
   debug_ = global.Has("--debug");
@@ -262,9 +284,28 @@ TDeviceList& CliApp::Devices() {
       const std::size_t image = device.Number - 0x80u;
       if (device.Kind == dkBIOS && device.Number >= 0x80 && image < images_.size() && device.TotalSectors == 0)
         throw CliError(1, "image " + images_[image] + " is empty: it holds no whole sector");
+      if (device.Kind == dkBIOS && device.Number >= 0x80 && image < images_.size() && !imageMaps_[image].empty())
+        ApplyImagingMap(*devices_.Items(d), imageMaps_[image]);
     }
   }
   return devices_;
+}
+
+void CliApp::ApplyImagingMap(TDevice& device, const std::string& mapPath) {
+  const std::uint64_t sectorSize = device.BytesPerSector ? device.BytesPerSector : 512;
+  TRescueMap map;
+  std::string error;
+  if (!TRescueMap::Load(mapPath, device.TotalSectors * sectorSize, map, error)) throw CliError(1, error);
+  std::uint64_t unreadable = 0;
+  for (const auto& [pos, run] : map.Runs()) {
+    if (run.Status == rsFinished) continue;
+    // Every sector that holds a byte the map does not hold as rescued.
+    const std::uint64_t first = run.Pos / sectorSize;
+    const std::uint64_t end = (run.Pos + run.Size + sectorSize - 1) / sectorSize;
+    device.MarkUnreadable(first, end - first);
+    unreadable += end - first;
+  }
+  std::cerr << "vantrel-cli: map " << mapPath << ": " << unreadable << " sector(s) not rescued, taken as unreadable\n";
 }
 
 TDevice& CliApp::DeviceArg(const std::string& text) {

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -133,6 +136,95 @@ TEST_F(CliFailingDiskTest, ReadDirectlyEveryGoodFileIsExactEveryDamagedOneNamedA
   ExpectSaved(out, r.err);
   EXPECT_NE(r.out.find("\"lost\": [{\"first\": 3584, \"count\": 512}]"), std::string::npos) << r.out;
   EXPECT_LE(MostBadReads(), 2u);
+}
+
+// Bytes of the image that differ from the volume outside the bad sectors.
+std::size_t GoodBytesWrong(const std::string& volume, const std::string& image, const std::vector<std::uint64_t>& bad) {
+  if (image.size() != volume.size()) return volume.size();
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < volume.size(); ++i)
+    if (volume[i] != image[i] && std::find(bad.begin(), bad.end(), i / 512) == bad.end()) ++wrong;
+  return wrong;
+}
+
+double Seconds(const std::function<void()>& f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST_F(CliFailingDiskTest, ImagedEveryGoodByteIsRescuedAndSavingFromTheImageWithItsMapNamesTheSameFiles) {
+  const std::string image = dir / "rescued.img", map = dir / "rescued.map";
+  CliResult r;
+  const double ours = Seconds([&] { r = RunCli({"--image", disk->Path(), "image", "1", "--to", image, "--map", map}); });
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(GoodBytesWrong(ReadFile(volume.image), ReadFile(image), bad), 0u);
+  EXPECT_LE(MostBadReads(), 2u);
+  // The map names exactly the bad sectors, and ddrescue reads it.
+  const std::string text = ReadFile(map);
+  for (auto s : bad) {
+    char run[64];
+    std::snprintf(run, sizeof run, "0x%08llX  0x00000200  -", static_cast<unsigned long long>(s * 512));
+    EXPECT_NE(text.find(run), std::string::npos) << run << "\n" << text;
+  }
+  if (test::Run("command -v ddrescuelog >/dev/null")) {
+    EXPECT_TRUE(test::Run("ddrescuelog -t '" + map + "' >/dev/null 2>&1")) << text;
+  }
+
+  // GNU ddrescue on the same disk: ours takes no much longer and reads no bad sector more often.
+  if (test::Run("command -v ddrescue >/dev/null")) {
+    const auto before = disk->Counts();
+    const double theirs =
+        Seconds([&] { test::Run("ddrescue -q '" + disk->Path() + "' '" + (dir / "dd.img") + "' '" + (dir / "dd.map") + "'"); });
+    unsigned theirMost = 0;
+    for (auto s : bad) {
+      const auto b = before.count(s) ? before.at(s) : 0u;
+      theirMost = std::max(theirMost, disk->MostReads(s, s) - b);
+    }
+    EXPECT_LE(MostBadReads() - theirMost, theirMost);
+    EXPECT_LE(ours, theirs * 1.5 + 1.0) << "ours " << ours << " s, ddrescue " << theirs << " s";
+  }
+
+  // From the image with its map: the same files named, no failing disk needed.
+  const fs::path out = dir.Path() / "from-image";
+  r = RunCli({"--image", image, "--map", map, "save", "1", "/", "--to", out.string()});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("4 sector(s) not rescued"), std::string::npos) << r.err;
+  ExpectSaved(out, r.err);
+}
+
+TEST_F(CliFailingDiskTest, AStoppedImagingRunResumesFromItsMapAndBadInputIsRefused) {
+  const std::string image = dir / "rescued.img", map = dir / "rescued.map";
+  const std::string cli = VANTREL_CLI;
+  // Stopped by Ctrl+C part way: the map says what was done.
+  test::Run("timeout -s INT 0.4 " + cli + " --image '" + disk->Path() + "' image 1 --to '" + image + "' --map '" + map +
+      "' 2>/dev/null");
+  ASSERT_TRUE(fs::exists(map));
+  EXPECT_EQ(ReadFile(map).find("# Finished"), std::string::npos) << "the first run was not stopped";
+  const CliResult r = RunCli({"--image", disk->Path(), "image", "1", "--to", image, "--map", map});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(GoodBytesWrong(ReadFile(volume.image), ReadFile(image), bad), 0u);
+  EXPECT_LE(MostBadReads(), 2u);
+
+  // A map that does not parse, or describes another size: one line naming the line, the image untouched.
+  const std::string good = ReadFile(map), imaged = ReadFile(image);
+  std::string broken = good;
+  broken.replace(broken.rfind("0x"), 2, "zz");
+  WriteFile(map, broken);
+  CliResult bad1 = RunCli({"--image", disk->Path(), "image", "1", "--to", image, "--map", map});
+  EXPECT_EQ(bad1.exitCode, 1);
+  EXPECT_NE(bad1.err.find("map line "), std::string::npos) << bad1.err;
+  WriteFile(map, "0 +\n0 0x1000 +\n");
+  CliResult bad2 = RunCli({"--image", disk->Path(), "image", "1", "--to", image, "--map", map});
+  EXPECT_NE(bad2.err.find("describes 4096 bytes, the device has 16777216"), std::string::npos) << bad2.err;
+  EXPECT_TRUE(ReadFile(image) == imaged);
+  // An image without its map would be overwritten; the device itself is never a target.
+  fs::remove(map);
+  CliResult noMap = RunCli({"--image", disk->Path(), "image", "1", "--to", image});
+  EXPECT_NE(noMap.err.find("exists and has no map"), std::string::npos) << noMap.err;
+  CliResult onDevice = RunCli({"--image", disk->Path(), "image", "1", "--to", disk->Path(), "--map", dir / "x.map"});
+  EXPECT_NE(onDevice.err.find("onto the device being read"), std::string::npos) << onDevice.err;
+  EXPECT_TRUE(ReadFile(image) == imaged);
 }
 
 }  // namespace
