@@ -201,3 +201,55 @@ TEST_F(ReadAheadCacheTest, OffSwitchOrDisabledDeviceReadsDirectly) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A bad sector is remembered per device: asked about again without being
+// read, read again only on Retry, zeros on Ignore.
+TEST(DeviceBadSectors, ABadSectorIsReadAgainOnlyWhenTheUserAnswersRetry) {
+  struct ScriptedPrompt : IErrorPrompt {
+    std::vector<TPromptAnswer> answers;
+    int asked = 0;
+    TPromptAnswer AskAbortRetryIgnore(const std::string&, const std::string&) override {
+      return answers.at(static_cast<std::size_t>(asked++));
+    }
+  } prompt;
+  test::FakePlatform platform;
+  std::vector<std::uint8_t> data(64 * 512, 0xAB);
+  platform.AddPhysical(0x80, data);
+  platform.FailRange("phys128", 10 * 512, 512);
+  SetErrorPrompt(&prompt);
+  TDevice device;
+  device.Number = 0x80;
+  device.TotalSectors = 64;
+  auto badReads = [&] {
+    int n = 0;
+    for (const auto& [offset, size] : platform.readLog) n += offset <= 10 * 512 && 10 * 512 < offset + size;
+    return n;
+  };
+  std::vector<std::uint8_t> buffer(16 * 512, 0x11);
+  // Without prompt: one read, one split; every good sector delivered, the bad one zeros.
+  EXPECT_FALSE(device.ReadSectors(0, 16, false, buffer.data()));
+  EXPECT_EQ(badReads(), 2);
+  EXPECT_EQ(buffer[9 * 512], 0xAB);
+  EXPECT_EQ(buffer[10 * 512], 0);
+  EXPECT_EQ(buffer[11 * 512], 0xAB);
+  // Ignore: true, zeros, not read; Abort: false, not read.
+  prompt.answers = {TPromptAnswer::Ignore, TPromptAnswer::Abort, TPromptAnswer::Retry, TPromptAnswer::Retry};
+  EXPECT_TRUE(device.ReadSectors(8, 4, true, buffer.data()));
+  EXPECT_EQ(buffer[2 * 512], 0);
+  EXPECT_FALSE(device.ReadSectors(10, 1, true, buffer.data()));
+  EXPECT_EQ(badReads(), 2);
+  EXPECT_TRUE(device.HasUnreadableSectors(10, 1));
+  // Retry reads it again; once it reads, it is forgotten.
+  platform.ClearFailures();
+  EXPECT_TRUE(device.ReadSectors(10, 1, true, buffer.data()));
+  EXPECT_EQ(badReads(), 3);
+  EXPECT_EQ(buffer[0], 0xAB);
+  EXPECT_FALSE(device.HasUnreadableSectors(0, 64));
+  SetErrorPrompt(nullptr);
+}
+
+}  // namespace
+}  // namespace vantrel
