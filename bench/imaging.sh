@@ -63,8 +63,8 @@ PY
 
 run() {  # run LABEL BAD_LIST
   local label=$1 list=$2 t_dd t_ddr t_ours r_dd r_ddr r_ours
-  rm -f "$work"/out.* "$work"/ddr.*
-  serve "$list"; t_dd=$(seconds dd if="$work/mnt/disk.img" of=/dev/null bs=1M conv=noerror); unserve
+  rm -f "$work"/out.* "$work"/ddr.* "$work"/dd.img
+  serve "$list"; t_dd=$(seconds dd if="$work/mnt/disk.img" of="$work/dd.img" bs=1M conv=noerror); unserve
   serve "$list"; t_ddr=$(seconds ddrescue -q "$work/mnt/disk.img" "$work/ddr.img" "$work/ddr.map")
   r_ddr=$([ -n "$list" ] && most_bad_reads || echo -); unserve
   serve "$list"; t_ours=$(seconds "$cli" --image "$work/mnt/disk.img" image 1 --to "$work/out.img" --map "$work/out.map")

@@ -55,10 +55,12 @@ const char* kUsage =
     "                               searches a drive's clusters for lost folders and files\n"
     "  find-drives DEVICE [--range FIRST-LAST|all]\n"
     "                               searches a device's sectors for lost drives\n"
-    "  image DEVICE --to FILE [--map MAPFILE] [--retries N]   (or image --drive N --to FILE ...)\n"
+    "  image DEVICE --to FILE [--map MAPFILE] [--retries N] [--used-first]\n"
+    "                               (or image --drive N --to FILE ...)\n"
     "                               copies a failing device or drive to an image, first what\n"
     "                               reads well, then the bad areas; the map (GNU ddrescue's\n"
-    "                               format, FILE.map by default) lets a stopped run resume\n";
+    "                               format, FILE.map by default) lets a stopped run resume;\n"
+    "                               --used-first: the FAT drives' structures and files first\n";
 
 // Why an image named with --image did not become a device.
 #ifdef _WIN32

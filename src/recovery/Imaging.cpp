@@ -129,6 +129,8 @@ TImagingProgress TImager::Progress() const {
   const double elapsed = Now() - start_;
   const double done = static_cast<double>(p.Rescued - std::min(p.Rescued, rescuedAtStart_));
   if (elapsed > 0.5 && done > 0) p.SecondsLeft = static_cast<double>(p.NonTried) / (done / elapsed);
+  // Before the first whole second the rate is the run's average.
+  if (p.Rate <= 0 && elapsed > 0) p.Rate = done / elapsed;
   return p;
 }
 
@@ -215,6 +217,37 @@ bool TImager::CopyPass(bool skipping) {
   return !stop_;
 }
 
+bool TImager::CopyFirst() {
+  map_.CurrentStatus = '?';
+  auto ranges = options_.First;
+  std::sort(ranges.begin(), ranges.end());
+  // Ranges closer than one read are read as one: forward, no seek per cluster.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+  for (const auto& [pos, size] : ranges) {
+    if (size == 0 || pos >= map_.Size()) continue;
+    const std::uint64_t end = std::min(map_.Size(), pos + size);
+    if (!runs.empty() && pos <= runs.back().second + options_.BlockSize)
+      runs.back().second = std::max(runs.back().second, end);
+    else
+      runs.emplace_back(pos, end);
+  }
+  const std::uint64_t block = options_.BlockSize;
+  for (const auto& [from, to] : runs) {
+    std::uint64_t pos = from;
+    TRescueRun run;
+    while (!stop_ && map_.FindNext(pos, rsNonTried, run) && run.Pos < to) {
+      const std::uint64_t size = std::min(run.Size, to - run.Pos);
+      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(block - run.Pos % block, size));
+      bool ok = false;
+      double seconds = 0;
+      if (!Transfer(run.Pos, n, ok, seconds) && stop_) return false;
+      if (!ok) map_.Set(run.Pos, n, rsNonTrimmed);
+      pos = run.Pos + n;
+    }
+  }
+  return !stop_;
+}
+
 bool TImager::TrimPass() {
   map_.CurrentStatus = '*';
   const std::uint64_t ss = source_.SectorSize();
@@ -274,7 +307,7 @@ TImagingResult TImager::Run() {
   rescuedAtStart_ = rescuedAtRateStart_ = map_.BytesWith(rsFinished);
   stop_ = false;
   if (!SaveMap()) return stopReason_;
-  if (CopyPass(true) && CopyPass(false) && TrimPass() && ScrapePass(rsNonScraped)) {
+  if (CopyFirst() && CopyPass(true) && CopyPass(false) && TrimPass() && ScrapePass(rsNonScraped)) {
     for (int pass = 0; pass < options_.Retries && !stop_; ++pass) {
       map_.CurrentPass = pass + 2;
       ScrapePass(rsBadSector);

@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "recovery/RescueMap.h"
 
@@ -64,6 +66,10 @@ struct TImagingOptions {
   // SlowReadMinimum seconds, makes the copy skip ahead.
   double SlowFactor = 10.0;
   double SlowReadMinimum = 0.05;
+  // Byte ranges (position, size) copied before everything else, forward in
+  // large reads: the boot sectors, FATs, folders and files of the device's
+  // drives. Neighbouring ranges are read as one.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> First;
   std::function<void(const TImagingProgress&)> OnProgress;  // about twice a second
   std::function<bool()> Cancelled;                           // polled between reads
 };
@@ -84,6 +90,7 @@ class TImager {
 
  private:
   bool CopyPass(bool skipping);
+  bool CopyFirst();
   bool TrimPass();
   bool ScrapePass(TRescueStatus status);
   // Reads size bytes at pos and writes them into the image; false only when
