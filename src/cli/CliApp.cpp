@@ -294,19 +294,9 @@ TDeviceList& CliApp::Devices() {
 }
 
 void CliApp::ApplyImagingMap(TDevice& device, const std::string& mapPath) {
-  const std::uint64_t sectorSize = device.BytesPerSector ? device.BytesPerSector : 512;
-  TRescueMap map;
-  std::string error;
-  if (!TRescueMap::Load(mapPath, device.TotalSectors * sectorSize, map, error)) throw CliError(1, error);
   std::uint64_t unreadable = 0;
-  for (const auto& [pos, run] : map.Runs()) {
-    if (run.Status == rsFinished) continue;
-    // Every sector that holds a byte the map does not hold as rescued.
-    const std::uint64_t first = run.Pos / sectorSize;
-    const std::uint64_t end = (run.Pos + run.Size + sectorSize - 1) / sectorSize;
-    device.MarkUnreadable(first, end - first);
-    unreadable += end - first;
-  }
+  std::string error;
+  if (!vantrel::ApplyImagingMap(device, mapPath, unreadable, error)) throw CliError(1, error);
   std::cerr << "vantrel-cli: map " << mapPath << ": " << unreadable << " sector(s) not rescued, taken as unreadable\n";
 }
 

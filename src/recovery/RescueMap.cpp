@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/HostPath.h"
+#include "devices/TDevice.h"
 
 namespace vantrel {
 namespace {
@@ -224,6 +225,30 @@ bool TRescueMap::Load(const std::string& path, std::uint64_t deviceSize, TRescue
   if (!Parse(text.str(), deviceSize, map, error)) {
     error = path + ": " + error;
     return false;
+  }
+  return true;
+}
+
+std::string ImagingMapBeside(const std::string& image) {
+  for (const char* suffix : {".map", ".mapfile"}) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(PathFromUtf8(image + suffix), ec)) return image + suffix;
+  }
+  return "";
+}
+
+bool ApplyImagingMap(TDevice& device, const std::string& mapPath, std::uint64_t& sectors, std::string& error) {
+  sectors = 0;
+  const std::uint64_t sectorSize = device.BytesPerSector ? device.BytesPerSector : 512;
+  TRescueMap map;
+  if (!TRescueMap::Load(mapPath, device.TotalSectors * sectorSize, map, error)) return false;
+  for (const auto& [pos, run] : map.Runs()) {
+    if (run.Status == rsFinished) continue;
+    // Every sector that holds a byte the map does not hold as rescued.
+    const std::uint64_t first = run.Pos / sectorSize;
+    const std::uint64_t end = (run.Pos + run.Size + sectorSize - 1) / sectorSize;
+    device.MarkUnreadable(first, end - first);
+    sectors += end - first;
   }
   return true;
 }

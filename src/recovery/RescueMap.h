@@ -10,6 +10,8 @@
 
 namespace vantrel {
 
+class TDevice;
+
 // The status of a run, as the map file spells it.
 enum TRescueStatus : char {
   rsNonTried = '?',
@@ -63,5 +65,14 @@ class TRescueMap {
   std::uint64_t size_ = 0;
   std::map<std::uint64_t, TRescueRun> runs_;
 };
+
+// The imaging map beside an image file: FILE.map or FILE.mapfile; "" when
+// there is none.
+std::string ImagingMapBeside(const std::string& image);
+
+// Marks every sector of the device that the map does not hold as rescued
+// (+) unreadable, without reading it; sectors gets how many. False, with
+// error naming the map's line at fault, when the map is refused.
+bool ApplyImagingMap(TDevice& device, const std::string& mapPath, std::uint64_t& sectors, std::string& error);
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,10 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TTreeAdapter> tree_;
   std::unique_ptr<TSettingsFile> settings_;
   std::vector<std::string> images_;  // canonical paths of the images added
+  // Images whose imaging map (FILE.map or FILE.mapfile beside them) was told about.
+  std::set<std::string> mapsAnnounced_;
+  // Applies the maps beside the images to their devices after a scan.
+  void ApplyImagingMaps();
   bool onlyImages_ = false;
   bool permissionTold_ = false;
   int busy_ = 0;
