@@ -194,10 +194,12 @@ bool TImager::CopyPass(bool skipping) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(block - run.Pos % block, run.Size));
     bool ok = false;
     double seconds = 0;
-    if (!Transfer(run.Pos, n, ok, seconds) && stop_) return false;
+    Transfer(run.Pos, n, ok, seconds);
+    // A failed read is noted before a stop: a resumed run must not read it again.
+    if (!ok) map_.Set(run.Pos, n, rsNonTrimmed);
+    if (stop_) return false;
     pos = run.Pos + n;
     if (!ok) {
-      map_.Set(run.Pos, n, rsNonTrimmed);
       if (skipping) {
         pos += skip;
         skip = std::min(skip * 2, maxSkip);
@@ -240,8 +242,9 @@ bool TImager::CopyFirst() {
       const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(block - run.Pos % block, size));
       bool ok = false;
       double seconds = 0;
-      if (!Transfer(run.Pos, n, ok, seconds) && stop_) return false;
+      Transfer(run.Pos, n, ok, seconds);
       if (!ok) map_.Set(run.Pos, n, rsNonTrimmed);
+      if (stop_) return false;
       pos = run.Pos + n;
     }
   }
@@ -262,8 +265,8 @@ bool TImager::TrimPass() {
     while (p < end && !stop_) {
       const auto n = static_cast<std::uint32_t>(std::min(ss, end - p));
       Transfer(p, n, ok, seconds);
-      if (stop_) break;
       if (!ok) map_.Set(p, n, rsBadSector);
+      if (stop_) break;
       p += n;
       if (!ok) break;
     }
@@ -272,8 +275,8 @@ bool TImager::TrimPass() {
     while (q > p && !stop_) {
       const std::uint64_t n = (q - p) % ss ? (q - p) % ss : ss;
       Transfer(q - n, static_cast<std::uint32_t>(n), ok, seconds);
-      if (stop_) break;
       if (!ok) map_.Set(q - n, n, rsBadSector);
+      if (stop_) break;
       q -= n;
       if (!ok) break;
     }
@@ -294,8 +297,8 @@ bool TImager::ScrapePass(TRescueStatus status) {
     bool ok = false;
     double seconds = 0;
     Transfer(run.Pos, n, ok, seconds);
-    if (stop_) break;
     if (!ok) map_.Set(run.Pos, n, rsBadSector);
+    if (stop_) break;
     pos = run.Pos + n;
   }
   return !stop_;
