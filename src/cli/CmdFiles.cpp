@@ -329,7 +329,10 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   TDirSelectDialog dirDialog;
   CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)), choice);
   const int warningsBefore = messageBox_.Warnings;
+  // The damaged files get a line each below, not the window's list.
+  messageBox_.Unprinted = kDamagedFilesHeader;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
+  messageBox_.Unprinted.clear();
   messageBox_.Interactive = false;
   std::cerr << "saved " << report.FilesSaved << " file(s)";
   if (report.FilesSkipped) std::cerr << ", kept " << report.FilesSkipped << " existing";

@@ -219,6 +219,8 @@ std::string SafeFileName(const std::string& name) {
   return out;
 }
 
+const char* const kDamagedFilesHeader = "以下文件含有无法读取的扇区, 已保存, 无法读取的部分用零填充 (丢失的字节):";
+
 std::string LostRangesText(const std::vector<TByteRange>& lost) {
   std::string text = "bytes ";
   for (std::size_t i = 0; i < lost.size(); ++i) {
@@ -499,7 +501,7 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
   ShowPathList("以下目录未保存:", context.Report.FoldersSkipped);
   std::vector<std::string> damaged;
   for (const auto& d : context.Report.Damaged) damaged.push_back(d.Path + " (" + LostRangesText(d.Lost) + ")");
-  ShowPathList("以下文件含有无法读取的扇区, 已保存, 无法读取的部分用零填充 (丢失的字节):", damaged);
+  ShowPathList(kDamagedFilesHeader, damaged);
   return context.Report;
 }
 

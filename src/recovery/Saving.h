@@ -32,6 +32,9 @@ struct TDamagedFile {
   }
 };
 
+// The first line of the list of damaged files shown at the end of a save.
+extern const char* const kDamagedFilesHeader;
+
 // "bytes 0-511, 4096-8191" (first and last byte of each range).
 std::string LostRangesText(const std::vector<TByteRange>& lost);
 
