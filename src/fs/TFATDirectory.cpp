@@ -165,6 +165,7 @@ void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   Incomplete = false;
   if (PointsAtNothing(*this)) return;
   TChainCursor cursor(StartCluster, Sector);
+  cursor.SkipUnreadable = true;
   std::string name;
   std::array<std::uint8_t, 32> entry{};
   struct MarkIncomplete {

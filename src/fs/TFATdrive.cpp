@@ -474,6 +474,7 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
     }
     if (LoadDirSector(sector)) break;
     ChainReadFailed(cursor, sector);
+    if (!cursor.SkipUnreadable) return false;
     cursor.Index = cursor.Cluster != 0 ? (cursor.Index / perSector + 1) * perSector : perSector;
   }
   std::memcpy(entry, dirCache_.data() + (cursor.Index % perSector) * 32, 32);

@@ -36,6 +36,9 @@ struct TChainCursor {
   // The chain ended at a sector (of the folder or of the FAT) that could not
   // be read, not at its end: what was read of it is not all there is.
   bool ReadFailed = false;
+  // A folder listing goes on past a sector it cannot read (losing only that
+  // sector's entries); the content tests of a cluster stop there.
+  bool SkipUnreadable = false;
 };
 
 class TFATdrive : public TCustomDrive {
