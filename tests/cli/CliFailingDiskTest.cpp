@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <map>
 #include <stdexcept>
 
@@ -235,6 +236,41 @@ TEST_F(CliSlowFailingDiskTest, AStoppedImagingRunResumesFromItsMapAndBadInputIsR
   CliResult onDevice = RunCli({"--image", disk->Path(), "image", "1", "--to", disk->Path(), "--map", dir / "x.map"});
   EXPECT_NE(onDevice.err.find("onto the device being read"), std::string::npos) << onDevice.err;
   EXPECT_TRUE(ReadFile(image) == imaged);
+}
+
+TEST_F(CliFailingDiskTest, AFullTargetDiskEndsWithAClearMessageAndAMapOfWhatWasWritten) {
+  const fs::path full = dir.Path() / "full";
+  fs::create_directories(full);
+  if (!test::Run("mount -t tmpfs -o size=2m tmpfs '" + full.string() + "' 2>/dev/null"))
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const std::string image = (full / "rescued.img").string(), map = dir / "full.map";
+  const CliResult r = RunCli({"--image", disk->Path(), "image", "1", "--to", image, "--map", map});
+  const std::string imaged = ReadFile(image), source = ReadFile(volume.image);
+  test::Run("umount '" + full.string() + "'");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("is its disk full?"), std::string::npos) << r.err;
+  // What the map holds as rescued is in the image, byte for byte.
+  const std::string text = ReadFile(map);
+  std::istringstream lines(text);
+  std::string line;
+  std::uint64_t rescued = 0;
+  bool status = false;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (!status) {
+      status = true;
+      continue;
+    }
+    unsigned long long pos = 0, size = 0;
+    char c = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%llx %llx %c", &pos, &size, &c), 3) << line;
+    if (c != '+') continue;
+    rescued += size;
+    ASSERT_LE(pos + size, imaged.size()) << line;
+    EXPECT_EQ(imaged.compare(pos, size, source, pos, size), 0) << line;
+  }
+  EXPECT_GT(rescued, 0u);
+  EXPECT_LE(rescued, 2u << 20);
 }
 
 }  // namespace
