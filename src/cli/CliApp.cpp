@@ -21,6 +21,7 @@
 #include "diskio/HostDiskPlatform.h"
 #include "diskio/SectorAccess.h"
 #include "fs/TFATdrive.h"
+#include "recovery/RescueMap.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,7 +36,7 @@ namespace vantrel::cli {
 namespace {
 
 const char* kUsage =
-    "usage: vantrel-cli [--image FILE]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
+    "usage: vantrel-cli [--image FILE [--map MAPFILE]]... [--only-images] [--on-error ask|abort|retry|ignore]\n"
     "                   [--codepage CP] [--json] [--debug] COMMAND [ARGS] [then COMMAND [ARGS]]...\n"
     "  --codepage CP   code page of short names (default from the settings, CP936)\n"
     "commands:\n"
@@ -55,7 +56,13 @@ const char* kUsage =
     "  find-lost DRIVE [--range FIRST-LAST|all] [--no-files]\n"
     "                               searches a drive's clusters for lost folders and files\n"
     "  find-drives DEVICE [--range FIRST-LAST|all]\n"
-    "                               searches a device's sectors for lost drives\n";
+    "                               searches a device's sectors for lost drives\n"
+    "  image DEVICE --to FILE [--map MAPFILE] [--retries N] [--used-first]\n"
+    "                               (or image --drive N --to FILE ...)\n"
+    "                               copies a failing device or drive to an image, first what\n"
+    "                               reads well, then the bad areas; the map (GNU ddrescue's\n"
+    "                               format, FILE.map by default) lets a stopped run resume;\n"
+    "                               --used-first: the FAT drives' structures and files first\n";
 
 // Why an image named with --image did not become a device.
 #ifdef _WIN32
@@ -120,6 +127,7 @@ CliApp::CliApp() {
   Register("hex", [this](const auto& w) { CmdCat(w, true); });
   Register("find-lost", [this](const auto& w) { CmdFindLost(w); });
   Register("find-drives", [this](const auto& w) { CmdFindDrives(w); });
+  Register("image", [this](const auto& w) { CmdImage(w); });
 }
 
 CliApp::~CliApp() {
@@ -157,13 +165,34 @@ int CliApp::Main(int argc, char** argv) {
   }
 }
 
-bool CliApp::ParseCommandLine(const std::vector<std::string>& words, std::vector<std::vector<std::string>>& commands) {
+bool CliApp::ParseCommandLine(const std::vector<std::string>& allWords, std::vector<std::vector<std::string>>& commands) {
+  // "--map MAPFILE" right after "--image FILE" belongs to that image; any
+  // other --map is the image command's own.
+  std::vector<std::string> words;
+  std::vector<std::pair<std::size_t, std::string>> maps;  // image index, map
+  std::size_t imagesSeen = 0;
+  for (std::size_t i = 0; i < allWords.size(); ++i) {
+    if (allWords[i] == "--image" && i + 1 < allWords.size()) {
+      words.push_back(allWords[i]);
+      words.push_back(allWords[++i]);
+      ++imagesSeen;
+      if (i + 2 < allWords.size() && allWords[i + 1] == "--map") {
+        maps.emplace_back(imagesSeen - 1, allWords[i + 2]);
+        i += 2;
+      }
+      continue;
+    }
+    words.push_back(allWords[i]);
+  }
   // Global options may stand anywhere; the rest splits into commands at "then".
   const Args global("vantrel-cli", words, {"--image", "--codepage", "--on-error"},
                     {"--only-images", "--json", "--debug", "--help"}, true);
   const auto& rest = global.Positional();
   if (global.Has("--help") || std::find(rest.begin(), rest.end(), "-h") != rest.end()) return false;
   images_ = global.Values("--image");
+  imageMaps_.assign(images_.size(), "");
+  for (const auto& [index, map] : maps)
+    if (index < imageMaps_.size()) imageMaps_[index] = map;
   onlyImages_ = global.Has("--only-images");
   json_ = global.Has("--json");
   debug_ = global.Has("--debug");
@@ -269,9 +298,18 @@ TDeviceList& CliApp::Devices() {
       const std::size_t image = device.Number - 0x80u;
       if (device.Kind == dkBIOS && device.Number >= 0x80 && image < images_.size() && device.TotalSectors == 0)
         throw CliError(1, "image " + images_[image] + " is empty: it holds no whole sector");
+      if (device.Kind == dkBIOS && device.Number >= 0x80 && image < images_.size() && !imageMaps_[image].empty())
+        ApplyImagingMap(*devices_.Items(d), imageMaps_[image]);
     }
   }
   return devices_;
+}
+
+void CliApp::ApplyImagingMap(TDevice& device, const std::string& mapPath) {
+  std::uint64_t unreadable = 0;
+  std::string error;
+  if (!vantrel::ApplyImagingMap(device, mapPath, unreadable, error)) throw CliError(1, error);
+  std::cerr << "vantrel-cli: map " << mapPath << ": " << unreadable << " sector(s) not rescued, taken as unreadable\n";
 }
 
 TDevice& CliApp::DeviceArg(const std::string& text) {

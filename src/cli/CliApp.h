@@ -53,6 +53,8 @@ class CliApp {
   TDriveList& Drives();
   // Device by its number in "devices" (counted from 1).
   TDevice& DeviceArg(const std::string& text);
+  // Marks the sectors an imaging map does not hold as rescued unreadable.
+  void ApplyImagingMap(TDevice& device, const std::string& mapPath);
   // FAT drive by its number in "drives" (counted from 1).
   TFATdrive& DriveArg(const std::string& text);
 
@@ -71,9 +73,13 @@ class CliApp {
   void CmdCat(const std::vector<std::string>& words, bool hex);
   void CmdFindLost(const std::vector<std::string>& words);
   void CmdFindDrives(const std::vector<std::string>& words);
+  void CmdImage(const std::vector<std::string>& words);
 
   std::map<std::string, Handler> commands_;
   std::vector<std::string> images_;
+  // The imaging map given with --map right after an image ("" for none):
+  // the sectors it does not hold as rescued are unreadable, never read.
+  std::vector<std::string> imageMaps_;
   bool onlyImages_ = false;
   bool json_ = false;
   bool debug_ = false;

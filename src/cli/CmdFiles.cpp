@@ -349,10 +349,13 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   CliDirSelectView dirView(Utf8FromPath(std::filesystem::absolute(toPath)),
                            args.Has("--fat") || args.Has("--no-fat") ? choice : -1);
   const int warningsBefore = messageBox_.Warnings;
+  // The damaged files get a line each below, not the window's list.
+  messageBox_.Unprinted = kDamagedFilesHeader;
   const TSaveReport report = SaveSelected(drive, selected, view == View::Deleted, dirDialog, dirView, status_);
   settings.WriteReport = before.WriteReport;
   settings.ReportFile = before.ReportFile;
   settings.KeepDates = before.KeepDates;
+  messageBox_.Unprinted.clear();
   messageBox_.Interactive = false;
   std::cerr << "saved " << report.FilesSaved << " file(s)";
   if (report.FilesSkipped) std::cerr << ", kept " << report.FilesSkipped << " existing";
@@ -364,12 +367,33 @@ void CliApp::CmdSave(const std::vector<std::string>& words) {
   if (!report.NotConsecutive.empty())
     std::cerr << ", " << report.NotConsecutive.size() << " read as consecutive clusters against their FAT chain";
   if (!report.FoldersSkipped.empty()) std::cerr << ", " << report.FoldersSkipped.size() << " folder(s) skipped";
-  if (!report.Damaged.empty()) std::cerr << ", " << report.Damaged.size() << " damaged";
+  if (!report.FailedCheck.empty()) std::cerr << ", " << report.FailedCheck.size() << " damaged";
   if (report.DatesImpossible) std::cerr << ", " << report.DatesImpossible << " impossible date(s) left as the save time";
   std::cerr << (report.Stopped ? " (stopped)" : "") << "\n";
-  for (const auto& path : report.Damaged) std::cerr << "damaged: " << TerminalText(path) << "\n";
+  for (const auto& path : report.FailedCheck) std::cerr << "damaged: " << TerminalText(path) << "\n";
+  // Every damaged file by name, with the bytes that were written as zeros.
+  for (const TDamagedFile& d : report.Damaged)
+    std::cerr << "vantrel-cli: damaged: " << TerminalText(d.Path) << " (" << d.LostBytes() << " of " << d.Size
+              << " bytes unreadable: " << LostRangesText(d.Lost) << ")\n";
+  if (json_) {
+    std::vector<JsonObject> damaged;
+    for (const TDamagedFile& d : report.Damaged) {
+      std::string ranges = "[";
+      for (std::size_t i = 0; i < d.Lost.size(); ++i)
+        ranges += (i ? ", " : "") + JsonObject().Add("first", d.Lost[i].First).Add("count", d.Lost[i].Count).Text();
+      JsonObject o;
+      o.Add("path", d.Path).Add("size", d.Size).Add("lost_bytes", d.LostBytes()).AddRaw("lost", ranges + "]");
+      damaged.push_back(o);
+    }
+    JsonObject summary;
+    summary.Add("saved", report.FilesSaved)
+        .Add("failed", report.FilesFailed)
+        .Add("stopped", report.Stopped)
+        .AddRaw("damaged", JsonArray(damaged));
+    std::cout << "[\n  " << summary.Text() << "\n]\n";
+  }
   if (report.FilesFailed || report.FoldersFailed || report.FilesWithUnreadableSectors || !report.Truncated.empty() ||
-      !report.Damaged.empty() ||
+      !report.FailedCheck.empty() ||
       (report.Stopped && messageBox_.Warnings > warningsBefore))
     throw CliError(1, "the save was not complete");
 }

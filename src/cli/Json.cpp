@@ -63,6 +63,11 @@ JsonObject& JsonObject::Add(const std::string& key, bool value) {
   return *this;
 }
 
+JsonObject& JsonObject::AddRaw(const std::string& key, const std::string& json) {
+  fields_.emplace_back(key, json);
+  return *this;
+}
+
 std::string JsonObject::Text() const {
   std::string out = "{";
   for (std::size_t i = 0; i < fields_.size(); ++i) {

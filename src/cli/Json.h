@@ -18,6 +18,8 @@ class JsonObject {
   JsonObject& Add(const std::string& key, std::uint64_t value);
   JsonObject& Add(const std::string& key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
   JsonObject& Add(const std::string& key, bool value);
+  // A value already written as JSON (an array of objects).
+  JsonObject& AddRaw(const std::string& key, const std::string& json);
   std::string Text() const;
 
  private:

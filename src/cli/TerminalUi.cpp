@@ -159,6 +159,10 @@ std::string TerminalPrompt::Summary() const {
 
 TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& caption, TMsgType type,
                                     TMsgButtons buttons) {
+  if (!Unprinted.empty() && text.rfind(Unprinted, 0) == 0 && buttons == TMsgButtons::mbOK) {
+    if (type == TMsgType::mtWarning || type == TMsgType::mtError) ++Warnings;
+    return TMsgResult::mrOK;
+  }
   const std::string head = caption.empty() ? std::string() : caption + ": ";
   std::cerr << TerminalText(head) << TerminalText(PlainText(text), true) << "\n";
   if (type == TMsgType::mtWarning || type == TMsgType::mtError) ++Warnings;

@@ -52,6 +52,9 @@ class TerminalMessageBox : public IMessageBox {
   TMsgResult PresetAnswer = TMsgResult::mrNo;
   bool Interactive = false;
   int Warnings = 0;  // warnings and errors shown
+  // Messages starting with this text are counted but not printed (the
+  // command prints what they say in its own lines).
+  std::string Unprinted;
 };
 
 class StderrDebugSink : public IDebugSink {

@@ -18,20 +18,9 @@ struct CacheEntry {
   std::vector<std::uint8_t> data;
 };
 
-// The sectors of the last fill that failed. A scan that meets a bad sector
-// reads the sectors before it one by one; filling again from each of them
-// would read up to a whole entry for every one only to fail on the same
-// sector, so misses in this range read directly.
-struct FailedFill {
-  const TDevice* owner = nullptr;
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
-};
-
 struct Cache {
   bool on = false;
   std::array<CacheEntry, kCacheEntries> entries;
-  FailedFill failed;
 };
 
 Cache& TheCache() {
@@ -79,10 +68,11 @@ bool ReadAheadCacheSwitch() { return TheCache().on; }
 
 bool CachedRead(TDevice& device, std::uint64_t firstSector, std::uint16_t count, bool prompt,
                 std::uint8_t* buffer) {
-  if (Lookup(device, firstSector, count, buffer)) return true;
-  FailedFill& failed = TheCache().failed;
-  if (failed.owner == &device && failed.first <= firstSector && firstSector <= failed.last)
+  // A request with a sector known bad is answered by the device, which does
+  // not read that sector again (or asks the user about it).
+  if (device.HasUnreadableSectors(firstSector, count))
     return device.ReadSectorsDirect(firstSector, count, prompt, buffer);
+  if (Lookup(device, firstSector, count, buffer)) return true;
 
   // Victim: the lowest age, the first of equals.
   auto& entries = TheCache().entries;
@@ -95,18 +85,20 @@ bool CachedRead(TDevice& device, std::uint64_t firstSector, std::uint16_t count,
   if (firstSector + n > device.TotalSectors) n = static_cast<std::uint32_t>(device.TotalSectors - firstSector);
   if (victim->data.empty()) victim->data.resize(kCacheEntryBytes);
   // The fill reads ahead on its own account: a sector of it that fails was
-  // not asked for, so it asks nobody. The request itself is read directly
-  // below, with the caller's prompt.
-  if (n > 0 && device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), false,
-                                        victim->data.data())) {
+  // not asked for, so it asks nobody. A fill that fails is split once by the
+  // device into single sectors: the entry then holds every good sector, and
+  // the bad ones are remembered, so that no later request reads them again.
+  // A request that touches one of them is answered by the device, with the
+  // caller's prompt.
+  if (n > 0) {
+    device.ReadSectorsDirect(firstSector, static_cast<std::uint16_t>(n), false, victim->data.data());
     victim->owner = &device;
     victim->age = 15;
     victim->first = firstSector;
     victim->last = firstSector + n - 1;
+    if (device.HasUnreadableSectors(firstSector, count))
+      return device.ReadSectorsDirect(firstSector, count, prompt, buffer);
     if (Lookup(device, firstSector, count, buffer)) return true;
-  } else {
-    Empty(*victim);  // part of its data may have been overwritten
-    if (n > 0) failed = {&device, firstSector, firstSector + n - 1};
   }
   return device.ReadSectorsDirect(firstSector, count, prompt, buffer);
 }
@@ -114,7 +106,6 @@ bool CachedRead(TDevice& device, std::uint64_t firstSector, std::uint16_t count,
 void ForgetCachedDevice(const TDevice* device) {
   for (auto& e : TheCache().entries)
     if (e.owner == device) Empty(e);
-  if (TheCache().failed.owner == device) TheCache().failed = FailedFill{};
 }
 
 TCacheEntryState CacheEntryState(int index) {
@@ -124,7 +115,6 @@ TCacheEntryState CacheEntryState(int index) {
 
 void ResetReadAheadCache() {
   for (auto& e : TheCache().entries) Empty(e);
-  TheCache().failed = FailedFill{};
 }
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #include "devices/TDevice.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "common/Clock.h"
@@ -15,9 +16,67 @@ namespace vantrel {
 
 TDevice::~TDevice() { ForgetCachedDevice(this); }
 
-bool TDevice::ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
-  if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, prompt, buffer);
+bool TDevice::RawRead(std::uint64_t firstSector, std::uint16_t count, std::uint8_t* buffer) {
+  if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, false, buffer);
   return ReadLogicalSectors(Number, firstSector, count, buffer);
+}
+
+bool TDevice::ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
+  if (count == 0) return true;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  if (!unreadable_.Intersects(firstSector, count)) {
+    if (RawRead(firstSector, count, out)) return true;
+    // One sector alone needs no second read to know which one failed.
+    if (count == 1) unreadable_.Add(firstSector, 1);
+  }
+  return ReadSplit(firstSector, count, prompt, out);
+}
+
+bool TDevice::ReadSplit(std::uint64_t firstSector, std::uint16_t count, bool prompt, std::uint8_t* buffer) {
+  const std::size_t sectorSize = BytesPerSector ? BytesPerSector : 512;
+  bool all = true;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::uint64_t sector = firstSector + i;
+    std::uint8_t* out = buffer + i * sectorSize;
+    if (!unreadable_.Contains(sector)) {
+      if (RawRead(sector, 1, out)) continue;
+      unreadable_.Add(sector, 1);
+    } else if (count > 1 || i > 0) {
+      ++SparedReads;
+    }
+    if (!AnswerBadSector(sector, prompt, out, firstSector, count)) {
+      all = false;
+      // Abort ends the request; without a prompt the rest is still read, so
+      // that every bad sector of it is known and every good one delivered.
+      if (prompt) return false;
+    }
+  }
+  return all;
+}
+
+bool TDevice::AnswerBadSector(std::uint64_t sector, bool prompt, std::uint8_t* buffer, std::uint64_t requestFirst,
+                              std::uint16_t requestCount) {
+  const std::size_t sectorSize = BytesPerSector ? BytesPerSector : 512;
+  std::memset(buffer, 0, sectorSize);
+  // Logical drives never prompt.
+  if (!prompt || Kind != dkBIOS) return false;
+  for (;;) {
+    const int error = LastReadError();
+    switch (AskReadError(Number, requestFirst, requestCount, error ? error : 23)) {
+      case TPromptAnswer::Retry:
+        if (RawRead(sector, 1, buffer)) {
+          unreadable_.Remove(sector, 1);
+          ForgetCachedDevice(this);  // entries hold zeros where it failed
+          return true;
+        }
+        std::memset(buffer, 0, sectorSize);
+        continue;
+      case TPromptAnswer::Ignore:
+        return true;  // zeros; the sector stays unreadable
+      case TPromptAnswer::Abort:
+        return false;
+    }
+  }
 }
 
 bool TDevice::ReadSectors(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {

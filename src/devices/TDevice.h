@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/SectorRanges.h"
+
 namespace vantrel {
 
 class TStatusDialog;
@@ -37,11 +39,38 @@ class TDevice {
   bool ReadAheadPending = false;
 
   // Reads count sectors into buffer (count × BytesPerSector bytes).
+  // A dying disk can lose more with every read: a sector that failed is
+  // remembered for the run and not read again unless the user answers
+  // Retry. A read that fails is split once into single sectors, so that
+  // every good sector of it is still delivered; the bad ones become zeros.
+  // Without prompt such a read is false; with it the user's Ignore makes
+  // it true (the sector stays remembered as unreadable) and Abort false.
   bool ReadSectors(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer);
   // The read without the cache.
   bool ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer);
+
+  // Sectors that could not be read in this run, or that an imaging map
+  // marks as not rescued.
+  const TSectorRanges& Unreadable() const { return unreadable_; }
+  bool HasUnreadableSectors(std::uint64_t firstSector, std::uint64_t count) const {
+    return unreadable_.Intersects(firstSector, count);
+  }
+  // Marks sectors unreadable without reading them.
+  void MarkUnreadable(std::uint64_t firstSector, std::uint64_t count) { unreadable_.Add(firstSector, count); }
+  // Reads the sector layer was spared because the sector was known bad.
+  std::uint64_t SparedReads = 0;
   void SetCacheEnabled(bool value) { CacheEnabled = value; }
   void MeasureReadAhead();
+
+ private:
+  // One read of the sector layer, never prompting.
+  bool RawRead(std::uint64_t firstSector, std::uint16_t count, std::uint8_t* buffer);
+  // Each sector of the request alone; the bad ones become zeros.
+  bool ReadSplit(std::uint64_t firstSector, std::uint16_t count, bool prompt, std::uint8_t* buffer);
+  // The answer to a bad sector: false when it stays unread.
+  bool AnswerBadSector(std::uint64_t sector, bool prompt, std::uint8_t* buffer, std::uint64_t requestFirst,
+                       std::uint16_t requestCount);
+  TSectorRanges unreadable_;
 };
 
 class TDeviceList {

@@ -32,6 +32,7 @@ struct SectorModule {
   // Unknown until first asked: the version is read once.
   int isNT = -1;
   IErrorPrompt* prompt = nullptr;
+  int lastError = 0;
   IDiskPlatform* platform = nullptr;
   ReadHandle physical;
   ReadHandle logical;
@@ -134,8 +135,10 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uin
       int error = 0;
       good = platform.ReadAt(handle, position, m.physicalStaging.data(), chunk, got, error) &&
              got == chunk;
-      if (good || !prompt) break;
+      if (good) break;
       if (error == 0) error = 6;  // a short read: past the end of the device
+      m.lastError = error;
+      if (!prompt) break;
       const TPromptAnswer answer =
           m.prompt ? m.prompt->AskAbortRetryIgnore("NT_read error",
                                                    PromptText(error, drive, firstSector, count))
@@ -152,6 +155,14 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uin
     remaining -= chunk;
   }
   return true;
+}
+
+int LastReadError() { return Module().lastError; }
+
+TPromptAnswer AskReadError(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count, int error) {
+  auto& m = Module();
+  return m.prompt ? m.prompt->AskAbortRetryIgnore("NT_read error", PromptText(error, drive, firstSector, count))
+                  : TPromptAnswer::Abort;
 }
 
 bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,

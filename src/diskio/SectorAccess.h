@@ -47,6 +47,11 @@ bool ReadPhysicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uin
 // Logical drives never prompt.
 bool ReadLogicalSectors(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count,
                         void* buffer);
+// The error code of the last physical read that failed (0 when none did).
+int LastReadError();
+// Asks the installed prompt about a failed read of a physical drive, with the
+// text the sector layer's own prompt shows; none installed answers Abort.
+TPromptAnswer AskReadError(std::uint8_t drive, std::uint64_t firstSector, std::uint16_t count, int error);
 bool GetPhysicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
 bool GetLogicalGeometry(std::uint8_t drive, TDiskGeometry& geometry);
 

@@ -44,6 +44,14 @@ std::uint32_t NextFileCluster(TFATdrive& drive, std::uint32_t current, std::uint
   return MoveOn(drive, current, fatChoice);
 }
 
+void TFATCursor::NoteLost(std::uint64_t first, std::uint64_t count) {
+  if (count == 0) return;
+  if (!Lost.empty() && Lost.back().First + Lost.back().Count == first)
+    Lost.back().Count += count;
+  else
+    Lost.push_back({first, count});
+}
+
 void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size) {
   cursor = TFATCursor{};
   cursor.First = cursor.Current = firstCluster;
@@ -92,12 +100,16 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
       }
       take = run * sectorSize;
       if (!drive.ReadSectors(sector, static_cast<std::uint16_t>(run), false, buffer)) {
-        // Read them one by one, so that only the bad ones become zeros (and
-        // the user is asked about each). The run's clusters lie back to back.
+        // The device has split the run and delivered its good sectors; the
+        // user is asked about each bad one, which is not read again unless
+        // the answer is Retry. The run's clusters lie back to back.
         for (std::uint32_t i = 0; i < run; ++i) {
-          if (!drive.ReadSectors(sector + i, 1, true, buffer + i * sectorSize)) {
+          if (!drive.HasUnreadableSectors(sector + i, 1)) continue;
+          const bool read = drive.ReadSectors(sector + i, 1, true, buffer + i * sectorSize);
+          if (!read || drive.HasUnreadableSectors(sector + i, 1)) {
             std::memset(buffer + i * sectorSize, 0, sectorSize);
             ++cursor.FailedSectors;
+            cursor.NoteLost(cursor.Pos + std::uint64_t{i} * sectorSize, sectorSize);
           }
         }
       }
@@ -108,11 +120,13 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
       take = std::min(wanted, room);
       bool ok = false;
       const std::uint8_t* data = drive.ReadDataSector(sector, ok);
-      if (ok) {
+      // An Ignore answer delivers the sector as zeros: it is lost all the same.
+      if (ok && !drive.HasUnreadableSectors(sector, 1)) {
         std::memcpy(buffer, data + offset, take);
       } else {
         std::memset(buffer, 0, take);
         ++cursor.FailedSectors;
+        cursor.NoteLost(cursor.Pos, take);
       }
       if (take == room) ++index;
     }

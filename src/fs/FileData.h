@@ -5,11 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <vector>
 
 namespace vantrel {
 
 class TFATdrive;
 class TFATFile;
+
+// Bytes of a file, from First on, Count of them.
+struct TByteRange {
+  std::uint64_t First = 0;
+  std::uint64_t Count = 0;
+  bool operator==(const TByteRange&) const = default;
+};
 
 struct TFATCursor {
   std::uint32_t First = 0;    // the file's first cluster
@@ -18,6 +26,10 @@ struct TFATCursor {
   std::uint32_t Size = 0;     // file size
   // Sectors that could not be read; their bytes were delivered as zeros.
   std::uint32_t FailedSectors = 0;
+  // The bytes of the file those unreadable sectors held, in file order,
+  // neighbouring ranges joined.
+  std::vector<TByteRange> Lost;
+  void NoteLost(std::uint64_t first, std::uint64_t count);
 };
 
 void InitCursor(TFATCursor& cursor, std::uint32_t firstCluster, std::uint32_t size);

@@ -164,11 +164,18 @@ bool TFATDirectory::HasSubdirectories() const {
 void TFATDirectory::LoadChildren(bool includeDeleted, bool onlyDeleted) {
   TFATdrive& drive = *FATDrive();
   Items = std::make_unique<TItemList>();
+  Incomplete = false;
   if (PointsAtNothing(*this)) return;
   if (DeletedChildren) includeDeleted = onlyDeleted = true;
   TChainCursor cursor(StartCluster, Sector);
+  cursor.SkipUnreadable = true;
   std::string name;
   std::array<std::uint8_t, 32> entry{};
+  struct MarkIncomplete {
+    TFATDirectory& folder;
+    const TChainCursor& cursor;
+    ~MarkIncomplete() { folder.Incomplete = cursor.ReadFailed; }
+  } mark{*this, cursor};
   while (ReadDirEntry(drive, cursor, includeDeleted, name, entry.data())) {
     const std::uint8_t attr = entry[kDirAttr];
     const bool deleted = entry[0] == kDeletedMark;

@@ -42,6 +42,9 @@ class TFATDirectory : public TCustomDirectory {
   // reaches any more, found as lost data): its children are its deleted
   // entries, in every view, as those of a deleted folder are.
   bool DeletedChildren = false;
+  // The last LoadChildren met a sector of the folder (or of the FAT) that
+  // could not be read: the entries listed are not all there are.
+  bool Incomplete = false;
 
   TFATdrive* FATDrive() const;
   void AssignTo(TCustomDirectory& target) const override;

@@ -51,6 +51,30 @@ bool TFATdrive::ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std
   return ReadSectors(sector, static_cast<std::uint16_t>(sectors), true, buffer);
 }
 
+bool TFATdrive::HasUnreadableSectors(std::uint32_t firstSector, std::uint32_t count) const {
+  if (!Device) return false;
+  const std::uint64_t scale = deviceSectorsPerSector_;
+  return Device->HasUnreadableSectors(StartSector + std::uint64_t{firstSector} * scale, std::uint64_t{count} * scale);
+}
+
+bool TFATdrive::ReadFATSector(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer) {
+  if (ReadSectors(sector, 1, false, buffer)) return true;
+  const std::uint32_t copies = std::min<std::uint32_t>(NumberOfFATs, kMaxFATCopiesProbed);
+  const std::uint64_t base = std::uint64_t{sector} - std::uint64_t{copy} * FATSize;
+  for (std::uint32_t other = 0; other < copies; ++other) {
+    if (other == copy) continue;
+    const std::uint64_t at = base + std::uint64_t{other} * FATSize;
+    if (at >= 0xFFFFFFFFull) break;
+    if (ReadSectors(static_cast<std::uint32_t>(at), 1, false, buffer)) {
+      DebugMessage(Format("FAT %u 的扇区 %u 无法读取, 使用 FAT %u 中的同一扇区", copy + 1, sector, other + 1), 3);
+      return true;
+    }
+  }
+  // No copy holds it: the user decides (Retry reads it again; Ignore gives
+  // zeros, which are no FAT entries).
+  return ReadVolumeSector(sector, buffer) && !HasUnreadableSectors(sector, 1);
+}
+
 bool TFATdrive::Open(bool quiet) {
   GeometryValid = false;
   std::vector<std::uint8_t> sector(Device && Device->BytesPerSector ? Device->BytesPerSector : 512);
@@ -305,7 +329,7 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   const auto sector = static_cast<std::uint32_t>(sector64);
   if (!fatCacheValid_ || fatCacheSector_ != sector) {
     fatCacheValid_ = false;
-    if (!ReadVolumeSector(sector, fatCache_.data())) {
+    if (!ReadFATSector(sector, copy, fatCache_.data())) {
       fatReadFailed_ = true;
       fatFailedSector_ = sector;
       return 0;
@@ -317,7 +341,7 @@ std::uint32_t TFATdrive::GetFATEntry(std::uint32_t cluster, std::uint32_t copy) 
   // A FAT12 entry can straddle two sectors: the next one goes right behind
   // (the cache holds two sectors for it).
   if (FATType == ftFAT12 && position == BytesPerSector - 1u &&
-      !ReadVolumeSector(sector + 1, fatCache_.data() + BytesPerSector)) {
+      !ReadFATSector(sector + 1, copy, fatCache_.data() + BytesPerSector)) {
     fatReadFailed_ = true;
     fatFailedSector_ = sector + 1;
     return 0;
@@ -402,7 +426,8 @@ bool TFATdrive::ChainReadFailed(TChainCursor& cursor, std::uint32_t sector) {
 bool TFATdrive::LoadDirSector(std::uint32_t sector) {
   if (dirCacheValid_ && dirCacheSector_ == sector) return true;
   dirCacheValid_ = false;
-  if (!ReadVolumeSector(sector, dirCache_.data())) return false;
+  // An Ignore answer gives zeros, which would end the folder there.
+  if (!ReadVolumeSector(sector, dirCache_.data()) || HasUnreadableSectors(sector, 1)) return false;
   dirCacheValid_ = true;
   dirCacheSector_ = sector;
   return true;
@@ -451,22 +476,30 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
   if (!CanReadChain(cursor, kContext)) return false;
   const std::uint32_t perSector = BytesPerSector / 32;
   std::uint32_t sector;
-  if (cursor.Cluster != 0) {
-    if (cursor.Index >= BytesPerCluster / 32) {
-      if (!StepCluster(cursor, kContext, true)) return false;
-      cursor.Index = 0;
+  // A sector of the folder that cannot be read costs only its own entries:
+  // the walk goes on with the next sector, and the cursor tells that what it
+  // gave is not all there is.
+  for (;;) {
+    if (cursor.Cluster != 0) {
+      if (cursor.Index >= BytesPerCluster / 32) {
+        if (!StepCluster(cursor, kContext, true)) return false;
+        cursor.Index = 0;
+      }
+      sector = ClusterToSector(cursor.Cluster) + cursor.Index / perSector;
+    } else {
+      if (cursor.Index >= perSector) {
+        cursor.Index = 0;
+        ++cursor.Sector;
+      }
+      if (cursor.RootAreaStarted && cursor.Index == 0 && cursor.Sector >= FirstDataSector) return false;
+      cursor.RootAreaStarted = true;
+      sector = cursor.Sector;
     }
-    sector = ClusterToSector(cursor.Cluster) + cursor.Index / perSector;
-  } else {
-    if (cursor.Index >= perSector) {
-      cursor.Index = 0;
-      ++cursor.Sector;
-    }
-    if (cursor.RootAreaStarted && cursor.Index == 0 && cursor.Sector >= FirstDataSector) return false;
-    cursor.RootAreaStarted = true;
-    sector = cursor.Sector;
+    if (LoadDirSector(sector)) break;
+    ChainReadFailed(cursor, sector);
+    if (!cursor.SkipUnreadable) return false;
+    cursor.Index = cursor.Cluster != 0 ? (cursor.Index / perSector + 1) * perSector : perSector;
   }
-  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
   std::memcpy(entry, dirCache_.data() + (cursor.Index % perSector) * 32, 32);
   ++cursor.Index;
   return true;

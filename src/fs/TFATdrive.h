@@ -36,6 +36,9 @@ struct TChainCursor {
   // The chain ended at a sector (of the folder or of the FAT) that could not
   // be read, not at its end: what was read of it is not all there is.
   bool ReadFailed = false;
+  // A folder listing goes on past a sector it cannot read (losing only that
+  // sector's entries); the content tests of a cluster stop there.
+  bool SkipUnreadable = false;
 };
 
 class TFATdrive : public TCustomDrive {
@@ -118,6 +121,10 @@ class TFATdrive : public TCustomDrive {
   // also sets its cursor's ReadFailed and leaves a line in the debug log).
   std::uint32_t ChainReadFailures = 0;
 
+  // Volume sectors among these that the device could not read (an Ignore
+  // answer delivers them as zeros).
+  bool HasUnreadableSectors(std::uint32_t firstSector, std::uint32_t count) const;
+
   // The data cache of the file reader: one sector.
   const std::uint8_t* ReadDataSector(std::uint32_t sector, bool& ok);
 
@@ -157,6 +164,9 @@ class TFATdrive : public TCustomDrive {
   void ChooseFAT();
   bool IsMediaEntry(std::uint32_t value) const;
   bool ReadVolumeSector(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t sectors = 1);
+  // A sector of FAT copy `copy`; where it cannot be read, the same sector of
+  // the other copies, before the user is asked about it.
+  bool ReadFATSector(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer);
   bool LoadDirSector(std::uint32_t sector);
   // With entries, a step that follows no chain (consecutive or free
   // clusters) ends where the next cluster is no continuation of a folder.

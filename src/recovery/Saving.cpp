@@ -224,6 +224,17 @@ std::string SafeFileName(const std::string& name) {
   return out;
 }
 
+const char* const kDamagedFilesHeader = "以下文件含有无法读取的扇区, 已保存, 无法读取的部分用零填充 (丢失的字节):";
+
+std::string LostRangesText(const std::vector<TByteRange>& lost) {
+  std::string text = "bytes ";
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(lost[i].First) + "-" + std::to_string(lost[i].First + lost[i].Count - 1);
+  }
+  return text;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   return folder.back() == '/' ? folder + name : folder + "/" + name;
@@ -249,7 +260,7 @@ void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t writte
   if (truncated) file.Verdict = vdCut;
   if (unreadable) file.Verdict = vdUnreadable;
   if (file.Verdict == vdDamaged)
-    context.Report.Damaged.push_back(path + " (偏移 " + std::to_string(file.BadOffset) + ")");
+    context.Report.FailedCheck.push_back(path + " (偏移 " + std::to_string(file.BadOffset) + ")");
   if (context.KeepDates && file.Status != isLost && !SetFATModificationTime(path, file.Date, file.Time))
     ++context.Report.DatesImpossible;
   if (!context.Record) return;
@@ -347,10 +358,15 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       ChainLeavesConsecutive(drive, file.StartCluster, file.Size, drive.FATChoice))
     context.Report.NotConsecutive.push_back(path);
   if (cursor.FailedSectors > 0) {
-    ShowMessageBox("部分扇区无法读取，已用零填充: " + path + " (" + std::to_string(cursor.FailedSectors) + " 扇区)", "",
-                   TMsgType::mtWarning);
-    Restart(context);
+    // Named in the report at the end of the save, with the bytes it lost.
     ++context.Report.FilesWithUnreadableSectors;
+    TDamagedFile damaged;
+    damaged.Path = path;
+    damaged.Size = size;
+    damaged.Lost = cursor.Lost;
+    // Zeros without an unreadable sector behind them: the file has no cluster to read.
+    if (damaged.Lost.empty()) damaged.Lost.push_back({0, size});
+    context.Report.Damaged.push_back(std::move(damaged));
   }
   ++context.Report.FilesSaved;
   NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.Size,
@@ -559,7 +575,10 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
   ShowPathList("以下文件的FAT簇链不连续, 按 \"no FAT (consecutive)\" 保存的内容可能属于其他文件:",
                context.Report.NotConsecutive);
   ShowPathList("以下目录未保存:", context.Report.FoldersSkipped);
-  ShowPathList("以下文件的内容未通过其格式的校验 (已损坏, 可能含有其他文件的簇):", context.Report.Damaged);
+  ShowPathList("以下文件的内容未通过其格式的校验 (已损坏, 可能含有其他文件的簇):", context.Report.FailedCheck);
+  std::vector<std::string> damaged;
+  for (const auto& d : context.Report.Damaged) damaged.push_back(d.Path + " (" + LostRangesText(d.Lost) + ")");
+  ShowPathList(kDamagedFilesHeader, damaged);
   return context.Report;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/Verdict.h"
+#include "fs/FileData.h"
 #include "fs/TFATDirectory.h"
 
 namespace vantrel {
@@ -37,12 +38,34 @@ struct TSavedFile {
   std::uint16_t Date = 0, Time = 0;  // of the entry (0: none)
 };
 
+// A file saved with sectors that could not be read: they were written as
+// zeros, and Lost names the bytes of the file they held.
+struct TDamagedFile {
+  std::string Path;  // the saved file
+  std::uint64_t Size = 0;
+  std::vector<TByteRange> Lost;
+  std::uint64_t LostBytes() const {
+    std::uint64_t n = 0;
+    for (const auto& r : Lost) n += r.Count;
+    return n;
+  }
+};
+
+// The first line of the list of damaged files shown at the end of a save.
+extern const char* const kDamagedFilesHeader;
+
+// "bytes 0-511, 4096-8191" (first and last byte of each range).
+std::string LostRangesText(const std::vector<TByteRange>& lost);
+
 // What one save command did, for the front end's summary.
 struct TSaveReport {
   std::uint32_t FilesSaved = 0;
   std::uint32_t FilesSkipped = 0;  // existing files kept
   std::uint32_t FilesFailed = 0;   // not written, or deleted again
   std::uint32_t FilesWithUnreadableSectors = 0;
+  // Those files, in the order they were saved. A file saved whole is never
+  // among them.
+  std::vector<TDamagedFile> Damaged;
   std::uint32_t FoldersFailed = 0;
   bool Stopped = false;  // the save ended early (No on a folder, no space, cancel)
   // Files whose size is more than the volume (or their chain) can hold,
@@ -54,7 +77,7 @@ struct TSaveReport {
   // Folders left out of the walk: "path: reason".
   std::vector<std::string> FoldersSkipped;
   // Files whose bytes fail a check of their format: "path (offset n)".
-  std::vector<std::string> Damaged;
+  std::vector<std::string> FailedCheck;
   // Entries whose date cannot be, left with the save time (with KeepDates).
   std::uint32_t DatesImpossible = 0;
   // Every file written, in the order of the save.

@@ -38,6 +38,7 @@
 #include "diskio/HostDiskPlatform.h"
 #include "diskio/SectorAccess.h"
 #include "recovery/LostData.h"
+#include "recovery/RescueMap.h"
 #include "recovery/Saving.h"
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -653,6 +654,7 @@ bool TMainForm::ScanDevices() {
   Status.Show();
   ProcessMessages();
   FDevices.Detect(&Status);
+  ApplyImagingMaps();
   if (!Status.Cancelled) {
     Status.Init("扫描驱动器", "", "请等待...", "", "", false, false);
     for (int i = 0; i < FDevices.Count(); ++i) {
@@ -777,8 +779,32 @@ void TMainForm::AddImageDevice(int image) {
     device->ReadAheadPending = true;
     TDevice* added = FDevices.Add(std::move(device));
     added->Name = FDevices.GetDeviceName(FDevices.Count() - 1, true);
+    ApplyImagingMaps();
     FDrives.ScanDevice(*added);
     break;
+  }
+}
+
+void TMainForm::ApplyImagingMaps() {
+  // An image made by an imaging run carries its map beside it: the sectors
+  // the map does not hold as rescued are unreadable, never read.
+  for (int i = 0; i < FDevices.Count(); ++i) {
+    TDevice& device = *FDevices.Items(i);
+    const std::size_t image = device.Number - 0x80u;
+    if (device.Kind != dkBIOS || device.Number < 0x80 || image >= images_.size()) continue;
+    const std::string map = ImagingMapBeside(images_[image]);
+    if (map.empty()) continue;
+    std::uint64_t sectors = 0;
+    std::string error;
+    const bool applied = vantrel::ApplyImagingMap(device, map, sectors, error);
+    if (!mapsAnnounced_.insert(images_[image]).second) continue;
+    if (applied)
+      ShowMessageBox("映像文件 " + images_[image] + " 旁有映射文件 " + map + "：其中 " + std::to_string(sectors) +
+                         " 个扇区未救出，按无法读取的扇区处理（不读取）。",
+                     "打开映像文件", TMsgType::mtInformation);
+    else
+      ShowMessageBox("映像文件 " + images_[image] + " 旁的映射文件无法使用：" + error, "打开映像文件",
+                     TMsgType::mtWarning);
   }
 }
 
@@ -995,7 +1021,7 @@ void TMainForm::SaveSelection() {
                        .arg(report.FilesSkipped)
                        .arg(report.FilesFailed);
     // Saved, but with bytes that fail their format's checks.
-    if (!report.Damaged.empty()) text += QString("，损坏 %1 个").arg(report.Damaged.size());
+    if (!report.FailedCheck.empty()) text += QString("，损坏 %1 个").arg(report.FailedCheck.size());
     StatusPanel1[0]->setText(text);
   }
   // What was saved has been checked: the list shows the verdicts.

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,10 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TTreeAdapter> tree_;
   std::unique_ptr<TSettingsFile> settings_;
   std::vector<std::string> images_;  // canonical paths of the images added
+  // Images whose imaging map (FILE.map or FILE.mapfile beside them) was told about.
+  std::set<std::string> mapsAnnounced_;
+  // Applies the maps beside the images to their devices after a scan.
+  void ApplyImagingMaps();
   bool onlyImages_ = false;
   bool permissionTold_ = false;
   int busy_ = 0;

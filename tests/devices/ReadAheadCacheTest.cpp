@@ -111,7 +111,7 @@ TEST_F(ReadAheadCacheTest, FillNearTheEndStopsAtTheLastSector) {
   EXPECT_EQ(platform.reads, before + 1);
 }
 
-TEST_F(ReadAheadCacheTest, FailedFillEmptiesTheVictimAndFallsBackToADirectRead) {
+TEST_F(ReadAheadCacheTest, AFailedFillIsSplitOnceAndKeepsEveryGoodSector) {
   Read(*device, 0, 1);
   platform.FailRange("phys128", 600 * 512, 512);  // inside the fill, not the request
   std::vector<std::uint8_t> buffer(512);
@@ -121,12 +121,19 @@ TEST_F(ReadAheadCacheTest, FailedFillEmptiesTheVictimAndFallsBackToADirectRead) 
   Read(*device, 3000, 1);
   EXPECT_TRUE(device->ReadSectors(550, 1, false, buffer.data()));
   EXPECT_EQ(SectorAt(buffer, 0), 550u);
+  // The entry holds the fill; the bad sector is remembered, not served.
   bool anyHolds550 = false;
   for (int i = 0; i < kCacheEntries; ++i) {
     const auto e = CacheEntryState(i);
-    if (e.Owner && e.First <= 550 && 550 <= e.Last) anyHolds550 = true;
+    if (e.Owner && e.First <= 550 && 649 <= e.Last) anyHolds550 = true;
   }
-  EXPECT_FALSE(anyHolds550);
+  EXPECT_TRUE(anyHolds550);
+  EXPECT_TRUE(device->HasUnreadableSectors(600, 1));
+  EXPECT_EQ(device->Unreadable().Size(), 1u);
+  const int before = platform.reads;
+  Read(*device, 601, 40);
+  EXPECT_EQ(platform.reads, before);
+  EXPECT_FALSE(device->ReadSectors(598, 4, false, std::vector<std::uint8_t>(4 * 512).data()));
 }
 
 TEST_F(ReadAheadCacheTest, AFailedFillAsksNothingOnlyTheRequestedSectorsDo) {
@@ -158,17 +165,16 @@ TEST_F(ReadAheadCacheTest, AFailedFillIsNotTriedAgainFromEachSectorItCovers) {
     EXPECT_EQ(device->ReadSectors(sector, 1, false, buffer.data()), sector != 600);
   }
   // A bad sector may take the device seconds each time: it is read by the
-  // first fill and by the request for it, no more.
+  // first fill and once more when that fill is split, no more.
   int badReads = 0;
   for (const auto& [offset, size] : platform.readLog) badReads += offset <= 600 * 512 && 600 * 512 < offset + size;
   EXPECT_EQ(badReads, 2);
-  // One failed fill, then each sector of its range on its own.
+  // One failed fill, then each sector of its range on its own, once.
   EXPECT_EQ(platform.reads, 1 + 100);
   // Past the range the cache fills again.
   Read(*device, 650, 1);
   Read(*device, 651, 1);
   EXPECT_EQ(platform.reads, 1 + 100 + 1);
-  EXPECT_EQ(CacheEntryState(0).First, 650u);
 }
 
 TEST_F(ReadAheadCacheTest, DestroyingADeviceEmptiesOnlyItsEntries) {
@@ -191,6 +197,58 @@ TEST_F(ReadAheadCacheTest, OffSwitchOrDisabledDeviceReadsDirectly) {
   Read(*device, 10, 1);
   EXPECT_EQ(CacheEntryState(0).Owner, nullptr);
   EXPECT_EQ(platform.reads, 2);
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A bad sector is remembered per device: asked about again without being
+// read, read again only on Retry, zeros on Ignore.
+TEST(DeviceBadSectors, ABadSectorIsReadAgainOnlyWhenTheUserAnswersRetry) {
+  struct ScriptedPrompt : IErrorPrompt {
+    std::vector<TPromptAnswer> answers;
+    int asked = 0;
+    TPromptAnswer AskAbortRetryIgnore(const std::string&, const std::string&) override {
+      return answers.at(static_cast<std::size_t>(asked++));
+    }
+  } prompt;
+  test::FakePlatform platform;
+  std::vector<std::uint8_t> data(64 * 512, 0xAB);
+  platform.AddPhysical(0x80, data);
+  platform.FailRange("phys128", 10 * 512, 512);
+  SetErrorPrompt(&prompt);
+  TDevice device;
+  device.Number = 0x80;
+  device.TotalSectors = 64;
+  auto badReads = [&] {
+    int n = 0;
+    for (const auto& [offset, size] : platform.readLog) n += offset <= 10 * 512 && 10 * 512 < offset + size;
+    return n;
+  };
+  std::vector<std::uint8_t> buffer(16 * 512, 0x11);
+  // Without prompt: one read, one split; every good sector delivered, the bad one zeros.
+  EXPECT_FALSE(device.ReadSectors(0, 16, false, buffer.data()));
+  EXPECT_EQ(badReads(), 2);
+  EXPECT_EQ(buffer[9 * 512], 0xAB);
+  EXPECT_EQ(buffer[10 * 512], 0);
+  EXPECT_EQ(buffer[11 * 512], 0xAB);
+  // Ignore: true, zeros, not read; Abort: false, not read.
+  prompt.answers = {TPromptAnswer::Ignore, TPromptAnswer::Abort, TPromptAnswer::Retry, TPromptAnswer::Retry};
+  EXPECT_TRUE(device.ReadSectors(8, 4, true, buffer.data()));
+  EXPECT_EQ(buffer[2 * 512], 0);
+  EXPECT_FALSE(device.ReadSectors(10, 1, true, buffer.data()));
+  EXPECT_EQ(badReads(), 2);
+  EXPECT_TRUE(device.HasUnreadableSectors(10, 1));
+  // Retry reads it again; once it reads, it is forgotten.
+  platform.ClearFailures();
+  EXPECT_TRUE(device.ReadSectors(10, 1, true, buffer.data()));
+  EXPECT_EQ(badReads(), 3);
+  EXPECT_EQ(buffer[0], 0xAB);
+  EXPECT_FALSE(device.HasUnreadableSectors(0, 64));
+  SetErrorPrompt(nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cctype>
 
 #include "common/Bytes.h"
@@ -392,6 +394,13 @@ TEST(FATVolume, AChainCutShortByAnUnreadableSectorIsToldFromItsEnd) {
   ASSERT_LT(at, chain.size());
   const std::uint32_t fatSector = v.drive.ReservedSectors + lastByte(at);
   v.platform.FailRange("phys128", std::uint64_t{fatSector} * 512, 512);
+  // The same sector of the second FAT copy stands in for it.
+  TChainCursor fromCopy(chain[11], 0);
+  EXPECT_EQ(walk(fromCopy), static_cast<int>(chain.size() - 11));
+  EXPECT_FALSE(fromCopy.ReadFailed);
+  EXPECT_EQ(v.drive.ChainReadFailures, 1u);
+  // Unreadable in both copies, the chain ends there.
+  v.platform.FailRange("phys128", (std::uint64_t{fatSector} + v.drive.FATSize) * 512, 512);
   TChainCursor fromLater(chain[11], 0);
   EXPECT_EQ(walk(fromLater), static_cast<int>(at - 10));
   EXPECT_TRUE(fromLater.ReadFailed);
@@ -438,6 +447,35 @@ TEST(FATVolume, AFATClaimedPastTheDeviceEndIsNotReadThere) {
   TFATdrive& drive = disk.Drive(0);
   EXPECT_TRUE(drive.Flags & dfNoFAT);
   EXPECT_LT(disk.platform.reads, 1000);
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(FATVolume, AnUnreadableFolderSectorCostsOnlyItsEntriesAndMarksTheFolderIncomplete) {
+  test::MemoryVolume v(ReadFixtureBytes("fat12.img"));
+  ASSERT_TRUE(v.drive.Open(true));
+  SetErrorPrompt(nullptr);
+  auto names = [&] {
+    TFATDirectory& root = *v.drive.Root();
+    root.LoadChildren(false, false);
+    std::set<std::string> n;
+    for (const auto& item : *root.Items) n.insert(item->Name);
+    return n;
+  };
+  const auto whole = names();
+  EXPECT_FALSE(v.drive.Root()->Incomplete);
+  v.platform.FailRange("phys128", std::uint64_t{v.drive.RootSector} * 512, 512);
+  const auto cut = names();
+  EXPECT_TRUE(v.drive.Root()->Incomplete);
+  // The entries of the sectors after it are all there.
+  EXPECT_FALSE(cut.empty());
+  EXPECT_LT(cut.size(), whole.size());
+  for (const auto& name : cut) EXPECT_TRUE(whole.count(name)) << name;
+  EXPECT_TRUE(cut.count("docs"));
 }
 
 }  // namespace

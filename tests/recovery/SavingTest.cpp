@@ -550,10 +550,15 @@ TEST_F(SavingInMemoryTest, UnreadableSectorsAreSavedAsZerosAndReported) {
   std::memset(expected.data() + 100 * 512, 0, 512);
   EXPECT_EQ(Digest(test::ReadFile(out / "Annual report.txt")), Digest(expected));
   EXPECT_EQ(Digest(test::ReadFile(out / "ROOT.TXT")), Digest(g_volume->live.at("ROOT.TXT")));
-  EXPECT_EQ(box.texts,
-            std::vector<std::string>{"部分扇区无法读取，已用零填充: " + out.Path().string() + "/Annual report.txt (2 扇区)"});
+  // Named once, at the end of the save, with the bytes it lost.
+  const std::string saved = out.Path().string() + "/Annual report.txt";
+  EXPECT_EQ(box.texts, std::vector<std::string>{"以下文件含有无法读取的扇区, 已保存, 无法读取的部分用零填充 (丢失的字节):\r" +
+                                                saved + " (bytes 1536-2047, 51200-51711)"});
   EXPECT_EQ(box.types, std::vector<TMsgType>{TMsgType::mtWarning});
   EXPECT_EQ(report.FilesWithUnreadableSectors, 1u);
+  ASSERT_EQ(report.Damaged.size(), 1u);
+  EXPECT_EQ(report.Damaged[0].Path, saved);
+  EXPECT_EQ(report.Damaged[0].Lost, (std::vector<TByteRange>{{1536, 512}, {51200, 512}}));
   EXPECT_EQ(report.FilesSaved, 2u);
 }
 
