@@ -1043,7 +1043,8 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
     // The structure broke off: on bytes that are wrong, or where the bytes end.
     extent.Verdict = b.Verdict == vdDamaged ? vdDamaged : b.Cut ? vdCut : vdDamaged;
   }
-  if (extent.Verdict == vdDamaged) extent.BadOffset = b.BadOffset;
+  // A structure that runs past the bytes there are broke off where they end.
+  if (extent.Verdict == vdDamaged) extent.BadOffset = std::min<std::uint64_t>(b.BadOffset, b.Limit());
   return extent;
 }
 

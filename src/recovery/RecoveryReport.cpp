@@ -94,7 +94,7 @@ std::string RecoveryReportXml(const TFATdrive& drive, const std::string& deviceN
   x += "    <partition_offset>" + std::to_string(drive.StartSector * sectorBytes) + "</partition_offset>\n";
   x += "    <sector_size>" + std::to_string(sectorBytes) + "</sector_size>\n";
   x += "    <block_size>" + std::to_string(drive.BytesPerCluster) + "</block_size>\n";
-  x += "    <ftype_str>" + std::string(FATTypeName(drive.FATType)) + "</ftype_str>\n";
+  x += "    <ftype_str>" + std::string(drive.TypeName()) + "</ftype_str>\n";
   x += "    <vantrel:fat_choice>" + std::to_string(fatChoice) + "</vantrel:fat_choice>\n";
   for (const TSavedFile& f : report.Saved) {
     x += "    <fileobject>\n";
@@ -120,6 +120,13 @@ std::string RecoveryReportXml(const TFATdrive& drive, const std::string& deviceN
            std::to_string(run.DeviceOffset - drive.StartSector * sectorBytes) + "\" len=\"" +
            std::to_string(run.Length) + "\"/>\n";
     x += "      </byte_runs>\n";
+    if (!f.Lost.empty()) {
+      // The bytes that unreadable sectors held, written as zeros.
+      x += "      <vantrel:unreadable>\n";
+      for (const auto& r : f.Lost)
+        x += "        <byte_run file_offset=\"" + std::to_string(r.First) + "\" len=\"" + std::to_string(r.Count) + "\"/>\n";
+      x += "      </vantrel:unreadable>\n";
+    }
     x += "      <hashdigest type=\"sha256\">" + f.Sha256 + "</hashdigest>\n";
     x += "    </fileobject>\n";
   }

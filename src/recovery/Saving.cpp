@@ -245,7 +245,8 @@ namespace {
 // The verdict of a file just written, from its bytes read back; its record
 // for the report; its date when asked for.
 void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
-                   bool truncated, bool unreadable, TSaveContext& context) {
+                   bool truncated, const std::vector<TByteRange>& lost, std::uint8_t choice, TSaveContext& context) {
+  const bool unreadable = !lost.empty();
   TFATdrive& drive = *file.FATDrive();
   // A lost file read as the search read it keeps the verdict the search
   // found for these same bytes; any other is checked now.
@@ -256,7 +257,6 @@ void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t writte
   }
   // Sectors that could not be read, and a file cut short by its chain or
   // the volume, say more than any check of the bytes.
-  // TODO(failing disks): take the unreadable byte ranges of the read here.
   if (truncated) file.Verdict = vdCut;
   if (unreadable) file.Verdict = vdUnreadable;
   if (file.Verdict == vdDamaged)
@@ -274,7 +274,9 @@ void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t writte
   saved.OriginalPath = (file.Status == isLost ? "" : "\\") + (folder.empty() ? "" : folder + "\\") + DisplayNameOf(file);
   saved.Size = written;
   saved.Sha256 = sha256;
-  saved.Runs = FileRuns(drive, file.StartCluster, written, context.FATChoice);
+  // The clusters the file was read from, through the choice used for it.
+  saved.Runs = FileRuns(drive, file.StartCluster, written, choice);
+  saved.Lost = lost;
   saved.Status = file.Status;
   saved.Condition = file.Condition;
   saved.Verdict = file.Verdict;
@@ -370,7 +372,9 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   }
   ++context.Report.FilesSaved;
   NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.Size,
-                cursor.FailedSectors > 0, context);
+                cursor.FailedSectors > 0 ? (cursor.Lost.empty() ? std::vector<TByteRange>{{0, size}} : cursor.Lost)
+                                         : std::vector<TByteRange>{},
+                choice, context);
   return true;
 }
 

@@ -36,6 +36,7 @@ struct TSavedFile {
   std::uint64_t BadOffset = 0;
   std::uint32_t StartCluster = 0;
   std::uint16_t Date = 0, Time = 0;  // of the entry (0: none)
+  std::vector<TByteRange> Lost;      // bytes of the file that could not be read (saved as zeros)
 };
 
 // A file saved with sectors that could not be read: they were written as

@@ -24,7 +24,7 @@ using test::ShellQuote;
 // over, so only the lost-data search finds them. The live file keeps the
 // FAT usable, and the FAT marks the lost files' clusters free.
 const char* kMakeLost = R"PY(
-import io, os, struct, sys, zipfile, zlib
+import io, os, struct, subprocess, sys, zipfile, zlib
 out = sys.argv[1]
 def put(name, data):
     with open(os.path.join(out, name), "wb") as f: f.write(data)
@@ -36,10 +36,15 @@ z = io.BytesIO()
 with zipfile.ZipFile(z, "w", zipfile.ZIP_STORED) as zf:
     zf.writestr(zipfile.ZipInfo("x.bin", (2023, 11, 14, 22, 13, 20)), bytes((i * 7) & 255 for i in range(30000)))
 put("B.ZIP", z.getvalue())
-put("C.JPG", b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00" +
-    bytes((k * 13) & 255 for k in range(20000)) + b"\xff\xd9")
-put("D.PDF", b"%PDF-1.4\n" + b"".join(b"%d 0 obj\n<< /L %d >>\nendobj\n" % (i, i) for i in range(800)) +
-    b"trailer\n<<>>\n%%EOF\n")
+subprocess.run(["convert", "-seed", "7", "-size", "240x180", "plasma:fractal", "-quality", "95",
+                os.path.join(out, "C.JPG")], check=True)
+pdf, offsets = b"%PDF-1.4\n", []
+for i in range(1, 801):
+    offsets.append(len(pdf))
+    pdf += b"%d 0 obj\n<< /L %d >>\nendobj\n" % (i, i)
+xref = len(pdf)
+pdf += b"xref\n0 801\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+put("D.PDF", pdf + b"trailer\n<< /Size 801 >>\nstartxref\n%d\n%%%%EOF\n" % xref)
 put("LIVE.TXT", b"live file\n" * 300)
 )PY";
 
@@ -133,7 +138,8 @@ open(sys.argv[1], "wb").write(d)
   ImageTool("mmd -i " + orphan + " ::/Trip '::/Trip/Day one'");
   for (int i = 1; i <= 5; ++i) {
     const std::string photo = media + "/Photo " + std::to_string(i) + ".jpg";
-    test::WriteFile(photo, "\xFF\xD8\xFF\xE0" + test::Pattern(60 + i, 9000 + i * 1000) + "\xFF\xD9");
+    ImageTool("convert -seed " + std::to_string(60 + i) + " -size 160x" + std::to_string(100 + 10 * i) +
+              " plasma:fractal -quality 92 " + ShellQuote(photo));
     ImageTool("mcopy -i " + orphan + " " + ShellQuote(photo) + " '::/Trip/Day one/'");
   }
   ImageTool("mdeltree -i " + orphan + " ::/Trip");
