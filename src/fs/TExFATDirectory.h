@@ -3,6 +3,7 @@
 // and file name entries, read with their set checksum; deleted sets keep
 // their whole names. Shown, found and saved as FAT ones are.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,6 +30,7 @@ class TExFATFile : public TFATFile {
   std::uint64_t ValidDataLength = 0;
   TExFATTimes Times;
 
+  std::uint64_t RecordedSize() const override { return std::max<std::uint64_t>(Size, DataLength); }
   void AssignTo(TCustomFile& target) const override;
   std::unique_ptr<TFSObject> Clone() const override;
 };

@@ -22,6 +22,9 @@ class TFATFile : public TCustomFile {
   std::uint16_t Date = 0;
 
   TFATdrive* FATDrive() const;
+  // The size the entry records; more than Size where the model cannot hold
+  // it (an exFAT file of 4 GiB or more).
+  virtual std::uint64_t RecordedSize() const { return Size; }
   void AssignTo(TCustomFile& target) const override;
   bool SetName(const std::string& name) override;
   std::string GetPath(const TCustomDirectory* ancestor) const override;

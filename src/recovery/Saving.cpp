@@ -354,8 +354,11 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesFailed;
     return false;
   }
-  if (size < file.Size)
-    context.Report.Truncated.push_back(path + " (" + std::to_string(size) + " / " + std::to_string(file.Size) + ")");
+  // A file larger than 4 GiB on exFAT is saved as far as the model reaches
+  // and named with the cut ones.
+  if (size < file.RecordedSize())
+    context.Report.Truncated.push_back(path + " (" + std::to_string(size) + " / " +
+                                       std::to_string(file.RecordedSize()) + ")");
   if (choice == 0 && file.Status == isNormal && drive.FATChoice >= 1 &&
       ChainLeavesConsecutive(drive, file.StartCluster, file.Size, drive.FATChoice))
     context.Report.NotConsecutive.push_back(path);
@@ -371,7 +374,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     context.Report.Damaged.push_back(std::move(damaged));
   }
   ++context.Report.FilesSaved;
-  NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.Size,
+  NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.RecordedSize(),
                 cursor.FailedSectors > 0 ? (cursor.Lost.empty() ? std::vector<TByteRange>{{0, size}} : cursor.Lost)
                                          : std::vector<TByteRange>{},
                 choice, context);
