@@ -1044,7 +1044,8 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
     extent.Verdict = b.Verdict == vdDamaged ? vdDamaged : b.Cut ? vdCut : vdDamaged;
   }
   // A structure that runs past the bytes there are broke off where they end.
-  if (extent.Verdict == vdDamaged) extent.BadOffset = std::min<std::uint64_t>(b.BadOffset, b.Limit());
+  if (extent.Verdict == vdDamaged)
+    extent.BadOffset = b.Limit() == 0 ? 0 : std::min<std::uint64_t>(b.BadOffset, b.Limit() - 1);
   return extent;
 }
 
