@@ -88,7 +88,9 @@ TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
     EXPECT_NE(damaged.Verdict, vdVerified) << "cluster " << clusters / 2;
     if (checked.count(m.type)) {
       EXPECT_EQ(damaged.Verdict, vdDamaged);
-      EXPECT_LT(damaged.BadOffset, m.bytes.size());
+      // A chain of records whose break shows only at the end (a MIDI track
+      // whose length no longer meets the next) fails at the file's end.
+      EXPECT_LE(damaged.BadOffset, m.bytes.size());
     }
   }
   for (const auto& [type, verdicts] : seen) std::printf("%-6s %s\n", type.c_str(), verdicts.c_str());
