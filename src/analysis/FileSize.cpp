@@ -7,6 +7,7 @@
 
 #include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
+#include "analysis/GifCheck.h"
 #include "analysis/Inflate.h"
 #include "analysis/JpegScan.h"
 #include "analysis/PdfCheck.h"
@@ -122,25 +123,35 @@ std::uint64_t SkipSubBlocks(FileBytes& b, std::uint64_t pos) {
   }
 }
 
-// Blocks to the trailer.
+// Blocks to the trailer, the data of each image decoded. The bytes of
+// extensions are checked by nothing but their sub-block lengths: a file with
+// one as long as a cluster is not verified.
 std::uint64_t GifSize(FileBytes& b) {
   if (!b.Is(0, "GIF87a") && !b.Is(0, "GIF89a")) return 0;
   const int flags = b.Byte(10);
   if (flags < 0) return 0;
   std::uint64_t pos = 13;
   if (flags & 0x80) pos += 3u << ((flags & 7) + 1);
+  bool covered = true;
   for (;;) {
     const int block = b.Byte(pos);
-    if (block == 0x3B) return pos + 1;
+    if (block == 0x3B) {
+      if (covered) b.Verified();
+      return pos + 1;
+    }
     if (block == 0x21) {
+      const std::uint64_t start = pos;
       pos = SkipSubBlocks(b, pos + 2);
+      covered = covered && pos - start + 16 <= b.ClusterSize();
     } else if (block == 0x2C) {
+      const std::uint64_t pixels = static_cast<std::uint64_t>(b.Le16(pos + 5)) * b.Le16(pos + 7);
       const int local = b.Byte(pos + 9);
-      if (local < 0) return 0;
+      if (local < 0 || !b.ok) return 0;
       pos += 10;
       if (local & 0x80) pos += 3u << ((local & 7) + 1);
-      pos = SkipSubBlocks(b, pos + 1);
+      pos = CheckGifImageData(b, pos, pixels);
     } else {
+      if (block >= 0) b.Damaged(pos);
       return 0;
     }
     if (pos == 0) return 0;
@@ -156,8 +167,10 @@ std::uint64_t BmpSize(FileBytes& b) {
 }
 
 // The chunks of a list from start to end, each in its place, lists within
-// lists; the largest chunk that holds no chunks goes to largestLeaf.
-void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth, std::uint64_t& largestLeaf) {
+// lists; the largest chunk that holds no chunks goes to largestLeaf, the
+// place of the last header to lastHeader.
+void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth, std::uint64_t& largestLeaf,
+                std::uint64_t& lastHeader) {
   std::uint64_t pos = start;
   while (pos + 8 <= end && b.Verdict != vdDamaged) {
     std::array<char, 4> id{};
@@ -167,8 +180,9 @@ void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth,
       if (c < 0x20 || c > 0x7E) return b.Damaged(pos);
     if (pos + 8 + size > end) return b.Damaged(pos);
     const std::string_view name(id.data(), 4);
+    lastHeader = std::max(lastHeader, pos);
     if ((name == "LIST" || name == "RIFF") && size >= 4 && depth < 8)
-      RiffChunks(b, pos + 12, pos + 8 + size, depth + 1, largestLeaf);
+      RiffChunks(b, pos + 12, pos + 8 + size, depth + 1, largestLeaf, lastHeader);
     else
       largestLeaf = std::max<std::uint64_t>(largestLeaf, size);
     pos += 8ull + size + (size & 1);
@@ -179,15 +193,16 @@ void RiffChunks(FileBytes& b, std::uint64_t start, std::uint64_t end, int depth,
 
 // The size the header tells; the chunks it holds are followed to it. A file
 // whose chunks are each shorter than a cluster has them all checked by
-// their places; one of large chunks (a WAV of one data chunk) is not.
+// their places, as long as the last cluster holds a header too; one of
+// large chunks (a WAV of one data chunk) is not.
 std::uint64_t RiffSize(FileBytes& b) {
   const std::uint32_t size = b.Le32(4);
   if (!b.ok || size < 4) return 0;
   const std::uint64_t end = 8ull + size;
   if (end <= b.Limit()) {
-    std::uint64_t largest = 0;
-    RiffChunks(b, 12, end, 0, largest);
-    if (largest + 16 <= b.ClusterSize()) b.Verified();
+    std::uint64_t largest = 0, lastHeader = 0;
+    RiffChunks(b, 12, end, 0, largest, lastHeader);
+    if (largest + 16 <= b.ClusterSize() && lastHeader / b.ClusterSize() == (end - 1) / b.ClusterSize()) b.Verified();
   }
   return RoundUp(end, 2);
 }
@@ -371,8 +386,9 @@ void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
     return -1;
   };
   int running = 0;
+  std::uint64_t last = pos;
   while (pos < end && b.Verdict != vdDamaged) {
-    const std::uint64_t event = pos;
+    const std::uint64_t event = last = pos;
     if (number(pos) < 0) return b.Damaged(event);
     int status = b.Byte(pos);
     if (status < 0) return;
@@ -406,7 +422,8 @@ void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
       }
     }
   }
-  if (b.Verdict != vdDamaged) b.Damaged(std::min(pos, end));  // no end of track
+  // No end of track: the last event runs over the track's end, or there is none.
+  if (b.Verdict != vdDamaged) b.Damaged(last);
 }
 
 // The header chunk and as many chunks as it counts tracks.
@@ -562,11 +579,58 @@ std::uint64_t Mp3Size(FileBytes& b) {
     }
     if (!found) return 0;
   }
+  // The checks cover every byte when each cluster holds a whole header in
+  // its place: the chain starts at the first byte, no tag or frame is as
+  // long as a cluster, and the last header lies in the last cluster.
+  const std::uint64_t clusterSize = b.ClusterSize();
+  bool covered = first == pos && pos + 4 <= clusterSize;
+  std::uint64_t lastStart = 0;
+  const std::uint64_t chainStart = first;
+  std::array<std::uint8_t, 4> firstHeader{};
+  std::uint32_t firstLength = 0;
   stream = 0;
   std::uint64_t frames = 0;
-  for (std::uint32_t length; (length = frameAt(pos = first)) != 0; first += length) ++frames;
+  for (std::uint32_t length; (length = frameAt(pos = first)) != 0; first += length) {
+    ++frames;
+    covered = covered && length + 4 <= clusterSize;
+    lastStart = pos;
+    if (frames == 1) {
+      firstHeader = h;
+      firstLength = length;
+    }
+    // Layer III frames that carry a CRC-16 have it over the header's last
+    // two bytes and the side information.
+    if ((h[1] & 0x06) == 0x02 && (h[1] & 0x01) == 0) {
+      const bool mono = (h[3] >> 6) == 3, mpeg1 = (h[1] & 0x18) == 0x18;
+      const std::size_t side = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+      std::array<std::uint8_t, 34> info{};
+      if (side + 6 <= length && b.Get(pos + 4, info.data(), side + 2)) {
+        std::uint16_t crc = 0xFFFF;
+        UpdateCRC16(static_cast<std::uint32_t>(h[2]) << 8 | h[3], 16, crc);
+        for (std::size_t i = 0; i < side; ++i) UpdateCRC16(info[2 + i], 8, crc);
+        if (crc != (info[0] << 8 | info[1])) b.Damaged(pos);
+      }
+    }
+  }
   if (frames < 2 && !(frames == 1 && pos > 0 && b.Is(0, "ID3"))) return 0;
-  if (b.Is(pos, "TAG")) pos += 128;
+  const std::uint64_t chainEnd = pos;
+  bool ends = b.Is(pos, "TAG");
+  if (ends) {
+    lastStart = pos;
+    pos += 128;
+  }
+  // Where the chain ends is told by a closing tag, or by the totals of frames
+  // and bytes that an encoder's first frame ("Xing", "Info") gives.
+  if (frames > 1 && firstLength > 16) {
+    const bool mpeg1 = (firstHeader[1] & 0x18) == 0x18, mono = (firstHeader[3] >> 6) == 3;
+    const std::uint64_t at = chainStart + 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17)) +
+                             ((firstHeader[1] & 0x01) ? 0 : 2);
+    if ((b.Is(at, "Xing") || b.Is(at, "Info")) && (b.Be32(at + 4) & 3) == 3 && b.ok) {
+      const std::uint64_t total = b.Be32(at + 8), bytes = b.Be32(at + 12);
+      ends = ends || (total + 1 == frames && bytes == chainEnd - chainStart);
+    }
+  }
+  if (covered && ends && frames > 0 && lastStart / clusterSize == (pos - 1) / clusterSize) b.Verified();
   return pos;
 }
 

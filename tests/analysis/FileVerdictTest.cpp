@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/FileSize.h"
+#include "analysis/FileType.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -62,7 +63,7 @@ TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
   const auto& files = MediaFiles();
   ASSERT_GE(files.size(), 35u);
   // Formats whose checks cover every byte.
-  const std::set<std::string> checked = {"JPG", "PNG", "ZIP", "GZ", "FLAC", "OGG", "MID"};
+  const std::set<std::string> checked = {"JPG", "PNG", "GIF", "ZIP", "GZ", "FLAC", "OGG", "MID"};
   std::map<std::string, std::string> seen;
   int verified = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -95,6 +96,40 @@ TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
   }
   for (const auto& [type, verdicts] : seen) std::printf("%-6s %s\n", type.c_str(), verdicts.c_str());
   std::printf("verified %d of %zu\n", verified, files.size());
+}
+
+// Frames that carry a CRC have it checked: one byte of side information
+// changed in a middle frame is damage at that frame, where a chain of
+// headers alone would take the file for whole.
+TEST(FileVerdict, AnMp3FrameWhoseCrcFailsIsDamagedAtThatFrame) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  test::ImageTool("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=500:d=4 -ar 44100 -ac 2 " +
+                  test::ShellQuote(dir / "a.wav") + " && lame --quiet -p -b 96 --tt crc " +
+                  test::ShellQuote(dir / "a.wav") + " " + test::ShellQuote(dir / "a.mp3"));
+  const std::string bytes = test::ReadFile(dir / "a.mp3");
+  ASSERT_EQ(ExtentOf("MP3", bytes).Verdict, vdVerified);
+  // The frame that starts past the middle.
+  std::size_t frame = 0;
+  if (bytes.compare(0, 3, "ID3") == 0) {
+    std::size_t size = 0;
+    for (int i = 6; i < 10; ++i) size = size << 7 | static_cast<std::uint8_t>(bytes[i]);
+    frame = 10 + size;
+  }
+  while (frame < bytes.size() / 2) {
+    const auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[frame + i]); };
+    ASSERT_EQ(at(0), 0xFF);
+    ASSERT_EQ(at(1) & 0x01, 0) << "no CRC";
+    const std::size_t length = MpegFrameLength(at(1), at(2), at(3));
+    ASSERT_GT(length, 0u);
+    frame += length;
+  }
+  std::string broken = bytes;
+  broken[frame + 8] = static_cast<char>(broken[frame + 8] ^ 0x10);
+  const TFileExtent damaged = ExtentOf("MP3", broken);
+  EXPECT_EQ(damaged.Verdict, vdDamaged);
+  EXPECT_EQ(damaged.BadOffset, frame);
+  EXPECT_EQ(damaged.Size, bytes.size());
 }
 
 }  // namespace
