@@ -1,6 +1,7 @@
 #include "ui/QtFrontEnd.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QFontDatabase>
 #include <QHash>
 #include <QLibraryInfo>
@@ -111,6 +112,16 @@ void InstallQtFrontEnd() {
   SetErrorPrompt(&prompt);
   SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
   SetTypeNameLookup(&MimeTypeName);
+}
+
+void SetUpIdentity() {
+  QApplication::setApplicationName("vantrel");
+  // The installed theme's icon where there is one, else the same pictures
+  // built into the program.
+  QIcon builtIn;
+  for (const int size : {16, 32, 48, 64, 128, 256}) builtIn.addFile(QString(":/icons/vantrel-%1.png").arg(size));
+  QApplication::setWindowIcon(QIcon::fromTheme("vantrel", builtIn));
+  QGuiApplication::setDesktopFileName("org.vantrel.vantrel");
 }
 
 void SetUpChinese() {

@@ -36,4 +36,8 @@ inline constexpr const char* kApplicationTitle = "Quorvane数据恢复软件";
 // Chinese for Qt's own buttons, a CJK font and the Chinese locale.
 void SetUpChinese();
 
+// The program's name, icon and desktop entry. The title is no display name:
+// the window system would add " — title" to every caption.
+void SetUpIdentity();
+
 }  // namespace vantrel::ui

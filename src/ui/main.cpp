@@ -1,7 +1,6 @@
 // vantrel: the explorer window of the recovery tool.
 
 #include <QApplication>
-#include <QIcon>
 #include <QTimer>
 
 #include "ui/QtFrontEnd.h"
@@ -9,13 +8,7 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("vantrel");
-  // The installed theme's icon where there is one, else the same pictures
-  // built into the program.
-  QIcon builtIn;
-  for (const int size : {16, 32, 48, 64, 128, 256}) builtIn.addFile(QString(":/icons/vantrel-%1.png").arg(size));
-  QApplication::setWindowIcon(QIcon::fromTheme("vantrel", builtIn));
-  QGuiApplication::setDesktopFileName("org.vantrel.vantrel");
+  vantrel::ui::SetUpIdentity();
   vantrel::ui::SetUpChinese();
   vantrel::ui::InstallQtFrontEnd();
   const vantrel::ui::TStartArguments arguments = vantrel::ui::ParseStartArguments(QApplication::arguments());

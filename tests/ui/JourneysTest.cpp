@@ -25,6 +25,7 @@
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 #include "ui/DriveDialogs.h"
+#include "ui/QtFrontEnd.h"
 #include "ui/RangeDialogForms.h"
 #include "ui/TDebugBoxForm.h"
 #include "ui/TFileListModel.h"
@@ -407,13 +408,20 @@ void JourneysTest::WindowFitsTheScreenAndShowsWholeNames() {
     QVERIFY(screen.contains(window->geometry()));
     // Two images are told apart by their file names.
     QStringList disks, drives;
+    // Captions are the program's own texts, with nothing the window system
+    // would add after them.
+    QCOMPARE(window->windowTitle(), QString(ui::kApplicationTitle));
+    QVERIFY(!QGuiApplication::applicationDisplayName().contains(ui::kApplicationTitle));
+    QString caption;
     WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+      caption = dialog->windowTitle();
       for (int i = 0; i < dialog->ListView2->count(); ++i) disks << dialog->ListView2->item(i)->text();
       for (int i = 0; i < dialog->ListView1->count(); ++i) drives << dialog->ListView1->item(i)->text();
       ClickRow(dialog->ListView1, 0);
       QTest::mouseClick(dialog->ButtonOK, Qt::LeftButton);
     });
     window->MenuDriveClick();
+    QCOMPARE(caption, QString("选择驱动器"));
     QCOMPARE(disks.size(), 2);
     QVERIFY2(disks[0].endsWith("[fat16.img]") && disks[1].endsWith("[fat12.img]"), qPrintable(disks.join(" | ")));
     QVERIFY2(drives[1].endsWith("[fat12.img]"), qPrintable(drives[1]));

@@ -20,6 +20,7 @@ std::string Fixture(const std::string& name) { return std::string(VANTREL_FIXTUR
 void SetUpApplication() {
   static TempDir config;
   ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  ui::SetUpIdentity();
   ui::SetUpChinese();
   ui::InstallQtFrontEnd();
 }
