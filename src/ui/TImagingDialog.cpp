@@ -131,6 +131,14 @@ void TImagingDialog::UpdateButtons() {
                        !MapEdit->text().isEmpty());
 }
 
+void TImagingDialog::SelectDevice(const TDevice* device) {
+  for (std::size_t i = 0; i < sources_.size(); ++i)
+    if (sources_[i].Device == device && sources_[i].First == 0 && sources_[i].Count == device->TotalSectors) {
+      SourceList->setCurrentRow(static_cast<int>(i));
+      return;
+    }
+}
+
 std::string TImagingDialog::Target() const { return TargetEdit->text().toStdString(); }
 
 TImagingDialog::TOutcome TImagingDialog::Image(TStatusDialog& status) {

@@ -33,6 +33,7 @@ class TImagingDialog : public QDialog {
   // image for recovery (Open).
   TOutcome Image(TStatusDialog& status);
   std::string Target() const;
+  void SelectDevice(const TDevice* device);  // the row of the whole device
 
   QListWidget* SourceList = nullptr;
   QLineEdit* TargetEdit = nullptr;

@@ -262,7 +262,7 @@ void TMainForm::CreateActions() {
   connect(ButtonOpenDrive, &QAction::triggered, this, &TMainForm::MenuDriveClick);
   connect(MenuDrive, &QAction::triggered, this, &TMainForm::MenuDriveClick);
   connect(MenuOpenImage, &QAction::triggered, this, &TMainForm::MenuOpenImageClick);
-  connect(MenuCreateImage, &QAction::triggered, this, &TMainForm::MenuCreateImageClick);
+  connect(MenuCreateImage, &QAction::triggered, this, [this] { MenuCreateImageClick(); });
   for (QAction* a : {ButtonSaveTo, MenuSaveTo, PopupMenuSaveFileTo})
     connect(a, &QAction::triggered, this, &TMainForm::SaveSelection);
   for (QAction* a : {MenuRename, PopupMenuRename}) connect(a, &QAction::triggered, this, &TMainForm::MenuRenameClick);
@@ -821,13 +821,14 @@ void TMainForm::MenuOpenImageClick() {
   MenuDriveClick();
 }
 
-void TMainForm::MenuCreateImageClick() {
+void TMainForm::MenuCreateImageClick(TDevice* device) {
   if (Busy()) return;
   if (FDevicesPending) {
     FDevicesPending = false;
     if (!ScanDevices()) return;
   }
   TImagingDialog dialog(FDevices, FDrives, this);
+  if (device) dialog.SelectDevice(device);
   TImagingDialog::TOutcome outcome = TImagingDialog::TOutcome::Refused;
   // A refused start goes back to the dialog, to choose another target.
   while (outcome == TImagingDialog::TOutcome::Refused && dialog.exec() == QDialog::Accepted) {

@@ -147,8 +147,9 @@ class TMainForm : public QMainWindow {
   void MenuDriveClick();
   bool OpenImage(const QString& path);
   void MenuOpenImageClick();
-  // "创建映像": a device or drive copied to an image file with its map.
-  void MenuCreateImageClick();
+  // "创建映像": a device or drive copied to an image file with its map;
+  // device, when given, is chosen in the dialog.
+  void MenuCreateImageClick(TDevice* device = nullptr);
   bool ScanDevices();
   void FindLostDrives(TDevice& device, std::int64_t first, std::int64_t last);
   void SaveSelection();

@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QTabWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest/QtTest>
@@ -76,6 +78,7 @@ class ImagingTest : public QObject {
  private slots:
   void initTestCase() { SetUpApplication(); }
   void ImagesADiskAndOpensTheCopy();
+  void DeviceContextMenuOpensTheImagingDialog();
 };
 
 void ImagingTest::ImagesADiskAndOpensTheCopy() {
@@ -137,6 +140,35 @@ void ImagingTest::ImagesADiskAndOpensTheCopy() {
   map = ReadFile(target + ".map");
   QVERIFY2(map.find(" +\n") != std::string::npos, map.c_str());
   for (const char* other : {" ?\n", " *\n", " /\n", " -\n"}) QVERIFY2(map.find(other) == std::string::npos, map.c_str());
+}
+
+void ImagingTest::DeviceContextMenuOpensTheImagingDialog() {
+  auto window = NewMainForm({Fixture("fat16.img")});
+  QString chosen;
+  WhenModal<ui::TDriveDlg>([&](ui::TDriveDlg* dialog) {
+    dialog->PageControl1->setCurrentIndex(1);
+    QListWidget* list = dialog->ListView2;
+    const QPoint at = list->visualItemRect(list->item(0)).center();
+    // The popup menu answered with its one entry.
+    auto* timer = new QTimer(dialog);
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        timer->stop();
+        menu->setActiveAction(menu->actions().value(0));
+        QTest::keyClick(menu, Qt::Key_Return);
+      }
+    });
+    timer->start(5);
+    WhenModal<ui::TImagingDialog>([&](ui::TImagingDialog* imaging) {
+      chosen = imaging->SourceList->currentItem()->text();
+      imaging->CancelBtn->click();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &event);
+  });
+  window->MenuDriveClick();
+  QTRY_VERIFY(!chosen.isEmpty());
+  QCOMPARE(chosen, QString::fromStdString(window->FDevices.Items(0)->Name));
 }
 
 QTEST_MAIN(ImagingTest)
