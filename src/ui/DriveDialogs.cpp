@@ -10,8 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <array>
@@ -255,6 +257,19 @@ TDriveDlg::TDriveDlg(TMainForm& main, TPreviewDrvDialog& preview, QWidget* paren
     if (ListView1->currentRow() >= 0) accept();
   });
   connect(ComboBoxFAT, &QComboBox::currentIndexChanged, this, &TDriveDlg::ComboBoxFATChange);
+  // A device's context menu images it: the dialog closes and the imaging
+  // dialog opens on that device.
+  ListView2->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListView2, &QListWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const int row = ListView2->row(ListView2->itemAt(at));
+    if (row < 0 || static_cast<std::size_t>(row) >= devices_.size()) return;
+    TDevice* device = devices_[static_cast<std::size_t>(row)];
+    QMenu menu(this);
+    QAction* image = menu.addAction("创建映像(&C)...");
+    if (menu.exec(ListView2->viewport()->mapToGlobal(at)) != image) return;
+    reject();
+    QTimer::singleShot(0, &main_, [main = &main_, device] { main->MenuCreateImageClick(device); });
+  });
 }
 
 void TDriveDlg::FormActivate() {

@@ -55,6 +55,7 @@
 #include "ui/TFileListModel.h"
 #include "ui/TFindDialog.h"
 #include "ui/TItemPropertiesDialog.h"
+#include "ui/TImagingDialog.h"
 #include "ui/TViewerDialog.h"
 #include "ui/TWelcomeDialog.h"
 #include "ui/TOptionsDialog.h"
@@ -213,6 +214,7 @@ void TMainForm::CreateActions() {
 
   MenuDrive = make("选择驱动器(&D)...", "选择一个逻辑驱动器", QKeySequence("Ctrl+O"));
   MenuOpenImage = make("打开映像文件(&I)...", "把一个磁盘映像文件作为磁盘打开", QKeySequence("Ctrl+I"));
+  MenuCreateImage = make("创建映像(&C)...", "把设备或驱动器复制到映像文件，坏扇区尽量少读");
   MenuRename = make("重命名(&R)...", "重命名一个文件或文件夹", QKeySequence(Qt::Key_F2));
   MenuProperties = make("属性(&P)...", "选定文件或文件夹的属性");
   MenuViewAs = make("视图(&V)...", "");
@@ -260,6 +262,7 @@ void TMainForm::CreateActions() {
   connect(ButtonOpenDrive, &QAction::triggered, this, &TMainForm::MenuDriveClick);
   connect(MenuDrive, &QAction::triggered, this, &TMainForm::MenuDriveClick);
   connect(MenuOpenImage, &QAction::triggered, this, &TMainForm::MenuOpenImageClick);
+  connect(MenuCreateImage, &QAction::triggered, this, [this] { MenuCreateImageClick(); });
   for (QAction* a : {ButtonSaveTo, MenuSaveTo, PopupMenuSaveFileTo})
     connect(a, &QAction::triggered, this, &TMainForm::SaveSelection);
   for (QAction* a : {MenuRename, PopupMenuRename}) connect(a, &QAction::triggered, this, &TMainForm::MenuRenameClick);
@@ -298,6 +301,7 @@ void TMainForm::CreateMenus() {
   QMenu* object = menuBar()->addMenu("对象(&O)");
   object->addAction(MenuDrive);
   object->addAction(MenuOpenImage);
+  object->addAction(MenuCreateImage);
   object->addSeparator();
   object->addAction(MenuRename);
   object->addAction(MenuProperties);
@@ -815,6 +819,25 @@ void TMainForm::MenuOpenImageClick() {
                                                     nullptr, QFileDialog::DontUseNativeDialog);
   if (path.isEmpty() || !OpenImage(path)) return;
   MenuDriveClick();
+}
+
+void TMainForm::MenuCreateImageClick(TDevice* device) {
+  if (Busy()) return;
+  if (FDevicesPending) {
+    FDevicesPending = false;
+    if (!ScanDevices()) return;
+  }
+  TImagingDialog dialog(FDevices, FDrives, this);
+  if (device) dialog.SelectDevice(device);
+  TImagingDialog::TOutcome outcome = TImagingDialog::TOutcome::Refused;
+  // A refused start goes back to the dialog, to choose another target.
+  while (outcome == TImagingDialog::TOutcome::Refused && dialog.exec() == QDialog::Accepted) {
+    if (!BeginLongWork()) return;
+    outcome = dialog.Image(Status);
+    EndLongWork();
+  }
+  if (outcome == TImagingDialog::TOutcome::Open && OpenImage(QString::fromStdString(dialog.Target())))
+    MenuDriveClick();
 }
 
 void TMainForm::FindLostDrives(TDevice& device, std::int64_t first, std::int64_t last) {

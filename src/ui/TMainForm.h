@@ -136,6 +136,7 @@ class TMainForm : public QMainWindow {
   QAction *MenuToolbar, *MenuStatusbar, *MenuLargeIcons, *MenuSmallIcons, *MenuList, *MenuDetails;
   QAction *MenuArrangebyName, *MenuArangebydate, *MenuArrangebySize, *MenuArrangebytype,
       *MenuArrangeDescendingOrder, *MenuArrangeAscendingOrder;
+  QAction* MenuCreateImage = nullptr;
   QAction *MenuDrvInfo, *MenuSysInfo, *MenuFindLostData, *MenuAbout;
   QAction *PopupMenuSaveFileTo, *PopupMenuProperties, *PopupMenuRename, *PopupMenuViewAsHex, *PopupMenuViewAsText;
 
@@ -146,6 +147,9 @@ class TMainForm : public QMainWindow {
   void MenuDriveClick();
   bool OpenImage(const QString& path);
   void MenuOpenImageClick();
+  // "创建映像": a device or drive copied to an image file with its map;
+  // device, when given, is chosen in the dialog.
+  void MenuCreateImageClick(TDevice* device = nullptr);
   bool ScanDevices();
   void FindLostDrives(TDevice& device, std::int64_t first, std::int64_t last);
   void SaveSelection();
