@@ -21,19 +21,6 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
-std::string DeviceFileOf(const TDevice& d) {
-  return d.Kind == dkBIOS ? HostPlatform().PhysicalDeviceName(d.Number) : HostPlatform().LogicalDeviceName(d.Number);
-}
-
-// True when writing path would write onto the device file itself or onto a
-// file system that lies on it.
-bool TargetOnDevice(const std::string& target, const std::string& deviceFile) {
-  std::error_code ec;
-  const auto t = PathFromUtf8(target), d = PathFromUtf8(deviceFile);
-  if (std::filesystem::exists(t, ec) && std::filesystem::equivalent(t, d, ec)) return true;
-  return DiskPlatform().PathLiesOnDevice(target, deviceFile);
-}
-
 using ByteRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 // The bytes (from the imaged area's start) of one FAT drive that hold its

@@ -9,6 +9,8 @@
 
 #include "common/HostPath.h"
 #include "devices/TDevice.h"
+#include "diskio/DiskPlatform.h"
+#include "diskio/HostDiskPlatform.h"
 #include "diskio/SectorAccess.h"
 
 namespace vantrel {
@@ -59,6 +61,17 @@ std::string Bytes(double v) {
 }
 
 }  // namespace
+
+std::string DeviceFileOf(const TDevice& d) {
+  return d.Kind == dkBIOS ? HostPlatform().PhysicalDeviceName(d.Number) : HostPlatform().LogicalDeviceName(d.Number);
+}
+
+bool TargetOnDevice(const std::string& target, const std::string& deviceFile) {
+  std::error_code ec;
+  const auto t = PathFromUtf8(target), d = PathFromUtf8(deviceFile);
+  if (std::filesystem::exists(t, ec) && std::filesystem::equivalent(t, d, ec)) return true;
+  return DiskPlatform().PathLiesOnDevice(target, deviceFile);
+}
 
 std::unique_ptr<IImagingSource> DeviceImagingSource(TDevice& device, std::uint64_t first, std::uint64_t count) {
   return std::make_unique<DeviceSource>(device, first, count);

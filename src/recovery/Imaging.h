@@ -53,6 +53,13 @@ struct TImagingProgress {
   std::uint64_t Reads = 0;
 };
 
+// The device file a device is read through.
+std::string DeviceFileOf(const TDevice& device);
+
+// True when writing target would write onto the device file itself or onto
+// a file system that lies on it.
+bool TargetOnDevice(const std::string& target, const std::string& deviceFile);
+
 // "rescued 12.5 MiB of 64 MiB (19.5%), 3 bad area(s), 512 B bad, 8.1 MiB/s, 6 s left"
 std::string ProgressText(const TImagingProgress& p);
 

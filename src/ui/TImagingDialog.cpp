@@ -27,19 +27,6 @@ namespace {
 
 const char* kCaption = "创建映像";
 
-std::string DeviceFileOf(const TDevice& d) {
-  return d.Kind == dkBIOS ? DiskPlatform().PhysicalDeviceName(d.Number) : DiskPlatform().LogicalDeviceName(d.Number);
-}
-
-// True when writing path would write onto the device file itself or onto a
-// file system that lies on it.
-bool TargetOnDevice(const std::string& target, const std::string& deviceFile) {
-  std::error_code ec;
-  const auto t = PathFromUtf8(target), d = PathFromUtf8(deviceFile);
-  if (std::filesystem::exists(t, ec) && std::filesystem::equivalent(t, d, ec)) return true;
-  return DiskPlatform().PathLiesOnDevice(target, deviceFile);
-}
-
 std::string Bytes(std::uint64_t n) {
   const char* units[] = {"字节", "KB", "MB", "GB", "TB"};
   double v = static_cast<double>(n);
