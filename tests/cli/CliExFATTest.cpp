@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "cli/CliRunner.h"
@@ -20,8 +21,16 @@ namespace fs = std::filesystem;
 // relative path -> bytes, of every file under root
 std::map<std::string, std::string> Files(const fs::path& root) {
   std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
+  // Names as UTF-8 with "/" and files opened by their path objects, so
+  // that Chinese names read alike on Windows.
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    const std::u8string rel = fs::relative(e.path(), root).generic_u8string();
+    std::ifstream in(e.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    files[std::string(rel.begin(), rel.end())] = bytes.str();
+  }
   // The save's record names the volume as exFAT; it is no saved file.
   const auto report = files.find("report.xml");
   if (report != files.end()) {
@@ -130,15 +139,16 @@ TEST_F(CliExFAT, QuickFormattedCardGivesItsFoldersBackWithTheirNames) {
   // The folders come back under their first clusters, with what they hold
   // under its own names; files without a chain byte for byte.
   std::map<std::string, std::string> byName;
-  for (const auto& [path, bytes] : Files(to)) byName[fs::path(path).filename().string()] = bytes;
+  const auto nameOf = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+  for (const auto& [path, bytes] : Files(to)) byName[nameOf(path)] = bytes;
   const auto live = Files(Fixture("exfat-card/live"));
   for (const char* path : {"DCIM/100CAMER/IMG_0001.JPG", "DCIM/100CAMER/MVI_0003.MP4", "照片/北京 2023 长城.jpg",
                            "clips/between.bin"}) {
-    const std::string name = fs::path(path).filename().string();
+    const std::string name = nameOf(path);
     ASSERT_TRUE(byName.count(name)) << name << "\n" << r.out;
     EXPECT_EQ(byName[name], live.at(path)) << name;
   }
-  EXPECT_TRUE(fs::exists(to + "/蔟 5/100CAMER")) << r.out;
+  EXPECT_TRUE(fs::exists(fs::path(to) / fs::path(u8"蔟 5") / "100CAMER")) << r.out;
 }
 
 }  // namespace
