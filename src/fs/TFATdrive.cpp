@@ -407,7 +407,10 @@ bool TFATdrive::StepCluster(TChainCursor& cursor, const char* context, bool entr
 // another folder's first cluster with its own "." and "..". Otherwise the
 // folder ends, and the cluster stands as what it is.
 bool TFATdrive::ContinuesFolder(std::uint32_t cluster) {
-  if (!LoadDirSector(ClusterToSector(cluster))) return true;  // the read of it reports the failure
+  // A cluster that cannot be read proves nothing: the folder ends before it.
+  // (Taken as a continuation, a walk that skips unreadable sectors would go
+  // on over every cluster past the end of a disk that claims more.)
+  if (!LoadDirSector(ClusterToSector(cluster))) return false;
   std::uint32_t dot = 0;
   const std::size_t size = std::min<std::size_t>(BytesPerSector, 512);
   return !HasDotEntries(dirCache_.data(), size, dot) &&
