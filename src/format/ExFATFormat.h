@@ -114,4 +114,15 @@ inline std::uint16_t ExFATDate(std::uint32_t timestamp) { return static_cast<std
 // A UTC offset byte as minutes east of UTC (0 when the offset is not valid).
 int ExFATUtcOffsetMinutes(std::uint8_t offset);
 
+// What the root directory of an exFAT volume names besides files: the
+// volume label, the allocation bitmap and the up-case table.
+struct TExFATRootEntries {
+  std::string Label;
+  std::uint32_t BitmapCluster = 0;
+  std::uint64_t BitmapLength = 0;
+  std::uint32_t UpcaseCluster = 0;
+  std::uint64_t UpcaseLength = 0;
+  std::uint32_t UpcaseChecksum = 0;
+};
+
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "format/ExFATFormat.h"
 #include "fs/TFATDirectory.h"
 
 namespace vantrel {
@@ -61,14 +62,7 @@ class TExFATDirectory : public TFATDirectory {
   bool ProbeSubDirs(bool includeDeleted) override;
 
   // The entries of the root that are no files.
-  struct TSpecialEntries {
-    std::string Label;
-    std::uint32_t BitmapCluster = 0;
-    std::uint64_t BitmapLength = 0;
-    std::uint32_t UpcaseCluster = 0;
-    std::uint64_t UpcaseLength = 0;
-    std::uint32_t UpcaseChecksum = 0;
-  };
+  using TSpecialEntries = TExFATRootEntries;
   void ReadSpecialEntries(TSpecialEntries& special);
 
   // Calls back for each entry set of the folder (deleted ones too when

@@ -189,12 +189,7 @@ void TExFATdrive::ReadRootEntries() {
   root.StartCluster = RootCluster;
   TExFATDirectory::TSpecialEntries special;
   root.ReadSpecialEntries(special);
-  Label = special.Label;
-  BitmapCluster = special.BitmapCluster;
-  BitmapLength = special.BitmapLength;
-  UpcaseCluster = special.UpcaseCluster;
-  UpcaseLength = special.UpcaseLength;
-  UpcaseChecksum = special.UpcaseChecksum;
+  static_cast<TExFATRootEntries&>(*this) = special;
   if (!IsValidCluster(BitmapCluster)) {
     DebugMessage(Format("exFAT: 分配位图簇 %u 超出范围 (valid range is 2-%u)", BitmapCluster, MaxCluster()), 3);
     BitmapCluster = 0;

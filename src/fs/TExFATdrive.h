@@ -16,7 +16,8 @@ namespace vantrel {
 
 class TExFATDirectory;
 
-class TExFATdrive : public TFATdrive {
+// What the root directory names is kept as the root entries say.
+class TExFATdrive : public TFATdrive, public TExFATRootEntries {
  public:
   TExFATdrive();
   ~TExFATdrive() override;
@@ -27,13 +28,6 @@ class TExFATdrive : public TFATdrive {
   bool FromBackup = false;
   // Why the main boot region was not used ("" when it was).
   std::string BootNote;
-  // What the root directory names.
-  std::string Label;
-  std::uint32_t BitmapCluster = 0;
-  std::uint64_t BitmapLength = 0;
-  std::uint32_t UpcaseCluster = 0;
-  std::uint64_t UpcaseLength = 0;
-  std::uint32_t UpcaseChecksum = 0;
 
   bool Open(bool quiet) override;
   const char* TypeName() const override { return GeometryValid ? "exFAT" : "none"; }
