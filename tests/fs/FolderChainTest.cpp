@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devices/TDevice.h"
 #include "fs/TFATDirectory.h"
 #include "support/FixtureDisk.h"
 #include "support/LostImages.h"
@@ -44,6 +45,41 @@ TEST(FolderChain, ALiveFolderKeepsItsChainWithFreeClustersOnly) {
     EXPECT_EQ(many->Items->size(), 100u) << "choice " << int(choice);
     d.Root()->Items.reset();
   }
+}
+
+// A deleted folder read on over consecutive clusters ends where the next
+// cluster cannot be read: a walk that skipped unreadable clusters would go
+// on over every one the volume claims past it.
+TEST(FolderChain, ADeletedFolderEndsBeforeAClusterThatCannotBeRead) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  const std::string image = dir / "cut.img", img = " -i " + ShellQuote(image) + " ";
+  ImageTool("mkfs.fat -C -F 16 -s 8 -r 512 --invariant -i 5eed0002 -n CUT " + ShellQuote(image) + " 16384");
+  ImageTool("mmd" + img + "::/OLD");
+  std::string names;
+  // 126 short names and "." and ".." fill the folder's one cluster: its
+  // entries do not end within it.
+  for (int i = 0; i < 126; ++i) {
+    const std::string name = dir / ("N" + std::to_string(i) + ".TXT");
+    test::WriteFile(name, "x");
+    names += " " + ShellQuote(name);
+  }
+  ImageTool("mcopy" + img + names + " ::/OLD/");
+  ImageTool("mdeltree" + img + "::/OLD");
+  test::FixtureDisk disk(image);
+  TFATdrive& d = disk.Drive(0);
+  d.FATChoice = 0;
+  // Everything after the folder's cluster 2 fails to read.
+  const std::uint64_t after = d.StartSector + d.ClusterToSector(3);
+  d.Device->MarkUnreadable(after, d.StartSector + d.TotalSectors - after);
+  d.Root()->LoadChildren(true, false);
+  TFATDirectory* old = nullptr;
+  for (const auto& item : *d.Root()->Items)
+    if (item->Name.find("LD") != std::string::npos) old = dynamic_cast<TFATDirectory*>(item.get());
+  ASSERT_NE(old, nullptr);
+  old->LoadChildren(true, false);
+  EXPECT_EQ(old->Items->size(), 126u);
+  EXPECT_FALSE(old->Incomplete);
 }
 
 }  // namespace
