@@ -11,6 +11,7 @@
 #include "analysis/Inflate.h"
 #include "analysis/JpegScan.h"
 #include "analysis/PdfCheck.h"
+#include "analysis/SevenZipCheck.h"
 #include "analysis/SqliteCheck.h"
 
 namespace vantrel {
@@ -1091,7 +1092,10 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "DOC") extent.Size = CompoundSize(b);
   else if (t == "MOV" || t == "MP4" || t == "M4A" || t == "3GP") extent.Size = QuickTimeSize(b);
   else if (t == "OGG") extent.Size = OggSize(b);
-  else if (t == "7Z") extent.Size = SevenZipSize(b);
+  else if (t == "7Z") {
+    extent.Size = SevenZipSize(b);
+    if (extent.Size != 0 && extent.Size <= b.Limit() && b.Verdict != vdDamaged) CheckSevenZip(b, extent.Size);
+  }
   else if (t == "SQLITE") {
     extent.Size = SqliteSize(b);
     if (extent.Size != 0 && extent.Size <= b.Limit()) CheckSqlite(b, extent.Size);
