@@ -76,9 +76,11 @@ std::int64_t StreamLength(FileBytes& b, std::string_view dict, std::uint64_t dic
   const std::int64_t generation = Number(b, q);
   while (IsSpace(b.Byte(q))) ++q;
   if (value < 0 || generation < 0 || b.Byte(q) != 'R') return value;
-  // An indirect length: the object that holds it.
-  const auto it = std::find_if(numbered.begin(), numbered.end(), [&](const auto& e) { return e.first == value; });
-  if (it == numbered.end()) return -1;
+  // An indirect length: the object that holds it (numbered is sorted).
+  auto it = std::lower_bound(numbered.begin(), numbered.end(), std::pair<std::int64_t, std::uint64_t>{value, 0});
+  for (int tries = 0; it != numbered.end() && it->first == value && !ObjectAt(b, it->second, value, generation) && tries < 8; ++tries)
+    ++it;
+  if (it == numbered.end() || it->first != value) return -1;
   std::uint64_t r = it->second;
   if (!ObjectAt(b, r, value, generation)) return -1;
   Number(b, r);
@@ -138,8 +140,9 @@ int JpegStream(FileBytes& b, std::uint64_t data, std::uint64_t limit, std::uint6
 // one decodes, which covers its bytes. Other streams leave their bytes
 // unchecked. Verified when every cluster holds a tested byte.
 void CheckPdfStreams(FileBytes& b, std::uint64_t end, std::vector<std::uint64_t>& objects,
-                     const std::vector<std::pair<std::int64_t, std::uint64_t>>& numbered, TClusterCoverage& tested) {
+                     std::vector<std::pair<std::int64_t, std::uint64_t>>& numbered, TClusterCoverage& tested) {
   std::sort(objects.begin(), objects.end());
+  std::sort(numbered.begin(), numbered.end());
   objects.push_back(end);
   for (std::size_t i = 0; i + 1 < objects.size(); ++i) {
     const std::uint64_t start = objects[i], next = objects[i + 1];

@@ -201,7 +201,13 @@ bool ReadStreams(THeaderReader& r, TStreams& s) {
       for (auto& f : s.folders) f.sizes.assign(1, 0);
       std::uint8_t p = r.Byte();
       if (p == kNumUnpackStream) {
-        for (auto& f : s.folders) f.sizes.assign(r.Count(), 0);
+        // Each file takes a byte of the header at least: no more files in all.
+        std::uint64_t files = 0;
+        for (auto& f : s.folders) {
+          const std::uint64_t n = r.Count();
+          if ((files += n) > r.Left() + s.folders.size() * 8) return false;
+          f.sizes.assign(n, 0);
+        }
         p = r.Byte();
       }
       if (p == kSize) {
