@@ -205,6 +205,15 @@ class TSqliteCheck {
     const std::uint64_t minLocal = (U - 12) * 32 / 255 - 23;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> used;
     used.reserve(cells);
+    // The row ids of a table's cells ascend in the order of their pointers.
+    bool firstKey = true;
+    std::int64_t lastKey = 0;
+    auto ascending = [&](std::uint64_t key) {
+      const bool ok = firstKey || static_cast<std::int64_t>(key) > lastKey;
+      firstKey = false;
+      lastKey = static_cast<std::int64_t>(key);
+      return ok;
+    };
     for (std::uint32_t i = 0; i < cells; ++i) {
       const std::uint32_t at = hdr + headerSize + 2 * i;
       const std::uint32_t cell = Be16(page + at);
@@ -219,14 +228,14 @@ class TSqliteCheck {
       }
       std::uint64_t v = 0;
       if (type == 5) {
-        if (!Varint(page, pos, U, v)) return 0;  // the key
+        if (!Varint(page, pos, U, v) || !ascending(v)) return 0;  // the key
         used.push_back({cell, pos});
         Tested(mask, cell, pos);
         continue;
       }
       std::uint64_t payload = 0;
       if (!Varint(page, pos, U, payload)) return 0;
-      if (type == 13 && !Varint(page, pos, U, v)) return 0;  // the row id
+      if (type == 13 && (!Varint(page, pos, U, v) || !ascending(v))) return 0;  // the row id
       std::uint64_t local = payload;
       if (payload > maxLocal) {
         const std::uint64_t k = minLocal + (payload - minLocal) % (U - 4);
