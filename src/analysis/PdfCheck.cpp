@@ -1,6 +1,9 @@
 #include "analysis/PdfCheck.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <string>
 #include <string_view>
@@ -68,7 +71,7 @@ std::int64_t StreamLength(FileBytes& b, std::string_view dict, std::uint64_t dic
     at = dict.find("/Length", at);
     if (at == std::string_view::npos) return -1;
     const char after = at + 7 < dict.size() ? dict[at + 7] : ' ';
-    if (IsSpace(after) || IsDigit(after)) break;  // not /Length1 of a font
+    if (IsSpace(after)) break;  // not /Length1 of a font
   }
   std::uint64_t p = dictAt + at + 7;
   const std::int64_t value = Number(b, p);
@@ -197,6 +200,188 @@ void CheckPdfStreams(FileBytes& b, std::uint64_t end, std::vector<std::uint64_t>
   if (tested.Covers(end)) b.Verified();
 }
 
+// The integers of a dictionary's entry: "/Key 12" or "/Key [1 2 3]"; empty
+// when the key is missing.
+std::vector<std::int64_t> DictInts(std::string_view dict, std::string_view key) {
+  std::vector<std::int64_t> out;
+  std::size_t at = 0;
+  for (;; at += key.size()) {
+    at = dict.find(key, at);
+    if (at == std::string_view::npos) return out;
+    const char after = at + key.size() < dict.size() ? dict[at + key.size()] : ' ';
+    if (IsSpace(after) || after == '[') break;  // not /Length1 for /Length
+  }
+  std::size_t i = at + key.size();
+  while (i < dict.size() && IsSpace(dict[i])) ++i;
+  const bool array = i < dict.size() && dict[i] == '[';
+  if (array) ++i;
+  for (;;) {
+    while (i < dict.size() && IsSpace(dict[i])) ++i;
+    if (i >= dict.size() || !IsDigit(dict[i])) break;
+    std::int64_t v = 0;
+    for (int k = 0; i < dict.size() && IsDigit(dict[i]) && k < 12; ++i, ++k) v = v * 10 + (dict[i] - '0');
+    out.push_back(v);
+    if (!array || out.size() > 4096) break;
+  }
+  return out;
+}
+
+// Inflates a zlib stream of the file into memory, no more than limit bytes.
+bool InflateToMemory(FileBytes& b, std::uint64_t from, std::uint64_t to, std::size_t limit, std::string& out,
+                     std::uint64_t& bad) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  std::array<char, 16384> chunk{};
+  int rc = Z_OK;
+  std::uint64_t pos = from;
+  while (rc == Z_OK && pos < to) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(pos, avail);
+    if (!p) break;
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - pos));
+    z.next_in = const_cast<Bytef*>(p);
+    z.avail_in = static_cast<uInt>(avail);
+    while (rc == Z_OK && (z.avail_in > 0 || z.avail_out == 0)) {
+      z.next_out = reinterpret_cast<Bytef*>(chunk.data());
+      z.avail_out = static_cast<uInt>(chunk.size());
+      rc = inflate(&z, Z_NO_FLUSH);
+      out.append(chunk.data(), chunk.size() - z.avail_out);
+      if (rc == Z_BUF_ERROR) rc = z.avail_in == 0 ? Z_OK : Z_DATA_ERROR;
+      if (out.size() > limit) rc = Z_MEM_ERROR;
+      if (z.avail_out != 0 && z.avail_in == 0) break;
+    }
+    pos += avail - z.avail_in;
+  }
+  bad = pos;
+  inflateEnd(&z);
+  return rc == Z_STREAM_END;
+}
+
+// The cross-reference stream of the object at pos: its entries, inflated
+// and their PNG predictors undone, give the objects' offsets, each checked
+// on its "obj"; prev is the section before (-1: none). False when it
+// cannot be followed (or is damaged, which b then says).
+bool XrefStream(FileBytes& b, std::uint64_t pos, std::uint64_t end, std::vector<std::uint64_t>& objects,
+                std::vector<std::pair<std::int64_t, std::uint64_t>>& numbered, TClusterCoverage& tested,
+                std::int64_t& prev) {
+  std::string head(4096, '\0');
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), end - pos));
+  if (!b.Get(pos, head.data(), n)) return false;
+  head.resize(n);
+  const auto stream = head.find(">>\nstream") != std::string::npos ? head.find(">>\nstream") + 3
+                      : head.find(">>\r\nstream") != std::string::npos ? head.find(">>\r\nstream") + 4
+                      : head.find(">>stream") != std::string::npos ? head.find(">>stream") + 2 : std::string::npos;
+  if (stream == std::string::npos) return false;
+  const std::string_view dict(head.data(), stream);
+  if (dict.find("/XRef") == std::string_view::npos) {
+    b.Damaged(pos);
+    return false;
+  }
+  const auto w = DictInts(dict, "/W"), size = DictInts(dict, "/Size");
+  auto index = DictInts(dict, "/Index");
+  const std::int64_t length = StreamLength(b, dict, pos, numbered);
+  const auto predictor = DictInts(dict, "/Predictor"), columns = DictInts(dict, "/Columns");
+  const std::string filter = FilterName(dict);
+  if (w.size() != 3 || size.size() != 1 || length < 0 || (filter != "FlateDecode" && !filter.empty()) ||
+      w[0] > 8 || w[1] > 8 || w[2] > 8)
+    return false;
+  if (index.empty()) index = {0, size[0]};
+  if (index.size() % 2 != 0) return false;
+  std::uint64_t data = pos + stream + 6;
+  if (b.Byte(data) == '\r') ++data;
+  if (b.Byte(data) == '\n') ++data;
+  const std::uint64_t dataEnd = data + static_cast<std::uint64_t>(length);
+  if (dataEnd > end) {
+    b.Damaged(pos);
+    return false;
+  }
+  std::uint64_t p = dataEnd;
+  for (int k = 0; k < 2 && (b.Byte(p) == '\r' || b.Byte(p) == '\n'); ++k) ++p;
+  if (!b.Is(p, "endstream")) {
+    b.Damaged(dataEnd);
+    return false;
+  }
+  std::string rows;
+  if (filter.empty()) {
+    rows.resize(static_cast<std::size_t>(std::min<std::int64_t>(length, 16 << 20)));
+    if (!b.Get(data, rows.data(), rows.size())) return false;
+  } else {
+    std::uint64_t bad = 0;
+    if (!InflateToMemory(b, data, dataEnd, 16u << 20, rows, bad)) {
+      if (bad >= dataEnd || b.Byte(bad) >= 0) b.Damaged(bad);
+      return false;
+    }
+  }
+  tested.CheckedRange(pos, p + 9);
+  const std::size_t width = static_cast<std::size_t>(w[0] + w[1] + w[2]);
+  if (width == 0) return false;
+  // PNG predictors: a filter byte before each row of Columns bytes.
+  if (!predictor.empty() && predictor[0] >= 10) {
+    const std::size_t cols = columns.empty() ? 1 : static_cast<std::size_t>(columns[0]);
+    if (cols != width || rows.size() % (cols + 1) != 0) {
+      b.Damaged(data);
+      return false;
+    }
+    std::string plain;
+    std::string above(cols, '\0');
+    for (std::size_t r = 0; r < rows.size(); r += cols + 1) {
+      const int type = static_cast<std::uint8_t>(rows[r]);
+      std::string row = rows.substr(r + 1, cols);
+      for (std::size_t i = 0; i < cols; ++i) {
+        const int a = i > 0 ? static_cast<std::uint8_t>(row[i - 1]) : 0, up = static_cast<std::uint8_t>(above[i]),
+                  c = i > 0 ? static_cast<std::uint8_t>(above[i - 1]) : 0;
+        int add = 0;
+        if (type == 1) add = a;
+        else if (type == 2) add = up;
+        else if (type == 3) add = (a + up) / 2;
+        else if (type == 4) {
+          const int pa = std::abs(up - c), pb = std::abs(a - c), pc = std::abs(a + up - 2 * c);
+          add = pa <= pb && pa <= pc ? a : pb <= pc ? up : c;
+        } else if (type != 0) {
+          b.Damaged(data);
+          return false;
+        }
+        row[i] = static_cast<char>(static_cast<std::uint8_t>(row[i]) + add);
+      }
+      plain += row;
+      above = row;
+    }
+    rows.swap(plain);
+  } else if (!predictor.empty() && predictor[0] != 1) {
+    return false;
+  }
+  std::uint64_t count = 0;
+  for (std::size_t i = 1; i < index.size(); i += 2) count += static_cast<std::uint64_t>(index[i]);
+  if (count * width != rows.size()) {
+    b.Damaged(data);
+    return false;
+  }
+  auto field = [&](std::size_t row, std::size_t from, std::int64_t bytes) {
+    std::uint64_t v = 0;
+    for (std::int64_t k = 0; k < bytes; ++k) v = v << 8 | static_cast<std::uint8_t>(rows[row * width + from + static_cast<std::size_t>(k)]);
+    return v;
+  };
+  std::size_t row = 0;
+  for (std::size_t i = 0; i + 1 < index.size(); i += 2)
+    for (std::int64_t k = 0; k < index[i + 1]; ++k, ++row) {
+      const std::uint64_t type = w[0] == 0 ? 1 : field(row, 0, w[0]);
+      if (type != 1) continue;  // free, or kept in an object stream
+      const std::uint64_t offset = field(row, static_cast<std::size_t>(w[0]), w[1]);
+      const std::int64_t number = index[i] + k;
+      const std::int64_t generation = static_cast<std::int64_t>(field(row, static_cast<std::size_t>(w[0] + w[1]), w[2]));
+      if (offset >= end || !ObjectAt(b, offset, number, generation)) {
+        b.Damaged(offset < end ? offset : data);
+        return false;
+      }
+      objects.push_back(offset);
+      numbered.push_back({number, offset});
+      tested.Checked(offset);
+    }
+  const auto before = DictInts(dict, "/Prev");
+  prev = before.size() == 1 ? before[0] : -1;
+  return true;
+}
+
 }  // namespace
 
 void CheckPdfXref(FileBytes& b, std::uint64_t end) {
@@ -218,11 +403,15 @@ void CheckPdfXref(FileBytes& b, std::uint64_t end) {
     if (sections == 64 || static_cast<std::uint64_t>(xref) >= end) return b.Damaged(from + at);
     pos = static_cast<std::uint64_t>(xref);
     if (!b.Is(pos, "xref")) {
-      // A cross-reference stream ("n g obj"), compressed: not followed.
+      // A cross-reference stream ("n g obj").
       std::uint64_t p = pos;
       const std::int64_t n = Number(b, p), g = Number(b, p);
-      if (n >= 0 && g >= 0 && ObjectAt(b, pos, n, g)) return;
-      return b.Damaged(pos);
+      if (n < 0 || g < 0 || !ObjectAt(b, pos, n, g)) return b.Damaged(pos);
+      const std::size_t before = objects.size();
+      if (!XrefStream(b, pos, end, objects, numbered, tested, xref)) return;
+      entries += objects.size() - before + 1;
+      if (entries > 1000000) return;
+      continue;
     }
     pos += 4;
     // Subsections "first count", then 20-byte entries.

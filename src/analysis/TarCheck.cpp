@@ -33,7 +33,8 @@ std::uint64_t OctalField(const std::uint8_t* p, std::size_t n, bool& ok) {
 // its only NUL.
 constexpr std::uint64_t kMaxMeta = 1u << 20;
 
-bool PaxRecords(const std::string& data) {
+// A "size" record gives the size of the member that follows.
+bool PaxRecords(const std::string& data, std::uint64_t& size, bool& hasSize) {
   std::size_t pos = 0;
   while (pos < data.size()) {
     std::uint64_t length = 0;
@@ -44,6 +45,14 @@ bool PaxRecords(const std::string& data) {
       return false;
     const std::size_t end = pos + static_cast<std::size_t>(length);
     if (data[end - 1] != '\n' || data.find('=', i) >= end - 1) return false;
+    if (data.compare(i + 1, 5, "size=") == 0) {
+      size = 0;
+      hasSize = true;
+      for (std::size_t k = i + 6; k + 1 < end && size <= kMaxFileSize; ++k) {
+        if (data[k] < '0' || data[k] > '9') return false;
+        size = size * 10 + static_cast<std::uint64_t>(data[k] - '0');
+      }
+    }
     pos = end;
   }
   return true;
@@ -58,6 +67,8 @@ std::uint64_t TarSize(FileBytes& b) {
   std::array<std::uint8_t, 512> block{};
   auto zero = [&] { return std::all_of(block.begin(), block.end(), [](std::uint8_t c) { return c == 0; }); };
   TClusterCoverage coverage(b.ClusterSize());
+  std::uint64_t paxSize = 0;
+  bool hasPaxSize = false;
   // Headers and their data to the two zero blocks, then the zeros that fill
   // the last record of 20 blocks.
   for (;;) {
@@ -65,10 +76,16 @@ std::uint64_t TarSize(FileBytes& b) {
     if (zero()) break;
     bool ok = true;
     const std::uint64_t sum = OctalField(block.data() + 148, 8, ok);
-    std::uint64_t check = 0;
-    for (std::size_t i = 0; i < block.size(); ++i) check += (i >= 148 && i < 156) ? ' ' : block[i];
-    const std::uint64_t size = OctalField(block.data() + 124, 12, ok);
-    if (!ok || sum != check) {
+    // The sum of the bytes, unsigned as the standard has it or signed as
+    // some old archivers wrote it.
+    std::int64_t check = 0, signedCheck = 0;
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      const bool field = i >= 148 && i < 156;
+      check += field ? ' ' : block[i];
+      signedCheck += field ? ' ' : static_cast<std::int8_t>(block[i]);
+    }
+    std::uint64_t size = OctalField(block.data() + 124, 12, ok);
+    if (!ok || (static_cast<std::int64_t>(sum) != check && static_cast<std::int64_t>(sum) != signedCheck)) {
       b.Damaged(pos);
       return 0;
     }
@@ -77,11 +94,26 @@ std::uint64_t TarSize(FileBytes& b) {
     if ((type == 'x' || type == 'g' || type == 'L' || type == 'K') && size <= kMaxMeta) {
       std::string data(static_cast<std::size_t>(size), '\0');
       if (!b.Get(pos + 512, data.data(), data.size())) return 0;
-      if (!(type == 'L' || type == 'K' ? LongName(data) : PaxRecords(data))) {
+      std::uint64_t recordSize = 0;
+      bool hasSize = false;
+      if (!(type == 'L' || type == 'K' ? LongName(data) : PaxRecords(data, recordSize, hasSize))) {
         b.Damaged(pos + 512);
         return 0;
       }
       coverage.CheckedRange(pos + 512, pos + 512 + size);
+      if (type == 'x' && hasSize) {
+        paxSize = recordSize;
+        hasPaxSize = true;
+      }
+    } else if (hasPaxSize && type != 'x' && type != 'g') {
+      size = paxSize;
+      hasPaxSize = false;
+    }
+    // An old GNU sparse file's map goes on in blocks of its own before its data.
+    for (int extended = type == 'S' ? block[482] : 0, n = 0; extended != 0 && n < 65536; ++n) {
+      pos += 512;
+      if (!b.Get(pos, block.data(), block.size())) return 0;
+      extended = block[504];
     }
     pos += 512 + RoundUp(size, 512);
     if (pos > b.Limit()) return 0;

@@ -92,5 +92,49 @@ open(sys.argv[2], "wb").write(out)
   }
 }
 
+// A document whose cross-reference table is a stream (PDF 1.5): its rows,
+// compressed with PNG predictors, lead to every object, which is then
+// checked as in a table.
+TEST(PdfCheck, ACrossReferenceStreamLeadsToTheObjects) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  const std::string pdf = dir / "x.pdf";
+  test::WriteFile(dir / "make.py", R"(import sys, zlib
+text = b"BT /F1 12 Tf 72 720 Td (" + b" ".join(b"line%d" % i for i in range(4000)) + b") Tj ET"
+flate = zlib.compress(text)
+objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>",
+        b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % len(flate) + flate + b"\nendstream"]
+out = b"%PDF-1.5\n"
+offs = []
+for k, o in enumerate(objs, 1):
+    offs.append(len(out)); out += b"%d 0 obj\n" % k + o + b"\nendobj\n"
+x = len(out)
+entries = [(0, 0, 255)] + [(1, o, 0) for o in offs] + [(1, x, 0)]
+rows, above = b"", bytes(5)
+for t, f2, f3 in entries:
+    row = bytes([t]) + f2.to_bytes(3, "big") + bytes([f3])
+    rows += b"\x02" + bytes((a - b) & 255 for a, b in zip(row, above))
+    above = row
+data = zlib.compress(rows)
+out += (b"5 0 obj\n<< /Type /XRef /Size 6 /W [1 3 1] /Root 1 0 R /Filter /FlateDecode"
+        b" /DecodeParms << /Columns 5 /Predictor 12 >> /Length %d >>\nstream\n" % len(data) + data +
+        b"\nendstream\nendobj\nstartxref\n%d\n%%%%EOF\n" % x)
+open(sys.argv[1], "wb").write(out)
+)");
+  test::ImageTool(test::Python() + " " + test::ShellQuote(dir / "make.py") + " " + test::ShellQuote(pdf));
+  const std::string bytes = test::ReadFile(pdf);
+  const TFileExtent whole = PdfExtent(bytes);
+  ASSERT_EQ(whole.Size, bytes.size());
+  EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict);
+  // The object a row leads to is another one.
+  std::string other = bytes;
+  const std::size_t third = other.find("3 0 obj");
+  other[third] = '7';
+  const TFileExtent e = PdfExtent(other);
+  EXPECT_EQ(e.Verdict, vdDamaged) << VerdictName(e.Verdict);
+  EXPECT_EQ(e.BadOffset, third);
+}
+
 }  // namespace
 }  // namespace vantrel
