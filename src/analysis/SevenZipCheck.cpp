@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #ifdef VANTREL_HAVE_LZMA
@@ -93,6 +94,7 @@ struct TFolder {
   std::uint64_t packed = 1;            // its packed streams
   std::vector<std::uint64_t> unpacked;  // the size of every coder output
   std::uint64_t mainOut = 0;            // the output no bind pair takes: the folder's data
+  bool chained = false;                 // two coders, one taking the other's output
   bool hasCrc = false;
   std::uint32_t crc = 0;
   std::vector<std::uint64_t> sizes;      // its files' sizes
@@ -152,6 +154,7 @@ bool ReadFolder(THeaderReader& r, TFolder& f) {
     if (in >= ins || out >= outs) return false;
     boundIn[in] = true;
     boundOut[out] = true;
+    f.chained = coders == 2 && ins == 2 && outs == 2 && in + out == 1;
   }
   if (ins < outs - 1) return false;
   f.packed = ins - (outs - 1);
@@ -270,10 +273,11 @@ enum TUnpack { upFailed, upDone, upUnsupported };
 TUnpack Unpack(FileBytes& b, const TFolder& f, std::uint64_t at, std::uint64_t packed,
                const std::function<void(const std::uint8_t*, std::size_t, std::uint64_t)>& sink, std::uint64_t& bad) {
   bad = at;
-  if (f.coders.size() != 1 || f.packed != 1) return upUnsupported;
-  const TCoder& c = f.coders[0];
+  if ((f.coders.size() != 1 && !f.chained) || f.packed != 1) return upUnsupported;
+  // Of two coders, the one whose output is the folder's is the converter.
+  const TCoder& c = f.chained ? f.coders[f.mainOut == 0 ? 1 : 0] : f.coders[0];
   const std::uint64_t size = f.Size();
-  if (c.id == std::vector<std::uint8_t>{0x00}) {
+  if (c.id == std::vector<std::uint8_t>{0x00} && f.coders.size() == 1) {
     if (size != packed) return upFailed;
     for (std::uint64_t pos = at; pos < at + packed;) {
       std::size_t avail = 0;
@@ -289,14 +293,28 @@ TUnpack Unpack(FileBytes& b, const TFolder& f, std::uint64_t at, std::uint64_t p
   const bool lzma1 = c.id == std::vector<std::uint8_t>{0x03, 0x01, 0x01};
   const bool lzma2 = c.id == std::vector<std::uint8_t>{0x21};
   if (!lzma1 && !lzma2) return upUnsupported;
-  std::array<lzma_filter, 2> filters{};
-  filters[0].id = lzma1 ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA2;
-  filters[1].id = LZMA_VLI_UNKNOWN;
-  if (lzma_properties_decode(&filters[0], nullptr, c.properties.data(), c.properties.size()) != LZMA_OK)
+  std::array<lzma_filter, 3> filters{};
+  std::size_t coder = 0;
+  if (f.chained) {
+    // A branch converter of executables before the coder.
+    static const std::array<std::pair<std::array<std::uint8_t, 4>, lzma_vli>, 6> kBranch = {{
+        {{3, 3, 1, 3}, LZMA_FILTER_X86}, {{3, 3, 2, 5}, LZMA_FILTER_POWERPC}, {{3, 3, 4, 1}, LZMA_FILTER_IA64},
+        {{3, 3, 5, 1}, LZMA_FILTER_ARM}, {{3, 3, 7, 1}, LZMA_FILTER_ARMTHUMB}, {{3, 3, 8, 5}, LZMA_FILTER_SPARC}}};
+    const TCoder& first = f.coders[f.mainOut == 0 ? 0 : 1];
+    const auto it = std::find_if(kBranch.begin(), kBranch.end(), [&](const auto& k) {
+      return first.id.size() == 4 && std::equal(k.first.begin(), k.first.end(), first.id.begin());
+    });
+    if (it == kBranch.end() || !first.properties.empty()) return upUnsupported;
+    filters[0].id = it->second;
+    coder = 1;
+  }
+  filters[coder].id = lzma1 ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA2;
+  filters[coder + 1].id = LZMA_VLI_UNKNOWN;
+  if (lzma_properties_decode(&filters[coder], nullptr, c.properties.data(), c.properties.size()) != LZMA_OK)
     return upFailed;
   // A dictionary no larger than the data it unpacks to is as good as the
   // one it claims.
-  auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+  auto* options = static_cast<lzma_options_lzma*>(filters[coder].options);
   const std::uint64_t needed = std::max<std::uint64_t>(LZMA_DICT_SIZE_MIN, (size + 4095) / 4096 * 4096);
   options->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(options->dict_size, needed));
   if (options->dict_size < LZMA_DICT_SIZE_MIN) options->dict_size = LZMA_DICT_SIZE_MIN;

@@ -39,7 +39,8 @@ TEST(SevenZipCheck, FoldersUnpackWithTheirFilesCrcsAndAClusterReplacedIsDamage) 
       {"-m0=LZMA -mx=9 -mhc=off", true},  // LZMA, a plain header
       {"-m0=Copy", true},
       {"-ms=off -mx=1", true},          // a folder for every file
-      {"-m0=BCJ -m1=LZMA2", false},     // a filter before the coder: not unpacked here
+      {"-m0=BCJ -m1=LZMA2", true},      // a branch converter before the coder
+      {"-m0=BCJ2 -m1=LZMA -m2=LZMA", false},  // converters of several streams are not unpacked here
       {"-m0=PPMd", false},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
