@@ -28,6 +28,10 @@ struct TEdge {
   std::uint32_t page;
   std::uint32_t count;  // overflow pages of the chain
   TEdgeKind kind;
+  // A table's child holds the keys up to key; the right-most one those
+  // above the page's last.
+  std::int64_t key = 0;
+  bool rightMost = false;
 };
 
 enum TPageState : std::uint8_t { psFree = 0, psBtree, psOverflow, psTrunk, psLeaf, psPointerMap };
@@ -40,6 +44,8 @@ struct TPage {
   std::uint64_t tested = 0;  // the pieces of the page (clusters, or the page) a check read
   std::uint32_t edges = 0;   // its first edge
   bool rootsUnknown = false;  // a row that may be the schema's has its root page beyond what the page holds
+  bool keyed = false;         // a table page with cells: their first and last keys
+  std::int64_t low = 0, high = 0;
 };
 
 class TSqliteCheck {
@@ -199,7 +205,7 @@ class TSqliteCheck {
     const std::uint64_t pointersEnd = std::uint64_t{hdr} + headerSize + 2ull * cells;
     if (pointersEnd > content || content > U) return 0;
     Tested(mask, hdr, static_cast<std::uint32_t>(pointersEnd));
-    if (interior) edges_.push_back({Be32(page + hdr + 8), 0, table ? ekTableChild : ekIndexChild});
+    if (interior) edges_.push_back({Be32(page + hdr + 8), 0, table ? ekTableChild : ekIndexChild, 0, true});
     // Where a payload's local part ends, by the b-tree's kind.
     const std::uint64_t maxLocal = table && !interior ? U - 35 : (U - 12) * 64 / 255 - 23;
     const std::uint64_t minLocal = (U - 12) * 32 / 255 - 23;
@@ -208,10 +214,13 @@ class TSqliteCheck {
     // The row ids of a table's cells ascend in the order of their pointers.
     bool firstKey = true;
     std::int64_t lastKey = 0;
+    TPage& self = table_[p];
     auto ascending = [&](std::uint64_t key) {
       const bool ok = firstKey || static_cast<std::int64_t>(key) > lastKey;
+      if (firstKey) self.low = static_cast<std::int64_t>(key);
       firstKey = false;
-      lastKey = static_cast<std::int64_t>(key);
+      lastKey = self.high = static_cast<std::int64_t>(key);
+      self.keyed = true;
       return ok;
     };
     for (std::uint32_t i = 0; i < cells; ++i) {
@@ -229,6 +238,7 @@ class TSqliteCheck {
       std::uint64_t v = 0;
       if (type == 5) {
         if (!Varint(page, pos, U, v) || !ascending(v)) return 0;  // the key
+        edges_.back().key = static_cast<std::int64_t>(v);
         used.push_back({cell, pos});
         Tested(mask, cell, pos);
         continue;
@@ -288,6 +298,9 @@ class TSqliteCheck {
       std::uint64_t page, from;
       TEdgeKind kind;
       bool schema;
+      // The keys a table page may hold: above low, up to high.
+      bool hasLow = false, hasHigh = false;
+      std::int64_t low = 0, high = 0;
     };
     std::vector<TStep> stack{{1, 1, ekTableChild, true}};
     while (!stack.empty()) {
@@ -306,11 +319,23 @@ class TSqliteCheck {
       }
       info.state = psBtree;
       if (s.schema && info.rootsUnknown) rootsKnown_ = false;
+      // A table page's keys lie between those of its parent's cells.
+      if (tableKind && info.keyed && ((s.hasLow && info.low <= s.low) || (s.hasHigh && info.high > s.high)))
+        Bad(Offset(s.page));
+      bool hasLow = s.hasLow;
+      std::int64_t low = s.low;
       for (std::uint32_t e = info.edges; e < table_[s.page + 1].edges; ++e) {
         const TEdge& edge = edges_[e];
         if (edge.kind == ekOverflow) Overflow(s.page, edge.page, edge.count);
         else if (edge.kind == ekRoot) {
           if (s.schema && info.type == 13) stack.push_back({edge.page, s.page, ekRoot, false});
+        } else if (edge.kind == ekTableChild && edge.rightMost) {
+          stack.push_back({edge.page, s.page, edge.kind, s.schema, info.keyed || s.hasLow,
+                           s.hasHigh, info.keyed ? info.high : s.low, s.high});
+        } else if (edge.kind == ekTableChild) {
+          stack.push_back({edge.page, s.page, edge.kind, s.schema, hasLow, true, low, edge.key});
+          hasLow = true;
+          low = edge.key;
         } else {
           stack.push_back({edge.page, s.page, edge.kind, s.schema});
         }

@@ -75,5 +75,28 @@ TEST(SqliteCheck, DatabasesOfEveryShapeAreNeverDamagedWholeAndNeverVerifiedWithA
   EXPECT_GT(verified, 0);
 }
 
+// A whole page of another database of the same table (clusters as large as
+// pages): every structure in it holds, but its row ids are not those its
+// parent's keys allow.
+TEST(SqliteCheck, ALeafOfAnotherDatabaseIsDamageByItsRowIds) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  const std::string rows = "with recursive c(x) as (select 1 union all select x + 1 from c where x < 300) ";
+  test::ImageTool("sqlite3 " + test::ShellQuote(dir / "a.db") + " 'create table t(a, b); " + rows +
+                  "insert into t select x, randomblob(200) from c;' && sqlite3 " + test::ShellQuote(dir / "b.db") +
+                  " 'create table t(a, b); " + rows + "insert into t(rowid, a, b) select x + 5000, x, randomblob(200) from c;'");
+  const std::string a = test::ReadFile(dir / "a.db"), b = test::ReadFile(dir / "b.db");
+  constexpr std::size_t kPage = 4096;
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_EQ(a[5 * kPage], 13);  // a table leaf in both
+  ASSERT_EQ(b[5 * kPage], 13);
+  ASSERT_EQ(SqliteExtent(a, kPage).Verdict, vdVerified);
+  std::string mixed = a;
+  mixed.replace(5 * kPage, kPage, b, 5 * kPage, kPage);
+  const TFileExtent e = SqliteExtent(mixed, kPage);
+  EXPECT_EQ(e.Verdict, vdDamaged) << VerdictName(e.Verdict);
+  EXPECT_EQ(e.BadOffset, 5 * kPage);
+}
+
 }  // namespace
 }  // namespace vantrel
