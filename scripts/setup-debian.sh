@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-noto-cjk shared-mime-info xvfb xauth imagemagick
   zip sqlite3 p7zip-full flac ffmpeg testdisk
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 googletest
-  ccache zlib1g-dev libz-mingw-w64-dev libxml2-utils
+  ccache zlib1g-dev libz-mingw-w64-dev liblzma-dev libxml2-utils
   exfatprogs exfat-fuse fuse3 libfuse3-dev gddrescue python3-fusepy
   dbus python3-dbusmock desktop-file-utils appstream lintian libfuse2
 )

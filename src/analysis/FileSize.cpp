@@ -11,6 +11,9 @@
 #include "analysis/Inflate.h"
 #include "analysis/JpegScan.h"
 #include "analysis/PdfCheck.h"
+#include "analysis/SevenZipCheck.h"
+#include "analysis/SqliteCheck.h"
+#include "analysis/TarCheck.h"
 
 namespace vantrel {
 
@@ -328,48 +331,6 @@ std::uint64_t RarSize(FileBytes& b) {
     if (type == 0x7B) return pos;
     if (pos > b.Limit()) return 0;
   }
-}
-
-std::uint64_t OctalField(const std::uint8_t* p, std::size_t n, bool& ok) {
-  if (p[0] & 0x80) {  // base-256 of large sizes
-    std::uint64_t v = 0;
-    for (std::size_t i = 1; i < n; ++i) v = (v << 8) | p[i];
-    return v;
-  }
-  std::uint64_t v = 0;
-  std::size_t i = 0;
-  while (i < n && p[i] == ' ') ++i;
-  bool digits = false;
-  for (; i < n && p[i] >= '0' && p[i] <= '7'; ++i, digits = true) v = v * 8 + (p[i] - '0');
-  if (!digits) ok = false;
-  return v;
-}
-
-// Headers and their data to the two zero blocks, then the zeros that fill
-// the last record of 20 blocks.
-std::uint64_t TarSize(FileBytes& b) {
-  std::uint64_t pos = 0;
-  std::array<std::uint8_t, 512> block{};
-  auto zero = [&] { return std::all_of(block.begin(), block.end(), [](std::uint8_t c) { return c == 0; }); };
-  for (;;) {
-    if (!b.Get(pos, block.data(), block.size())) return 0;
-    if (zero()) break;
-    bool ok = true;
-    const std::uint64_t sum = OctalField(block.data() + 148, 8, ok);
-    std::uint64_t check = 0;
-    for (std::size_t i = 0; i < block.size(); ++i) check += (i >= 148 && i < 156) ? ' ' : block[i];
-    const std::uint64_t size = OctalField(block.data() + 124, 12, ok);
-    if (!ok || sum != check) {
-      b.Damaged(pos);
-      return 0;
-    }
-    pos += 512 + RoundUp(size, 512);
-    if (pos > b.Limit()) return 0;
-  }
-  if (pos == 0 || !b.Get(pos + 512, block.data(), block.size()) || !zero()) return 0;
-  pos += 1024;
-  while (pos % 10240 != 0 && b.Get(pos, block.data(), block.size()) && zero()) pos += 512;
-  return pos;
 }
 
 // The events of a track, which end with its end-of-track event at the last
@@ -1090,8 +1051,14 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "DOC") extent.Size = CompoundSize(b);
   else if (t == "MOV" || t == "MP4" || t == "M4A" || t == "3GP") extent.Size = QuickTimeSize(b);
   else if (t == "OGG") extent.Size = OggSize(b);
-  else if (t == "7Z") extent.Size = SevenZipSize(b);
-  else if (t == "SQLITE") extent.Size = SqliteSize(b);
+  else if (t == "7Z") {
+    extent.Size = SevenZipSize(b);
+    if (extent.Size != 0 && extent.Size <= b.Limit() && b.Verdict != vdDamaged) CheckSevenZip(b, extent.Size);
+  }
+  else if (t == "SQLITE") {
+    extent.Size = SqliteSize(b);
+    if (extent.Size != 0 && extent.Size <= b.Limit()) CheckSqlite(b, extent.Size);
+  }
   else if (t == "FLAC") extent.Size = FlacSize(b);
   else if (t == "GZ") extent.Size = GzipSize(b);
   else return extent;  // a type without a structure to follow: unchecked
