@@ -91,7 +91,8 @@ struct TTrack {
   };
   std::vector<TRun> runs;
   std::vector<std::uint64_t> chunks;
-  std::uint64_t tablesAt = 0;    // where a table that disagrees is damaged
+  std::uint64_t tablesAt = 0;    // where tables that disagree are damaged
+  std::uint64_t chunksAt = 0;    // where chunk offsets that point wrong are
   std::vector<TRange> tables;    // the atoms of the tables, tested when they agree
 };
 
@@ -189,6 +190,7 @@ class TIsoMediaCheck {
           type == FourCC("co64")) {
         t.tables.push_back({pos, end});
         if (t.tablesAt == 0) t.tablesAt = pos;
+        if (type == FourCC("stco") || type == FourCC("co64")) t.chunksAt = pos;
         const bool ok = type == FourCC("stsc") ? Runs(t, in, end)
                         : type == FourCC("stco") || type == FourCC("co64") ? Chunks(t, in, end, type == FourCC("co64"))
                                                                              : Sizes(t, in, end, type == FourCC("stz2"));
@@ -440,17 +442,17 @@ class TIsoMediaCheck {
         const std::uint64_t per = t.runs[run].perChunk;
         if (per > t.count - sample) return Fail(t.tablesAt);
         std::uint64_t offset = t.chunks[c];
-        if (offset > size_) return Fail(t.tablesAt);
+        if (offset > size_) return Fail(t.chunksAt);
         if (!looked && t.fixedSize != 0) {
           // Samples of one size that nothing looks into: one run.
-          if (per * t.fixedSize > size_ - offset) return Fail(t.tablesAt);
+          if (per * t.fixedSize > size_ - offset) return Fail(t.chunksAt);
           out.push_back({offset, static_cast<std::uint32_t>(per * t.fixedSize), ti, ~0u});
           sample += per;
           continue;
         }
         for (std::uint64_t k = 0; k < per; ++k, ++sample) {
           const std::uint32_t s = t.fixedSize != 0 ? t.fixedSize : t.sizes[static_cast<std::size_t>(sample)];
-          if (s > size_ - offset) return Fail(t.tablesAt);
+          if (s > size_ - offset) return Fail(t.chunksAt);
           if (++total > kMaxSamples) {
             incomplete_ = true;
             return true;
@@ -470,7 +472,7 @@ class TIsoMediaCheck {
       if (s.offset < end) return Fail(s.offset);
       while (m < media_.size() && media_[m].to <= s.offset) ++m;
       if (m == media_.size() || s.offset < media_[m].from || s.offset + s.size > media_[m].to)
-        return Fail(tracks_[s.track].tablesAt);
+        return Fail(tracks_[s.track].chunksAt);
       end = s.offset + s.size;
     }
     // The tables agree with the media data: their bytes are tested.
