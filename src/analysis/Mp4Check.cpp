@@ -513,6 +513,16 @@ class TIsoMediaCheck {
         const bool valid = type >= 1 && type <= 21 && !(type == 5 && ref == 0) &&
                            !((type == 6 || (type >= 9 && type <= 12)) && ref != 0);
         if (!valid) return Fail(pos + prefix);
+        // A slice header begins with its first macroblock, its type and
+        // its picture parameter set.
+        if ((type == 1 || type == 5) && length >= 4) {
+          std::array<std::uint8_t, 4> head{};
+          if (!b_.Get(pos + prefix + 1, head.data(), head.size())) return Cut();
+          TBits bits(head.data(), head.size());
+          const std::uint32_t mb = bits.Ue(), sliceType = bits.Ue(), pps = bits.Ue();
+          if (!bits.Over && (mb == ~0u || sliceType > 9 || pps > 255)) return Fail(pos + prefix + 1);
+          if (!bits.Over) cov_.CheckedRange(pos + prefix + 1, pos + prefix + 1 + bits.BytesUsed());
+        }
       } else {
         const int type = first >> 1 & 0x3F, temporal = h[prefix + 1] & 7;
         const bool reserved = (type >= 10 && type <= 15) || (type >= 22 && type <= 31) || (type >= 41 && type <= 47);
