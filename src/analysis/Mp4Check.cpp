@@ -9,6 +9,7 @@
 
 #include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
+#include "analysis/H263Check.h"
 
 namespace vantrel {
 namespace {
@@ -545,6 +546,13 @@ class TIsoMediaCheck {
                                               : Mpeg4Start(buf.data(), n, tested);
     if (bad > 0) return Fail(s.offset);
     if (bad == 0) cov_.CheckedRange(s.offset, s.offset + tested);
+    if (bad == 0 && e.codec == TCodec::H263) {
+      // The whole picture, decoded.
+      std::uint64_t badAt = 0;
+      const TH263Result picture = CheckH263Picture(b_, s.offset, s.size, badAt);
+      if (picture == TH263Result::Damaged) return Fail(badAt);
+      if (picture == TH263Result::Whole) cov_.CheckedRange(s.offset, s.offset + s.size);
+    }
     return true;
   }
 

@@ -30,8 +30,9 @@ const std::vector<Movie>& Movies() {
       test::ImageTool(ff + av + "-c:v libx264 -preset ultrafast -crf 30 -pix_fmt yuv420p -c:a aac a.mov");
       // MPEG-4 video and stereo AAC, the tables first.
       test::ImageTool(ff + av + "-c:v mpeg4 -q:v 10 -c:a aac -ac 2 -movflags +faststart b.mp4");
-      test::ImageTool(ff + "-f lavfi -i testsrc=s=128x96:d=2 -f lavfi -i sine=f=300 -t 2 -shortest -fflags +bitexact "
-                           "-c:v h263 -q:v 20 -c:a aac -ar 8000 -ac 1 c.3gp");
+      // H.263 pictures larger than a cluster, in groups of blocks with their headers.
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -f lavfi -i sine=f=300 -t 2 -shortest -fflags +bitexact "
+                           "-c:v h263 -q:v 2 -ps 600 -c:a aac -ar 8000 -ac 1 c.3gp");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=96x64:d=2 -fflags +bitexact -c:v libx265 -preset ultrafast "
                            "-x265-params log-level=none -tag:v hvc1 d.mp4");
     });
