@@ -81,6 +81,7 @@ struct TRange {
 };
 
 struct TTrack {
+  std::uint32_t id = 0;
   std::vector<TSampleEntry> entries;
   bool selfContained = true;
   bool hasSizes = false, hasRuns = false, hasChunks = false;
@@ -116,6 +117,9 @@ class TIsoMediaCheck {
   void Run() {
     if (!TopLevel() || b_.Verdict == vdDamaged) return;
     if (!Samples() || b_.Verdict == vdDamaged) return;
+    // A fragmented movie may end after any fragment: only its index tells
+    // that none is missing.
+    if (!moofs_.empty() && !indexed_) return;
     if (!incomplete_ && cov_.Covers(size_)) b_.Verified();
   }
 
@@ -167,15 +171,135 @@ class TIsoMediaCheck {
     return Children(0, size_, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
       if (type == FourCC("mdat")) media_.push_back({pos + header, pos + size});
       if (type == FourCC("moov")) return Movie(pos + header, pos + size);
+      if (type == FourCC("moof")) {
+        moofs_.push_back(pos);
+        return Fragment(pos, pos + header, pos + size);
+      }
+      if (type == FourCC("mfra")) return RandomAccess(pos, pos + header, pos + size);
       return true;
+    });
+  }
+
+  // The index of a fragmented movie's fragments, after the last: its size
+  // in its closing mfro, each entry at a fragment's start.
+  bool RandomAccess(std::uint64_t mfra, std::uint64_t from, std::uint64_t to) {
+    bool closed = false;
+    const bool ok = Children(from, to, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
+      const std::uint64_t in = pos + header, end = pos + size;
+      if (type == FourCC("mfro")) {
+        if (size < header + 8 || b_.Be32(in + 4) != to - mfra || end != to) return Fail(pos);
+        closed = true;
+      }
+      if (type != FourCC("tfra")) return true;
+      if (size < header + 12) return Fail(pos);
+      const int version = b_.Byte(in);
+      const std::uint32_t lengths = b_.Be32(in + 8);
+      const std::uint64_t count = b_.Be32(in + 12);
+      const std::uint64_t row = (version == 1 ? 16 : 8) + ((lengths >> 4 & 3) + 1) + ((lengths >> 2 & 3) + 1) + ((lengths & 3) + 1);
+      if (!b_.ok) return Cut();
+      if (count > (end - in - 16) / row) return Fail(pos);
+      for (std::uint64_t k = 0; k < count; ++k) {
+        const std::uint64_t at = in + 16 + k * row + (version == 1 ? 8 : 4);
+        const std::uint64_t moof = version == 1 ? b_.Be64(at) : b_.Be32(at);
+        if (!b_.ok) return Cut();
+        if (!std::binary_search(moofs_.begin(), moofs_.end(), moof)) return Fail(at);
+      }
+      return true;
+    });
+    if (!ok) return false;
+    if (!closed) return Fail(mfra);
+    indexed_ = true;
+    cov_.CheckedRange(mfra, to);
+    return true;
+  }
+
+  // A movie fragment's track runs: the samples they lay out, from the
+  // fragment's start, a base the track fragment names, or on from the
+  // previous run.
+  bool Fragment(std::uint64_t moof, std::uint64_t from, std::uint64_t to) {
+    std::uint64_t dataEnd = moof;
+    return Children(from, to, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
+      if (type != FourCC("traf")) return true;
+      TTrack* track = nullptr;
+      std::uint32_t track_index = 0, entry = 1, defaultSize = 0;
+      std::uint64_t base = dataEnd, next = dataEnd;
+      return Children(pos + header, pos + size, [&](std::uint32_t t, std::uint64_t at, std::uint64_t h, std::uint64_t n) {
+        const std::uint64_t in = at + h, end = at + n;
+        if (t == FourCC("tfhd")) {
+          if (n < h + 8) return Fail(at);
+          const std::uint32_t flags = b_.Be32(in) & 0xFFFFFF, id = b_.Be32(in + 4);
+          track = nullptr;
+          for (std::uint32_t i = 0; i < tracks_.size(); ++i)
+            if (tracks_[i].id == id) track = &tracks_[i], track_index = i;
+          if (!track) return Fail(at);  // a fragment of no track of the movie
+          entry = 1;
+          defaultSize = 0;
+          for (const TTrex& x : trex_)
+            if (x.id == id) entry = x.entry, defaultSize = x.size;
+          base = flags & 0x20000 ? moof : dataEnd;
+          std::uint64_t field = in + 8;
+          if (flags & 0x01) base = b_.Be64(field), field += 8;
+          if (flags & 0x02) entry = b_.Be32(field), field += 4;
+          if (flags & 0x08) field += 4;
+          if (flags & 0x10) defaultSize = b_.Be32(field), field += 4;
+          if (flags & 0x20) field += 4;
+          if (!b_.ok) return Cut();
+          if (field > end) return Fail(at);
+          next = base;
+          return true;
+        }
+        if (t != FourCC("trun")) return true;
+        if (!track || n < h + 8) return Fail(at);
+        const std::uint32_t flags = b_.Be32(in) & 0xFFFFFF;
+        const std::uint64_t count = b_.Be32(in + 4);
+        std::uint64_t field = in + 8;
+        std::uint64_t offset = next;
+        if (flags & 0x01) offset = base + static_cast<std::int64_t>(static_cast<std::int32_t>(b_.Be32(field))), field += 4;
+        if (flags & 0x04) field += 4;
+        const int perSample = 4 * (((flags >> 8) & 1) + ((flags >> 9) & 1) + ((flags >> 10) & 1) + ((flags >> 11) & 1));
+        if (!b_.ok) return Cut();
+        if (count * static_cast<std::uint64_t>(perSample) > (end > field ? end - field : 0)) return Fail(at);
+        if (fragmentSamples_ + count > kMaxSamples) return Incomplete();
+        fragmentSamples_ += count;
+        const std::uint32_t entryIndex = entry - 1;
+        const bool looked = entryIndex < track->entries.size() && track->entries[entryIndex].codec != TCodec::Unchecked;
+        if (entry == 0 || entry > std::max<std::size_t>(1, track->entries.size())) return Fail(at);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(perSample));
+        for (std::uint64_t k = 0; k < count; ++k, field += static_cast<std::uint64_t>(perSample)) {
+          if (perSample > 0 && !b_.Get(field, row.data(), row.size())) return Cut();
+          std::uint32_t sampleSize = defaultSize;
+          if (flags & 0x200) {
+            const std::size_t i = (flags & 0x100) ? 4 : 0;
+            sampleSize = static_cast<std::uint32_t>(row[i]) << 24 | row[i + 1] << 16 | row[i + 2] << 8 | row[i + 3];
+          }
+          if (offset > size_ || sampleSize > size_ - offset) return Fail(at);
+          if (sampleSize != 0) fragments_.push_back({offset, sampleSize, track_index, looked ? entryIndex : ~0u});
+          offset += sampleSize;
+        }
+        if (track) track->tables.push_back({at, end});
+        next = offset;
+        dataEnd = std::max(dataEnd, offset);
+        return true;
+      });
     });
   }
 
   bool Movie(std::uint64_t from, std::uint64_t to) {
     return Children(from, to, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
+      if (type == FourCC("mvex")) return Extends(pos + header, pos + size);
       if (type != FourCC("trak")) return true;
       tracks_.emplace_back();
       return Nested(pos + header, pos + size);
+    });
+  }
+
+  // The defaults of each track's fragments.
+  bool Extends(std::uint64_t from, std::uint64_t to) {
+    return Children(from, to, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
+      if (type == FourCC("trex") && size >= header + 24) trex_.push_back({b_.Be32(pos + header + 4),
+                                                                          b_.Be32(pos + header + 8),
+                                                                          b_.Be32(pos + header + 16)});
+      return true;
     });
   }
 
@@ -186,6 +310,10 @@ class TIsoMediaCheck {
       TTrack& t = tracks_.back();
       if (type == FourCC("mdia") || type == FourCC("minf") || type == FourCC("stbl")) return Nested(in, end);
       if (type == FourCC("dinf")) return DataInformation(in, end);
+      if (type == FourCC("tkhd") && size >= header + 24) {
+        const int version = b_.Byte(in);
+        t.id = b_.Be32(in + (version == 1 ? 20 : 12));
+      }
       if (type == FourCC("stsd")) return Descriptions(in, end);
       if (type == FourCC("stsz") || type == FourCC("stz2") || type == FourCC("stsc") || type == FourCC("stco") ||
           type == FourCC("co64")) {
@@ -464,6 +592,11 @@ class TIsoMediaCheck {
       }
       if (sample != t.count) return Fail(t.tablesAt);
     }
+    if (out.size() + fragments_.size() > kMaxSamples) {
+      incomplete_ = true;
+      return true;
+    }
+    out.insert(out.end(), fragments_.begin(), fragments_.end());
     std::sort(out.begin(), out.end(), [](const TSample& a, const TSample& c) { return a.offset < c.offset; });
     // Every sample inside the media data, none over another.
     std::sort(media_.begin(), media_.end(), [](const TRange& a, const TRange& c) { return a.from < c.from; });
@@ -632,6 +765,14 @@ class TIsoMediaCheck {
   TClusterCoverage cov_;
   std::vector<TRange> media_;
   std::vector<TTrack> tracks_;
+  struct TTrex {
+    std::uint32_t id, entry, size;
+  };
+  std::vector<TTrex> trex_;
+  std::vector<TSample> fragments_;
+  std::uint64_t fragmentSamples_ = 0;
+  std::vector<std::uint64_t> moofs_;  // where each fragment starts, in order
+  bool indexed_ = false;
   bool incomplete_ = false;
 };
 

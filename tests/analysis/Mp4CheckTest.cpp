@@ -35,10 +35,15 @@ const std::vector<Movie>& Movies() {
                            "-c:v h263 -q:v 2 -ps 600 -c:a aac -ar 8000 -ac 1 c.3gp");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=96x64:d=2 -fflags +bitexact -c:v libx265 -preset ultrafast "
                            "-x265-params log-level=none -tag:v hvc1 d.mp4");
+      // Fragments: track runs from the base their track fragment names, and from the fragment's start.
+      test::ImageTool(ff + av + "-c:v libx264 -preset ultrafast -crf 36 -pix_fmt yuv420p -g 10 -c:a aac "
+                                "-movflags +frag_keyframe+empty_moov e.mp4");
+      test::ImageTool(ff + "-f lavfi -i sine=f=300:d=2 -fflags +bitexact -c:a aac -frag_duration 500000 "
+                           "-movflags +empty_moov+default_base_moof f.m4a");
     });
     std::vector<Movie> out;
     for (const auto& [type, name] : std::vector<std::pair<std::string, std::string>>{
-             {"MOV", "a.mov"}, {"MP4", "b.mp4"}, {"3GP", "c.3gp"}, {"MP4", "d.mp4"}})
+             {"MOV", "a.mov"}, {"MP4", "b.mp4"}, {"3GP", "c.3gp"}, {"MP4", "d.mp4"}, {"MP4", "e.mp4"}, {"M4A", "f.m4a"}})
       out.push_back({type, name, test::ReadFile(dir + "/" + name)});
     return out;
   }();
