@@ -14,12 +14,13 @@ class TStreamBits {
  public:
   TStreamBits(FileBytes& b, std::uint64_t from, std::uint64_t size) : b_(b), from_(from), size_(size) {}
 
+  // n from 1 to 32.
   std::uint32_t Peek(int n) {
-    Fill();
-    return n == 0 ? 0 : static_cast<std::uint32_t>(acc_ >> (64 - n));
+    if (held_ < n) Fill();
+    return static_cast<std::uint32_t>(acc_ >> (64 - n));
   }
   void Skip(int n) {
-    Fill();
+    if (held_ < n) Fill();
     acc_ <<= n;
     held_ -= n;
     pos_ += static_cast<std::uint64_t>(n);
@@ -35,6 +36,13 @@ class TStreamBits {
 
  private:
   void Fill() {
+    // Whole bytes from the cluster at hand, then one at a time.
+    while (held_ <= 56 && avail_ > 0 && next_ < size_) {
+      acc_ |= static_cast<std::uint64_t>(*p_++) << (56 - held_);
+      --avail_;
+      ++next_;
+      held_ += 8;
+    }
     while (held_ <= 56) {
       std::uint8_t byte = 0;
       if (next_ < size_) {

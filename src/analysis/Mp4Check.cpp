@@ -679,8 +679,10 @@ class TIsoMediaCheck {
                                               : Mpeg4Start(buf.data(), n, tested);
     if (bad > 0) return Fail(s.offset);
     if (bad == 0) cov_.CheckedRange(s.offset, s.offset + tested);
-    if (bad == 0 && e.codec == TCodec::H263) {
-      // The whole picture, decoded.
+    // A picture that holds a whole cluster, where no other sample starts, is
+    // decoded to its end; smaller ones are seen by the starts around them.
+    const std::uint64_t cluster = b_.ClusterSize();
+    if (bad == 0 && e.codec == TCodec::H263 && (s.offset + s.size) / cluster > (s.offset + cluster - 1) / cluster) {
       std::uint64_t badAt = 0;
       const TH263Result picture = CheckH263Picture(b_, s.offset, s.size, badAt);
       if (picture == TH263Result::Damaged) return Fail(badAt);
