@@ -289,7 +289,7 @@ class TIsoMediaCheck {
       if (type == FourCC("mvex")) return Extends(pos + header, pos + size);
       if (type != FourCC("trak")) return true;
       tracks_.emplace_back();
-      return Nested(pos + header, pos + size);
+      return Nested(pos + header, pos + size, 0);
     });
   }
 
@@ -304,15 +304,20 @@ class TIsoMediaCheck {
   }
 
   // trak, mdia, minf and stbl down to the tables.
-  bool Nested(std::uint64_t from, std::uint64_t to) {
+  // level: 0 in trak, 1 in mdia, 2 in minf, 3 in stbl; atoms elsewhere
+  // than their place are not read.
+  bool Nested(std::uint64_t from, std::uint64_t to, int level) {
     return Children(from, to, [&](std::uint32_t type, std::uint64_t pos, std::uint64_t header, std::uint64_t size) {
       const std::uint64_t in = pos + header, end = pos + size;
       TTrack& t = tracks_.back();
-      if (type == FourCC("mdia") || type == FourCC("minf") || type == FourCC("stbl")) return Nested(in, end);
-      if (type == FourCC("dinf")) return DataInformation(in, end);
-      if (type == FourCC("tkhd") && size >= header + 24) {
+      static constexpr std::array<std::uint32_t, 3> kInner = {FourCC("mdia"), FourCC("minf"), FourCC("stbl")};
+      if (level < 3 && type == kInner[static_cast<std::size_t>(level)]) return Nested(in, end, level + 1);
+      if (level == 2 && type == FourCC("dinf")) return DataInformation(in, end);
+      if (level < 3) {
+        if (level > 0 || type != FourCC("tkhd") || size < header + 24) return true;
         const int version = b_.Byte(in);
         t.id = b_.Be32(in + (version == 1 ? 20 : 12));
+        return true;
       }
       if (type == FourCC("stsd")) return Descriptions(in, end);
       if (type == FourCC("stsz") || type == FourCC("stz2") || type == FourCC("stsc") || type == FourCC("stco") ||
@@ -549,7 +554,11 @@ class TIsoMediaCheck {
     std::uint64_t total = 0;
     for (std::uint32_t ti = 0; ti < tracks_.size(); ++ti) {
       TTrack& t = tracks_[ti];
-      if (!t.hasSizes && !t.hasRuns && !t.hasChunks) continue;  // a track without tables (fragments)
+      if (!t.hasSizes && !t.hasRuns && !t.hasChunks) {
+        // A track without tables has its samples in fragments, or none known.
+        if (moofs_.empty()) incomplete_ = true;
+        continue;
+      }
       if (!t.hasSizes || !t.hasRuns || !t.hasChunks) return Fail(t.tablesAt);
       if (t.count == 0) continue;
       if (!t.selfContained || (t.fixedSize == 0 && t.sizes.size() != t.count)) {
