@@ -396,10 +396,13 @@ class TIsoMediaCheck {
       // A sound description of version 1 or 2 (QuickTime) has more fields.
       const std::uint32_t version = b_.Be16(pos + 16);
       const std::uint64_t in = pos + 36 + (version == 1 ? 16 : version == 2 ? 36 : 0);
-      std::function<void(std::uint32_t, std::uint64_t, std::uint64_t)> find;
-      find = [&](std::uint32_t child, std::uint64_t at, std::uint64_t size) {
-        if (child == FourCC("wave")) Boxes(at, at + size, find);
+      // The esds atom, or the one in a QuickTime wave atom (one level down only).
+      const auto esds = [&](std::uint32_t child, std::uint64_t at, std::uint64_t size) {
         if (child == FourCC("esds")) AudioConfig(at + 4, at + size, e);
+      };
+      const auto find = [&](std::uint32_t child, std::uint64_t at, std::uint64_t size) {
+        if (child == FourCC("wave")) Boxes(at, at + size, esds);
+        esds(child, at, size);
       };
       if (b_.ok) Boxes(in, end, find);
     }
