@@ -10,6 +10,7 @@
 #include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/H263Check.h"
+#include "analysis/JpegScan.h"
 
 namespace vantrel {
 namespace {
@@ -66,7 +67,7 @@ class TBits {
   std::uint64_t pos_ = 0;
 };
 
-enum class TCodec : std::uint8_t { Unchecked, Avc, Hevc, Aac, H263, Mpeg4Video };
+enum class TCodec : std::uint8_t { Unchecked, Avc, Hevc, Aac, H263, Mpeg4Video, Jpeg };
 
 struct TSampleEntry {
   TCodec codec = TCodec::Unchecked;
@@ -392,6 +393,8 @@ class TIsoMediaCheck {
       e.width = b_.Be16(pos + 32);
       e.height = b_.Be16(pos + 34);
       if (!b_.ok) e.codec = TCodec::Unchecked;
+    } else if (type == FourCC("jpeg") || type == FourCC("mjpa")) {
+      e.codec = TCodec::Jpeg;
     } else if (type == FourCC("mp4a")) {
       // A sound description of version 1 or 2 (QuickTime) has more fields.
       const std::uint32_t version = b_.Be16(pos + 16);
@@ -633,7 +636,9 @@ class TIsoMediaCheck {
     for (const TSample& s : samples) {
       if (s.entry == ~0u) continue;
       const TSampleEntry& e = tracks_[s.track].entries[s.entry];
-      const bool ok = e.codec == TCodec::Avc || e.codec == TCodec::Hevc ? NalUnits(s, e) : SampleStart(s, e);
+      const bool ok = e.codec == TCodec::Avc || e.codec == TCodec::Hevc ? NalUnits(s, e)
+                      : e.codec == TCodec::Jpeg                         ? JpegImages(s)
+                                                                        : SampleStart(s, e);
       if (!ok) return false;
     }
     return true;
@@ -676,6 +681,57 @@ class TIsoMediaCheck {
       }
       cov_.CheckedRange(pos, pos + header);
       pos += prefix + length;
+    }
+    return true;
+  }
+
+  // The JPEG images of a Motion JPEG sample (two fields in format A), their
+  // markers in order and their scans decoded to the end of image.
+  bool JpegImages(const TSample& s) {
+    const std::uint64_t end = s.offset + s.size;
+    std::uint64_t pos = s.offset;
+    bool decoded = true;
+    for (int image = 0; image < 2 && pos < end; ++image) {
+      if (end - pos < 4 || b_.Be16(pos) != 0xFFD8) {
+        if (!b_.ok) return Cut();
+        if (image == 0) return Fail(pos);
+        break;  // what follows the last image
+      }
+      cov_.CheckedRange(pos, pos + 2);
+      pos += 2;
+      TJpegScanCheck check;
+      for (;;) {
+        int m = 0;
+        if (pos >= end || b_.Byte(pos) != 0xFF) return b_.ok ? Fail(pos) : Cut();
+        while (pos < end && (m = b_.Byte(pos)) == 0xFF) ++pos;
+        if (m < 0) return Cut();
+        if (pos >= end) return Fail(pos);
+        cov_.CheckedRange(pos - 1, pos + 1);
+        ++pos;
+        if (m == 0xD9) break;
+        if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) return Fail(pos - 1);
+        const std::uint32_t length = b_.Be16(pos);
+        if (!b_.ok) return Cut();
+        if (length < 2 || length > end - pos) return Fail(pos);
+        const std::uint64_t segment = pos;
+        pos += length;
+        if (m != 0xDA) {
+          check.Segment(b_, m, segment, length);
+          continue;
+        }
+        std::uint64_t scanEnd = 0, bad = 0;
+        const int result = check.Scan(b_, segment, pos, scanEnd, bad);
+        if (result == 0) return Fail(std::min(bad, end - 1));
+        if (result < 0) {
+          // Not decodable here: the image's bytes stay unlooked into.
+          decoded = false;
+          break;
+        }
+        if (scanEnd > end) return Fail(end - 1);
+        cov_.CheckedRange(pos, scanEnd);
+        pos = scanEnd;
+      }
+      if (!decoded) break;
     }
     return true;
   }

@@ -1,4 +1,4 @@
-// Movies made by ffmpeg with every codec whose sample starts are checked:
+// Movies made by ffmpeg with every codec whose samples are checked:
 // whole ones are verified, read in a forward pass; any cluster replaced is
 // never verified; sample tables that point wrong are damage at the table.
 
@@ -40,10 +40,12 @@ const std::vector<Movie>& Movies() {
                                 "-movflags +frag_keyframe+empty_moov e.mp4");
       test::ImageTool(ff + "-f lavfi -i sine=f=300:d=2 -fflags +bitexact -c:a aac -frag_duration 500000 "
                            "-movflags +empty_moov+default_base_moof f.m4a");
+      // Motion JPEG: every frame an image decoded to its end.
+      test::ImageTool(ff + av + "-c:v mjpeg -q:v 5 -c:a aac g.mov");
     });
     std::vector<Movie> out;
     for (const auto& [type, name] : std::vector<std::pair<std::string, std::string>>{
-             {"MOV", "a.mov"}, {"MP4", "b.mp4"}, {"3GP", "c.3gp"}, {"MP4", "d.mp4"}, {"MP4", "e.mp4"}, {"M4A", "f.m4a"}})
+             {"MOV", "a.mov"}, {"MP4", "b.mp4"}, {"3GP", "c.3gp"}, {"MP4", "d.mp4"}, {"MP4", "e.mp4"}, {"M4A", "f.m4a"}, {"MOV", "g.mov"}})
       out.push_back({type, name, test::ReadFile(dir + "/" + name)});
     return out;
   }();
