@@ -36,6 +36,19 @@ class TStreamBits {
 
  private:
   void Fill() {
+    // Eight bytes at once where the cluster at hand has them: the bits past
+    // the bytes counted are those of the next byte, taken again next time.
+    if (avail_ >= 8 && size_ - next_ >= 8) {
+      std::uint64_t v = 0;
+      for (int i = 0; i < 8; ++i) v = v << 8 | p_[i];
+      const int take = (63 - held_) >> 3;
+      acc_ |= v >> held_;
+      p_ += take;
+      avail_ -= static_cast<std::size_t>(take);
+      next_ += static_cast<std::uint64_t>(take);
+      held_ += take * 8;
+      return;
+    }
     // Whole bytes from the cluster at hand, then one at a time.
     while (held_ <= 56 && avail_ > 0 && next_ < size_) {
       acc_ |= static_cast<std::uint64_t>(*p_++) << (56 - held_);
@@ -83,13 +96,19 @@ struct TCode {
 // the code in its table and its length (0: no code starts so).
 class TVlc {
  public:
+  // signedCodes: a sign bit follows every code but the last, and is read with it.
   template <std::size_t N>
-  TVlc(const std::array<TCode, N>& codes, int maxLength) : maxLength_(maxLength), lut_(std::size_t{1} << maxLength) {
+  TVlc(const std::array<TCode, N>& codes, int maxLength, bool signedCodes = false)
+      : maxLength_(maxLength), lut_(std::size_t{1} << maxLength) {
     for (std::size_t i = 0; i < N; ++i) {
-      const int free = maxLength - codes[i].length;
-      const std::size_t first = static_cast<std::size_t>(codes[i].code) << free;
-      for (std::size_t s = 0; s < (std::size_t{1} << free); ++s)
-        lut_[first | s] = {static_cast<std::uint16_t>(i), codes[i].length};
+      const bool sign = signedCodes && i + 1 < N;
+      const int length = codes[i].length + (sign ? 1 : 0);
+      const int free = maxLength - length;
+      for (std::uint32_t bit = 0; bit < (sign ? 2u : 1u); ++bit) {
+        const std::size_t first = static_cast<std::size_t>(sign ? codes[i].code << 1 | bit : codes[i].code) << free;
+        for (std::size_t s = 0; s < (std::size_t{1} << free); ++s)
+          lut_[first | s] = {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(length)};
+      }
     }
   }
   // The index of the next code, or -1 when none starts there.
@@ -157,7 +176,7 @@ std::array<std::uint8_t, 102> MakeRuns() {
 
 TH263Result CheckH263Picture(FileBytes& b, std::uint64_t offset, std::uint64_t size, std::uint64_t& badAt) {
   static const TVlc intraMcbpc(kIntraMcbpc, 9), interMcbpc(kInterMcbpc, 9), cbpyVlc(kCbpy, 6), mvd(kMvd, 12),
-      tcoef(kTcoef, 12);
+      tcoef(kTcoef, 13, true);
   static const std::array<std::uint8_t, 102> runs = MakeRuns();
   TStreamBits bits(b, offset, size);
   std::uint64_t at = 0;  // the bit where the code being decoded starts
@@ -249,7 +268,6 @@ TH263Result CheckH263Picture(FileBytes& b, std::uint64_t offset, std::uint64_t s
         } else {
           last = c >= kLastCodes;
           run = runs[static_cast<std::size_t>(c)];
-          bits.Get(1);
         }
         i += run + 1;
         if (i > 64) return damaged();
