@@ -131,5 +131,63 @@ TEST(Mp4Check, SampleTablesThatMissTheMediaDataAreDamageAtTheTable) {
   EXPECT_EQ(damagedAt(chunks), stco);
 }
 
+// What the checks inside the samples catch that their starts do not: a byte
+// changed in the middle of an H.263 picture larger than a cluster, and an
+// AAC frame whose first element is none the configuration allows.
+TEST(Mp4Check, ABrokenPictureOrAudioFrameIsDamageInsideIt) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const Movie& h263 = Movies()[2];
+  ASSERT_EQ(h263.name, "c.3gp");
+  // The picture start codes, and the first picture that holds whole clusters.
+  auto isPicture = [&](std::size_t i) {
+    return h263.bytes[i] == 0 && h263.bytes[i + 1] == 0 && (static_cast<std::uint8_t>(h263.bytes[i + 2]) & 0xFC) == 0x80;
+  };
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i + 3 < h263.bytes.size(); ++i)
+    if (isPicture(i)) starts.push_back(i);
+  std::size_t picture = 0;
+  while (picture + 1 < starts.size() && starts[picture + 1] - starts[picture] < 3 * kCluster) ++picture;
+  ASSERT_LT(picture + 1, starts.size());
+  // A cluster into the picture (audio may follow it before the next one).
+  const std::size_t middle = starts[picture] + kCluster;
+  std::string broken = h263.bytes;
+  broken[middle] = static_cast<char>(broken[middle] ^ 0xFF);
+  const TFileExtent picked = ExtentOf(h263.type, broken);
+  EXPECT_EQ(picked.Verdict, vdDamaged) << VerdictName(picked.Verdict);
+  EXPECT_GE(picked.BadOffset, starts[picture]);
+  EXPECT_LT(picked.BadOffset, starts[picture + 1]);
+
+  // AAC in one chunk: the samples one after another from its offset.
+  const Movie& aac = Movies()[5];
+  ASSERT_EQ(aac.name, "f.m4a");
+  test::TempDir dir;
+  test::ImageTool("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=440:d=2 -c:a aac " +
+                  test::ShellQuote(dir / "a.m4a"));
+  const std::string m4a = test::ReadFile(dir / "a.m4a");
+  ASSERT_EQ(ExtentOf("M4A", m4a).Verdict, vdVerified);
+  const std::size_t stco = m4a.find("stco") - 4, stsz = m4a.find("stsz") - 4;
+  ASSERT_EQ(Be32At(m4a, stco + 12), 1u);
+  std::size_t sample = Be32At(m4a, stco + 16);
+  for (std::size_t k = 0; k < 10; ++k) sample += Be32At(m4a, stsz + 20 + 4 * k);
+  std::string end = m4a;
+  end[sample] = static_cast<char>(0xE0);  // ID_END where the channel's element belongs
+  const TFileExtent e = ExtentOf("M4A", end);
+  EXPECT_EQ(e.Verdict, vdDamaged);
+  EXPECT_EQ(e.BadOffset, sample);
+}
+
+// A fragmented movie ends after any of its fragments as far as its atoms
+// tell: without the index of its fragments at the end it is never whole.
+TEST(Mp4Check, AFragmentedMovieCutAfterAFragmentIsNotVerified) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const Movie& m = Movies()[4];
+  ASSERT_EQ(m.name, "e.mp4");
+  const std::size_t third = m.bytes.find("moof", m.bytes.find("moof", m.bytes.find("moof") + 4) + 4) - 4;
+  ASSERT_LT(third, m.bytes.size());
+  const TFileExtent cut = ExtentOf(m.type, m.bytes.substr(0, third));
+  EXPECT_EQ(cut.Size, third);
+  EXPECT_EQ(cut.Verdict, vdPlausible) << VerdictName(cut.Verdict);
+}
+
 }  // namespace
 }  // namespace vantrel
