@@ -192,7 +192,7 @@ class TIsoMediaCheck {
         closed = true;
       }
       if (type != FourCC("tfra")) return true;
-      if (size < header + 12) return Fail(pos);
+      if (size < header + 16) return Fail(pos);
       const int version = b_.Byte(in);
       const std::uint32_t lengths = b_.Be32(in + 8);
       const std::uint64_t count = b_.Be32(in + 12);
