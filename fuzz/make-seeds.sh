@@ -111,4 +111,11 @@ with wave.open(out + '/.wav', 'wb') as w:
 PY
 if command -v flac >/dev/null; then flac --silent -f "$out/filetype/.wav" -o "$out/filetype/flac"; fi
 rm -f "$out/filetype/.wav"
+# Small movies whose sample tables, NAL units, AAC frames and H.263 pictures
+# the checks of the size finder follow.
+if command -v ffmpeg >/dev/null; then
+  ffq() { ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=s=128x96:d=0.4 -f lavfi -i sine=f=300 -t 0.4 -shortest "$@"; }
+  ffq -c:v libx264 -preset ultrafast -c:a aac -f mp4 "$out/filetype/mp4"
+  ffq -c:v h263 -q:v 10 -c:a aac -ar 8000 -ac 1 -f 3gp "$out/filetype/3gp"
+fi
 echo "seeds in $out"

@@ -10,6 +10,7 @@
 #include "analysis/GifCheck.h"
 #include "analysis/Inflate.h"
 #include "analysis/JpegScan.h"
+#include "analysis/Mp4Check.h"
 #include "analysis/PdfCheck.h"
 #include "analysis/SevenZipCheck.h"
 #include "analysis/SqliteCheck.h"
@@ -660,6 +661,7 @@ std::uint64_t QuickTimeSize(FileBytes& b) {
     pos += size;
     if (pos > b.Limit()) return 0;
   }
+  if (movie) CheckIsoMedia(b, pos);
   return movie ? pos : 0;
 }
 
