@@ -858,6 +858,88 @@ class BitStream {
     return -1;
   }
 
+  // Passes over count Rice codes of parameter param, each a unary quotient
+  // of no more than limit zeros and param bits: Unary and Get in one loop
+  // over local copies of the reader's state, the residual of a FLAC
+  // subframe being most of its bytes. False where a code cannot be read or
+  // runs too long.
+  bool SkipRice(std::uint32_t count, int param, std::int64_t limit) {
+    if (failed_) return false;
+    std::uint64_t bits = bits_;
+    int have = count_;
+    const std::uint8_t* p = p_;
+    std::size_t avail = avail_;
+    std::uint64_t offset = offset_;
+    std::uint8_t c8 = crc8;
+    std::uint16_t c16 = crc16;
+    bool ok = true;
+    auto fetch = [&]() -> int {
+      if (avail == 0) {
+        p = b_.At(offset, avail);
+        if (!p) {
+          failed_ = true;
+          return -1;
+        }
+      }
+      const std::uint8_t c = *p++;
+      --avail;
+      ++offset;
+      c8 = kCrc8[c8 ^ c];
+      c16 = static_cast<std::uint16_t>(c16 << 8 ^ kCrc16[(c16 >> 8) ^ c]);
+      return c;
+    };
+    for (std::uint32_t i = 0; i < count && ok; ++i) {
+      std::int64_t zeros = 0;
+      for (;;) {
+        if (have == 0) {
+          const int c = fetch();
+          if (c < 0) {
+            ok = false;
+            break;
+          }
+          bits = static_cast<std::uint64_t>(c);
+          have = 8;
+        }
+        if (bits == 0) {
+          zeros += have;
+          have = 0;
+          if (zeros > limit) {
+            ok = false;
+            break;
+          }
+          continue;
+        }
+        const int top = 63 - __builtin_clzll(bits);
+        zeros += have - 1 - top;
+        have = top;
+        bits &= (1ull << have) - 1;
+        if (zeros > limit) ok = false;
+        break;
+      }
+      if (!ok || param == 0) continue;
+      while (have < param) {
+        const int c = fetch();
+        if (c < 0) {
+          ok = false;
+          break;
+        }
+        bits = bits << 8 | static_cast<std::uint64_t>(c);
+        have += 8;
+      }
+      if (!ok) break;
+      have -= param;
+      bits &= (1ull << have) - 1;
+    }
+    bits_ = bits;
+    count_ = have;
+    p_ = p;
+    avail_ = avail;
+    offset_ = offset;
+    crc8 = c8;
+    crc16 = c16;
+    return ok;
+  }
+
   // Running checks over every byte fetched: CRC-8 (0x07) and CRC-16 (0x8005).
   std::uint8_t crc8 = 0;
   std::uint16_t crc16 = 0;
@@ -975,10 +1057,7 @@ std::uint32_t FlacFrame(FileBytes& b, std::uint64_t& pos, std::uint32_t streamBi
         skip(static_cast<std::uint64_t>(samples) * s.Get(5));
         continue;
       }
-      for (std::uint32_t i = 0; i < samples; ++i) {
-        if (s.Unary(1u << 20) < 0) return 0;
-        if (param) s.Get(static_cast<int>(param));
-      }
+      if (!s.SkipRice(samples, static_cast<int>(param), 1 << 20)) return 0;
     }
     if (s.Failed()) return 0;
   }
