@@ -793,6 +793,28 @@ constexpr std::array<std::uint16_t, 256> MakeCrc16() {
   return t;
 }
 
+// CRC-16 (0x8005) tables for four bytes at a time: entry i of table k is the
+// sum of byte i followed by k zero bytes.
+constexpr std::array<std::array<std::uint16_t, 256>, 4> MakeCrc16Slices() {
+  std::array<std::array<std::uint16_t, 256>, 4> t{};
+  t[0] = MakeCrc16();
+  for (std::size_t k = 1; k < 4; ++k)
+    for (std::size_t i = 0; i < 256; ++i)
+      t[k][i] = static_cast<std::uint16_t>(t[k - 1][i] << 8 ^ t[0][t[k - 1][i] >> 8]);
+  return t;
+}
+constexpr auto kCrc16Slices = MakeCrc16Slices();
+
+std::uint16_t UpdateCrc16(std::uint16_t crc, const std::uint8_t* p, std::size_t n) {
+  const auto& t = kCrc16Slices;
+  for (; n >= 4; p += 4, n -= 4) {
+    const std::uint32_t x = crc ^ (static_cast<std::uint32_t>(p[0]) << 8 | p[1]);
+    crc = static_cast<std::uint16_t>(t[3][x >> 8] ^ t[2][x & 0xFF] ^ t[1][p[2]] ^ t[0][p[3]]);
+  }
+  for (; n > 0; ++p, --n) crc = static_cast<std::uint16_t>(crc << 8 ^ t[0][(crc >> 8) ^ *p]);
+  return crc;
+}
+
 // Bits of the file from an offset on, least significant first (deflate) or
 // most significant first (FLAC). Bytes are fetched one at a time as the bits
 // are needed, so that the offset of the next unread byte is always known and
@@ -861,32 +883,31 @@ class BitStream {
   // Passes over count Rice codes of parameter param, each a unary quotient
   // of no more than limit zeros and param bits: Unary and Get in one loop
   // over local copies of the reader's state, the residual of a FLAC
-  // subframe being most of its bytes. False where a code cannot be read or
-  // runs too long.
+  // subframe being most of its bytes. The CRC-16 takes in the bytes read a
+  // run at a time; the CRC-8, the header's, is not kept past the header.
+  // False where a code cannot be read or runs too long.
   bool SkipRice(std::uint32_t count, int param, std::int64_t limit) {
     if (failed_) return false;
     std::uint64_t bits = bits_;
     int have = count_;
     const std::uint8_t* p = p_;
+    const std::uint8_t* summed = p_;  // bytes from here to p are not in the CRC yet
     std::size_t avail = avail_;
     std::uint64_t offset = offset_;
-    std::uint8_t c8 = crc8;
     std::uint16_t c16 = crc16;
     bool ok = true;
     auto fetch = [&]() -> int {
       if (avail == 0) {
-        p = b_.At(offset, avail);
+        if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
+        p = summed = b_.At(offset, avail);
         if (!p) {
           failed_ = true;
           return -1;
         }
       }
-      const std::uint8_t c = *p++;
       --avail;
       ++offset;
-      c8 = kCrc8[c8 ^ c];
-      c16 = static_cast<std::uint16_t>(c16 << 8 ^ kCrc16[(c16 >> 8) ^ c]);
-      return c;
+      return *p++;
     };
     for (std::uint32_t i = 0; i < count && ok; ++i) {
       std::int64_t zeros = 0;
@@ -930,12 +951,12 @@ class BitStream {
       have -= param;
       bits &= (1ull << have) - 1;
     }
+    if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
     bits_ = bits;
     count_ = have;
     p_ = p;
     avail_ = avail;
     offset_ = offset;
-    crc8 = c8;
     crc16 = c16;
     return ok;
   }

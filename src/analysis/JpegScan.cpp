@@ -74,7 +74,8 @@ class ScanBits {
       count_ += 8;
     }
   }
-  void More(int n) {
+  // Out of line, so that Peek, called for every code, stays small enough to inline.
+  __attribute__((noinline)) void More(int n) {
     Refill();
     while (count_ < n) Fill();
   }
@@ -125,13 +126,8 @@ class ScanBits {
   bool overrun_ = false;
 };
 
-// The next Huffman symbol, or -1 when the bits make no code of the table.
-int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
-  const std::uint16_t fast = t.fast[s.Peek(9)];
-  if (fast != 0) {
-    s.Skip(fast >> 8);
-    return fast & 0xFF;
-  }
+// A Huffman code longer than 9 bits.
+__attribute__((noinline)) int DecodeLong(const TJpegScanCheck::Table& t, ScanBits& s) {
   const std::uint32_t bits = s.Peek(16);
   for (int len = 10; len <= 16; ++len) {
     const auto code = static_cast<std::int32_t>(bits >> (16 - len));
@@ -141,6 +137,16 @@ int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
     }
   }
   return -1;
+}
+
+// The next Huffman symbol, or -1 when the bits make no code of the table.
+inline int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
+  const std::uint16_t fast = t.fast[s.Peek(9)];
+  if (fast != 0) {
+    s.Skip(fast >> 8);
+    return fast & 0xFF;
+  }
+  return DecodeLong(t, s);
 }
 
 bool BuildTable(TJpegScanCheck::Table& t) {
