@@ -881,11 +881,14 @@ class BitStream {
   }
 
   // Passes over count Rice codes of parameter param, each a unary quotient
-  // of no more than limit zeros and param bits: Unary and Get in one loop
-  // over local copies of the reader's state, the residual of a FLAC
-  // subframe being most of its bytes. The CRC-16 takes in the bytes read a
-  // run at a time; the CRC-8, the header's, is not kept past the header.
-  // False where a code cannot be read or runs too long.
+  // of no more than limit zeros and param bits, the residual of a FLAC
+  // subframe being most of its bytes. Local copies of the reader's state
+  // hold up to 64 bits at a time from the cluster at hand; the next cluster
+  // is taken only for bits a code needs, and whole bytes read ahead are
+  // handed back at the end, so that the reader leaves off as Get and Unary
+  // would. The CRC-16 takes in the bytes a run at a time; the CRC-8, the
+  // header's, is not kept past the header. False where a code cannot be read
+  // or runs too long.
   bool SkipRice(std::uint32_t count, int param, std::int64_t limit) {
     if (failed_) return false;
     std::uint64_t bits = bits_;
@@ -895,70 +898,68 @@ class BitStream {
     std::size_t avail = avail_;
     std::uint64_t offset = offset_;
     std::uint16_t c16 = crc16;
-    bool ok = true;
-    auto fetch = [&]() -> int {
-      if (avail == 0) {
-        if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
-        p = summed = b_.At(offset, avail);
-        if (!p) {
-          failed_ = true;
-          return -1;
-        }
-      }
-      --avail;
-      ++offset;
-      return *p++;
+    auto fill = [&] {
+      for (; have <= 56 && avail > 0; --avail, ++offset, have += 8) bits = bits << 8 | *p++;
     };
+    // At least n bits (n <= 32) in bits, from the next clusters when this one runs out.
+    auto need = [&](int n) {
+      fill();
+      while (have < n) {
+        if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
+        std::size_t more = 0;
+        const std::uint8_t* next = b_.At(offset, more);
+        if (!next) {
+          failed_ = true;
+          summed = nullptr;
+          return false;
+        }
+        p = summed = next;
+        avail = more;
+        fill();
+      }
+      return true;
+    };
+    bool ok = true;
     for (std::uint32_t i = 0; i < count && ok; ++i) {
       std::int64_t zeros = 0;
       for (;;) {
-        if (have == 0) {
-          const int c = fetch();
-          if (c < 0) {
-            ok = false;
-            break;
-          }
-          bits = static_cast<std::uint64_t>(c);
-          have = 8;
-        }
-        if (bits == 0) {
+        const std::uint64_t value = have == 0 ? 0 : bits & (~0ull >> (64 - have));
+        if (value == 0) {
           zeros += have;
           have = 0;
-          if (zeros > limit) {
+          if (zeros > limit || !need(1)) {
             ok = false;
             break;
           }
           continue;
         }
-        const int top = 63 - __builtin_clzll(bits);
+        const int top = 63 - __builtin_clzll(value);
         zeros += have - 1 - top;
         have = top;
-        bits &= (1ull << have) - 1;
         if (zeros > limit) ok = false;
         break;
       }
       if (!ok || param == 0) continue;
-      while (have < param) {
-        const int c = fetch();
-        if (c < 0) {
-          ok = false;
-          break;
-        }
-        bits = bits << 8 | static_cast<std::uint64_t>(c);
-        have += 8;
-      }
-      if (!ok) break;
+      if (have < param && !need(param)) break;
       have -= param;
-      bits &= (1ull << have) - 1;
+    }
+    if (!failed_) {
+      // Whole bytes read ahead go back: they all lie in the cluster at hand.
+      const int back = have / 8;
+      p -= back;
+      avail += static_cast<std::size_t>(back);
+      offset -= static_cast<std::uint64_t>(back);
+      have -= 8 * back;
+      bits >>= 8 * back;
     }
     if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
-    bits_ = bits;
+    bits_ = have == 0 ? 0 : bits & ((1ull << have) - 1);
     count_ = have;
     p_ = p;
     avail_ = avail;
     offset_ = offset;
     crc16 = c16;
-    return ok;
+    return ok && !failed_;
   }
 
   // Running checks over every byte fetched: CRC-8 (0x07) and CRC-16 (0x8005).
