@@ -243,15 +243,19 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 namespace {
 
-// The verdict of a file just written, from its bytes read back; its record
-// for the report; its date when asked for.
+// A lost file read as the search read it keeps the verdict the search
+// found for these same bytes; any other is checked when it is saved.
+bool CheckedWhenSaved(const TFATFile& file, const TSaveContext& context) {
+  return context.Check && (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone);
+}
+
+// The verdict of a file just written, from the bytes the save kept and the
+// rest read back; its record for the report; its date when asked for.
 void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
                    bool truncated, const std::vector<TByteRange>& lost, std::uint8_t choice, TSaveContext& context) {
   const bool unreadable = !lost.empty();
   TFATdrive& drive = *file.FATDrive();
-  // A lost file read as the search read it keeps the verdict the search
-  // found for these same bytes; any other is checked now.
-  if (context.Check && (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone)) {
+  if (CheckedWhenSaved(file, context)) {
     const TFileExtent extent =
         CheckSavedFile(path, drive.BytesPerCluster, written, context.Kept.data(), context.Kept.size());
     file.Verdict = extent.Verdict;
@@ -326,7 +330,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   // The file's first bytes, for the checks of its format after the save.
   std::vector<std::uint8_t>& kept = context.Kept;
   kept.clear();
-  const bool keep = context.Check && size > 0;
+  const bool keep = size > 0 && CheckedWhenSaved(file, context);
   if (keep) kept.reserve(std::min<std::size_t>(size, context.KeptLimit));
   TSha256 digest;
   std::uint64_t written = 0;
