@@ -32,7 +32,7 @@ class TSavedClusters : public IClusterSource {
     const std::uint64_t at = index * clusterSize_;
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_, size_ - at));
     if (at + want <= headSize_) {
-      std::memcpy(buffer, head_ + at, want);
+      std::memcpy(buffer, head_ + static_cast<std::size_t>(at), want);
     } else {
       if (!Open()) return false;
       if (at != position_ && std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) return false;
