@@ -756,6 +756,28 @@ constexpr std::array<std::uint16_t, 256> MakeCrc16() {
   return t;
 }
 
+// CRC-16 (0x8005) tables for four bytes at a time: entry i of table k is the
+// sum of byte i followed by k zero bytes.
+constexpr std::array<std::array<std::uint16_t, 256>, 4> MakeCrc16Slices() {
+  std::array<std::array<std::uint16_t, 256>, 4> t{};
+  t[0] = MakeCrc16();
+  for (std::size_t k = 1; k < 4; ++k)
+    for (std::size_t i = 0; i < 256; ++i)
+      t[k][i] = static_cast<std::uint16_t>(t[k - 1][i] << 8 ^ t[0][t[k - 1][i] >> 8]);
+  return t;
+}
+constexpr auto kCrc16Slices = MakeCrc16Slices();
+
+std::uint16_t UpdateCrc16(std::uint16_t crc, const std::uint8_t* p, std::size_t n) {
+  const auto& t = kCrc16Slices;
+  for (; n >= 4; p += 4, n -= 4) {
+    const std::uint32_t x = crc ^ (static_cast<std::uint32_t>(p[0]) << 8 | p[1]);
+    crc = static_cast<std::uint16_t>(t[3][x >> 8] ^ t[2][x & 0xFF] ^ t[1][p[2]] ^ t[0][p[3]]);
+  }
+  for (; n > 0; ++p, --n) crc = static_cast<std::uint16_t>(crc << 8 ^ t[0][(crc >> 8) ^ *p]);
+  return crc;
+}
+
 // Bits of the file from an offset on, least significant first (deflate) or
 // most significant first (FLAC). Bytes are fetched one at a time as the bits
 // are needed, so that the offset of the next unread byte is always known and
@@ -819,6 +841,88 @@ class BitStream {
       return zeros > limit ? -1 : zeros;
     }
     return -1;
+  }
+
+  // Passes over count Rice codes of parameter param, each a unary quotient
+  // of no more than limit zeros and param bits, the residual of a FLAC
+  // subframe being most of its bytes. Local copies of the reader's state
+  // hold up to 64 bits at a time from the cluster at hand; the next cluster
+  // is taken only for bits a code needs, and whole bytes read ahead are
+  // handed back at the end, so that the reader leaves off as Get and Unary
+  // would. The CRC-16 takes in the bytes a run at a time; the CRC-8, the
+  // header's, is not kept past the header. False where a code cannot be read
+  // or runs too long.
+  bool SkipRice(std::uint32_t count, int param, std::int64_t limit) {
+    if (failed_) return false;
+    std::uint64_t bits = bits_;
+    int have = count_;
+    const std::uint8_t* p = p_;
+    const std::uint8_t* summed = p_;  // bytes from here to p are not in the CRC yet
+    std::size_t avail = avail_;
+    std::uint64_t offset = offset_;
+    std::uint16_t c16 = crc16;
+    auto fill = [&] {
+      for (; have <= 56 && avail > 0; --avail, ++offset, have += 8) bits = bits << 8 | *p++;
+    };
+    // At least n bits (n <= 32) in bits, from the next clusters when this one runs out.
+    auto need = [&](int n) {
+      fill();
+      while (have < n) {
+        if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
+        std::size_t more = 0;
+        const std::uint8_t* next = b_.At(offset, more);
+        if (!next) {
+          failed_ = true;
+          summed = nullptr;
+          return false;
+        }
+        p = summed = next;
+        avail = more;
+        fill();
+      }
+      return true;
+    };
+    bool ok = true;
+    for (std::uint32_t i = 0; i < count && ok; ++i) {
+      std::int64_t zeros = 0;
+      for (;;) {
+        const std::uint64_t value = have == 0 ? 0 : bits & (~0ull >> (64 - have));
+        if (value == 0) {
+          zeros += have;
+          have = 0;
+          if (zeros > limit || !need(1)) {
+            ok = false;
+            break;
+          }
+          continue;
+        }
+        const int top = 63 - __builtin_clzll(value);
+        zeros += have - 1 - top;
+        have = top;
+        if (zeros > limit) ok = false;
+        break;
+      }
+      if (!ok || param == 0) continue;
+      if (have < param && !need(param)) break;
+      have -= param;
+    }
+    if (!failed_) {
+      // Whole bytes read ahead go back: they all lie in the cluster at hand.
+      const int back = have / 8;
+      p -= back;
+      avail += static_cast<std::size_t>(back);
+      offset -= static_cast<std::uint64_t>(back);
+      have -= 8 * back;
+      bits >>= 8 * back;
+    }
+    if (summed) c16 = UpdateCrc16(c16, summed, static_cast<std::size_t>(p - summed));
+    bits_ = have == 0 ? 0 : bits & ((1ull << have) - 1);
+    count_ = have;
+    p_ = p;
+    avail_ = avail;
+    offset_ = offset;
+    crc16 = c16;
+    return ok && !failed_;
   }
 
   // Running checks over every byte fetched: CRC-8 (0x07) and CRC-16 (0x8005).
@@ -938,10 +1042,7 @@ std::uint32_t FlacFrame(FileBytes& b, std::uint64_t& pos, std::uint32_t streamBi
         skip(static_cast<std::uint64_t>(samples) * s.Get(5));
         continue;
       }
-      for (std::uint32_t i = 0; i < samples; ++i) {
-        if (s.Unary(1u << 20) < 0) return 0;
-        if (param) s.Get(static_cast<int>(param));
-      }
+      if (!s.SkipRice(samples, static_cast<int>(param), 1 << 20)) return 0;
     }
     if (s.Failed()) return 0;
   }

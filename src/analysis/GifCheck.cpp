@@ -28,10 +28,17 @@ std::uint64_t CheckGifImageData(FileBytes& b, std::uint64_t pos, std::uint64_t p
     const std::uint64_t block = pos;
     pos += 1 + static_cast<unsigned>(n);
     if (n == 0) break;
+    // The sub-block's bytes through the clusters that hold them.
+    const std::uint8_t* p = nullptr;
+    std::size_t avail = 0;
     for (int i = 1; i <= n && !stopped; ++i) {
-      const int c = b.Byte(block + static_cast<unsigned>(i));
-      if (c < 0) return 0;
-      bits |= static_cast<std::uint32_t>(c) << held;
+      if (avail == 0) {
+        p = b.At(block + static_cast<unsigned>(i), avail);
+        if (!p) return 0;
+      }
+      const std::uint32_t c = *p++;
+      --avail;
+      bits |= c << held;
       held += 8;
       while (held >= width && !stopped) {
         const std::uint32_t code = bits & ((1u << width) - 1);

@@ -16,12 +16,12 @@ class ScanBits {
   ScanBits(FileBytes& b, std::uint64_t offset) : b_(b), offset_(offset) {}
 
   std::uint32_t Peek(int n) {
-    while (count_ < n) Fill();
+    if (count_ < n) More(n);
     return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1);
   }
+  // The bits above count_ are left in bits_: Peek masks them off.
   void Skip(int n) {
     count_ -= n;
-    bits_ &= count_ == 0 ? 0 : (1ull << count_) - 1;
     if (count_ < fake_) {
       overrun_ = true;
       fake_ = count_;
@@ -63,6 +63,22 @@ class ScanBits {
 
  private:
   static constexpr std::uint64_t kNone = ~0ull;
+  // Bytes of the cluster at hand up to the next FF, several at a time: no
+  // marker or stuffed byte among them, and nothing to read that could fail.
+  void Refill() {
+    while (count_ <= 48 && avail_ > 0 && markerAt_ == kNone && *p_ != 0xFF) {
+      ring_[appended_++ % ring_.size()] = offset_;
+      bits_ = bits_ << 8 | *p_++;
+      --avail_;
+      ++offset_;
+      count_ += 8;
+    }
+  }
+  // Out of line, so that Peek, called for every code, stays small enough to inline.
+  __attribute__((noinline)) void More(int n) {
+    Refill();
+    while (count_ < n) Fill();
+  }
   void Fill() {
     int c = 0;
     std::uint64_t at = offset_;
@@ -110,13 +126,8 @@ class ScanBits {
   bool overrun_ = false;
 };
 
-// The next Huffman symbol, or -1 when the bits make no code of the table.
-int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
-  const std::uint16_t fast = t.fast[s.Peek(9)];
-  if (fast != 0) {
-    s.Skip(fast >> 8);
-    return fast & 0xFF;
-  }
+// A Huffman code longer than 9 bits.
+__attribute__((noinline)) int DecodeLong(const TJpegScanCheck::Table& t, ScanBits& s) {
   const std::uint32_t bits = s.Peek(16);
   for (int len = 10; len <= 16; ++len) {
     const auto code = static_cast<std::int32_t>(bits >> (16 - len));
@@ -126,6 +137,16 @@ int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
     }
   }
   return -1;
+}
+
+// The next Huffman symbol, or -1 when the bits make no code of the table.
+inline int Decode(const TJpegScanCheck::Table& t, ScanBits& s) {
+  const std::uint16_t fast = t.fast[s.Peek(9)];
+  if (fast != 0) {
+    s.Skip(fast >> 8);
+    return fast & 0xFF;
+  }
+  return DecodeLong(t, s);
 }
 
 bool BuildTable(TJpegScanCheck::Table& t) {

@@ -1,5 +1,6 @@
 #include "recovery/SavedFileCheck.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,30 +13,57 @@ namespace vantrel {
 
 namespace {
 
-// The clusters of a file of the target folder.
+// The clusters of a file of the target folder: those within the bytes kept
+// from the save served from memory, the rest read back from the file, which
+// is opened only when the checks get that far.
 class TSavedClusters : public IClusterSource {
  public:
-  TSavedClusters(std::FILE* file, std::uint32_t clusterSize, std::uint64_t size)
-      : file_(file), clusterSize_(clusterSize), size_(size) {}
+  TSavedClusters(const std::string& path, std::uint32_t clusterSize, std::uint64_t size, const std::uint8_t* head,
+                 std::size_t headSize)
+      : path_(path), clusterSize_(clusterSize), size_(size), head_(head),
+        headSize_(head ? std::min<std::uint64_t>(headSize, size) : 0) {}
+  ~TSavedClusters() override {
+    if (file_) std::fclose(file_);
+  }
   std::uint32_t ClusterSize() const override { return clusterSize_; }
   std::uint64_t ClusterLimit() const override { return (size_ + clusterSize_ - 1) / clusterSize_; }
   bool ReadCluster(std::uint64_t index, std::uint8_t* buffer) override {
     if (index >= ClusterLimit()) return false;
     const std::uint64_t at = index * clusterSize_;
-    if (at != position_ && std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) return false;
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(clusterSize_, size_ - at));
-    const std::size_t got = std::fread(buffer, 1, want, file_);
-    position_ = at + got;
-    if (got != want) return false;
-    std::memset(buffer + got, 0, clusterSize_ - got);
+    if (at + want <= headSize_) {
+      std::memcpy(buffer, head_ + static_cast<std::size_t>(at), want);
+    } else {
+      if (!Open()) return false;
+      if (at != position_ && std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) return false;
+      const std::size_t got = std::fread(buffer, 1, want, file_);
+      position_ = at + got;
+      if (got != want) return false;
+    }
+    std::memset(buffer + want, 0, clusterSize_ - want);
     return true;
   }
 
  private:
-  std::FILE* file_;
+  bool Open() {
+    if (file_ || failed_) return file_ != nullptr;
+#ifdef _WIN32
+    file_ = ::_wfopen(Utf8ToWide(path_).c_str(), L"rb");
+#else
+    file_ = std::fopen(path_.c_str(), "rb");
+#endif
+    failed_ = file_ == nullptr;
+    return file_ != nullptr;
+  }
+
+  const std::string& path_;
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
   std::uint32_t clusterSize_;
   std::uint64_t size_;
   std::uint64_t position_ = 0;
+  const std::uint8_t* head_;
+  std::uint64_t headSize_;
 };
 
 // The clusters of a file on its volume, through the reader the viewer uses.
@@ -85,18 +113,11 @@ TFileExtent CheckBytes(IClusterSource& source, std::uint64_t size) {
 
 }  // namespace
 
-TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size) {
+TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size,
+                           const std::uint8_t* head, std::size_t headSize) {
   if (size == 0 || clusterSize == 0 || size > 0x7FFFFFFFull) return {};
-#ifdef _WIN32
-  std::FILE* f = ::_wfopen(Utf8ToWide(path).c_str(), L"rb");
-#else
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-#endif
-  if (!f) return {};
-  TSavedClusters source(f, clusterSize, size);
-  const TFileExtent result = CheckBytes(source, size);
-  std::fclose(f);
-  return result;
+  TSavedClusters source(path, clusterSize, size, head, headSize);
+  return CheckBytes(source, size);
 }
 
 void CheckFileOnVolume(TFATdrive& drive, TFATFile& file, std::uint8_t fatChoice) {

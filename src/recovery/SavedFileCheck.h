@@ -14,10 +14,13 @@ namespace vantrel {
 class TFATdrive;
 class TFATFile;
 
-// The verdict of the size bytes written to path, read back in clusters of
+// The verdict of the size bytes written to path, in clusters of
 // clusterSize: the type of its first cluster, the checks of that type, and
-// whether they reach exactly to the last byte.
-TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size);
+// whether they reach exactly to the last byte. The first headSize bytes are
+// taken from head, the bytes the save just wrote; only what lies beyond them
+// is read back from the file.
+TFileExtent CheckSavedFile(const std::string& path, std::uint32_t clusterSize, std::uint64_t size,
+                           const std::uint8_t* head = nullptr, std::size_t headSize = 0);
 
 // The verdict of a file read from its volume with fatChoice, as the viewer
 // reads it, kept in the file.

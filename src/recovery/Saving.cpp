@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "common/DebugLog.h"
@@ -242,16 +243,21 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 namespace {
 
-// The verdict of a file just written, from its bytes read back; its record
-// for the report; its date when asked for.
+// A lost file read as the search read it keeps the verdict the search
+// found for these same bytes; any other is checked when it is saved.
+bool CheckedWhenSaved(const TFATFile& file, const TSaveContext& context) {
+  return context.Check && (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone);
+}
+
+// The verdict of a file just written, from the bytes the save kept and the
+// rest read back; its record for the report; its date when asked for.
 void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
                    bool truncated, const std::vector<TByteRange>& lost, std::uint8_t choice, TSaveContext& context) {
   const bool unreadable = !lost.empty();
   TFATdrive& drive = *file.FATDrive();
-  // A lost file read as the search read it keeps the verdict the search
-  // found for these same bytes; any other is checked now.
-  if (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone) {
-    const TFileExtent extent = CheckSavedFile(path, drive.BytesPerCluster, written);
+  if (CheckedWhenSaved(file, context)) {
+    const TFileExtent extent =
+        CheckSavedFile(path, drive.BytesPerCluster, written, context.Kept.data(), context.Kept.size());
     file.Verdict = extent.Verdict;
     file.BadOffset = extent.BadOffset;
   }
@@ -321,6 +327,11 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   if (!out.Open(path)) return writeFailed();
 
   std::vector<std::uint8_t> buffer(kPieceSize);
+  // The file's first bytes, for the checks of its format after the save.
+  std::vector<std::uint8_t>& kept = context.Kept;
+  kept.clear();
+  const bool keep = size > 0 && CheckedWhenSaved(file, context);
+  if (keep) kept.reserve(std::min<std::size_t>(size, context.KeptLimit));
   TSha256 digest;
   std::uint64_t written = 0;
   bool readFailed = false, writeError = false;
@@ -344,6 +355,8 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       break;
     }
     if (context.Record) digest.Update(buffer.data(), delivered);  // for the report only
+    if (keep && kept.size() < context.KeptLimit)
+      kept.insert(kept.end(), buffer.begin(), buffer.begin() + std::min<std::size_t>(delivered, context.KeptLimit - kept.size()));
     written += delivered;
     if (delivered == 0 || cursor.Pos >= cursor.Size || Cancelled(context)) break;
   }
@@ -532,6 +545,8 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
   context.Dialog = &status;
   context.KeepDates = RunSettings().KeepDates;
   context.Record = RunSettings().WriteReport;
+  // The save benchmark measures the checks' cost against a save without them.
+  context.Check = std::getenv("VANTREL_SAVE_NO_CHECKS") == nullptr;
   std::string target = dirDialog.Folder;
   if (target.empty() || target.back() != '/') target += '/';
 

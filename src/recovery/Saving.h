@@ -106,6 +106,14 @@ struct TSaveContext {
   bool KeepDates = false;
   // Each saved file is noted in Report.Saved for the recovery report.
   bool Record = true;
+  // Each saved file gets the verdict of its format's checks (off only to
+  // measure what they cost).
+  bool Check = true;
+  // The checks run over the bytes the save wrote: the first KeptLimit bytes
+  // of each file are kept in Kept as they are written, the rest is read back
+  // from the saved file when the checks reach it.
+  std::size_t KeptLimit = std::size_t{64} << 20;
+  std::vector<std::uint8_t> Kept;
 };
 
 // A name from the disk made safe as one file name in the target folder: no

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# What the verdicts cost a save: the time of saving every file of a FAT32
+# volume of real media files (tests/fixtures/make_media.sh) with the checks
+# of their formats and without them (VANTREL_SAVE_NO_CHECKS=1), and the ratio.
+#
+# Makes a FAT32 image (SAVE_MIB MiB, 384 by default) holding VERDICT_FILES
+# media files (240 by default; their types from MEDIA_TYPES) copied in with
+# mtools several times over in folders, then times `vantrel-cli save 1 /`
+# with and without the checks, the best of three runs each, into /dev/shm
+# when there is room there. The report is left out (--no-report) so that
+# only the checks differ. Then the same volume quick-formatted: the
+# lost-data search over it, which finds the files and their verdicts in one
+# pass, against a plain read of the image.
+#
+# Usage: bench/save-verdict.sh [BUILD_DIR] [WORK_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+work=${2:-$(mktemp -d)}
+cli=$build/src/cli/vantrel-cli
+[ -x "$cli" ] || { echo "build vantrel-cli first ($cli)"; exit 1; }
+mkdir -p "$work"
+image=$work/media.img
+export MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC
+mib=${SAVE_MIB:-384}
+count=${VERDICT_FILES:-240}
+types=${MEDIA_TYPES:-"jpg png gif bmp wav avi mp3 flac ogg mp4 mov m4a zip gz"}
+
+if [ ! -f "$image" ]; then
+  media=$work/media
+  [ -d "$media" ] || "$root/tests/fixtures/make_media.sh" "$media" 2601 "$count" "$types" >/dev/null
+  truncate -s ${mib}M "$image"
+  mkfs.fat -F 32 -n MEDIA --invariant -i 5a7e0026 "$image" >/dev/null
+  # The same files in folders until the volume is about two thirds full.
+  per=$(du -sm "$media" | cut -f1)
+  copies=$(( mib * 2 / 3 / (per > 0 ? per : 1) ))
+  [ "$copies" -ge 1 ] || copies=1
+  for c in $(seq 1 "$copies"); do
+    mmd -i "$image" ::/set$c
+    mcopy -i "$image" "$media"/* ::/set$c/
+  done
+fi
+
+out_base=$work
+if [ -d /dev/shm ] && [ "$(df --output=avail -k /dev/shm | tail -1)" -gt $(( 2 * mib * 1024 )) ]; then
+  out_base=$(mktemp -d /dev/shm/save-verdict.XXXXXX)
+  trap 'rm -rf "$out_base"' EXIT
+fi
+out=$out_base/out
+
+seconds() {
+  local s e t best=
+  for _ in 1 2 3; do
+    s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N)
+    t=$(echo "$e - $s" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+  done
+  echo "$best"
+}
+fresh() { rm -rf "$out"; mkdir -p "$out"; }
+run_save() { fresh; "$cli" --only-images --image "$image" save 1 / --to "$out" --no-report; }
+run_plain() { fresh; VANTREL_SAVE_NO_CHECKS=1 "$cli" --only-images --image "$image" save 1 / --to "$out" --no-report; }
+
+# As a save runs by default: with the recovery report, whose SHA-256 of
+# every file costs as much as a plain save again.
+run_save_r() { fresh; "$cli" --only-images --image "$image" save 1 / --to "$out"; }
+run_plain_r() { fresh; VANTREL_SAVE_NO_CHECKS=1 "$cli" --only-images --image "$image" save 1 / --to "$out"; }
+
+run_save >/dev/null 2>&1
+files=$(find "$out" -type f | wc -l)
+bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+t_start=$(seconds "$cli" --only-images --image "$image" drives)
+t_plain=$(seconds run_plain)
+t_save=$(seconds run_save)
+a_plain=$(echo "$t_plain - $t_start" | bc -l)
+a_save=$(echo "$t_save - $t_start" | bc -l)
+printf '%-48s %8.2f s\n' "save of $files files ($((bytes / 1048576)) MiB), no checks" "$t_plain"
+printf '%-48s %8.2f s\n' "save with the checks (verdicts)" "$t_save"
+printf '%-48s %8.2f s\n' "start-up (drives)" "$t_start"
+printf '%-48s %8.2f  (without start-up %.2f)\n' "time with checks / without" "$(echo "$t_save / $t_plain" | bc -l)" \
+  "$(echo "$a_save / $a_plain" | bc -l)"
+t_plain_r=$(seconds run_plain_r)
+t_save_r=$(seconds run_save_r)
+printf '%-48s %8.2f s / %.2f s = %.2f\n' "with the report: with checks / without" "$t_save_r" "$t_plain_r" \
+  "$(echo "$t_save_r / $t_plain_r" | bc -l)"
+# The image is read from the page cache here; from a card or a stick the
+# reading takes longest, and the checks' time weighs less.
+for rate in 90 30; do
+  t_read=$(echo "$bytes / 1048576 / $rate" | bc -l)
+  printf '%-48s %8.2f  (estimate)\n' "  read at $rate MB/s: with checks / without" \
+    "$(echo "($t_read + $a_save - $a_plain) / $t_read" | bc -l)"
+done
+
+# The lost-data search over the same files after a quick format.
+lost=$work/media-formatted.img
+if [ ! -f "$lost" ]; then
+  cp --sparse=always "$image" "$lost"
+  mkfs.fat -F 32 -n MEDIA --invariant -i 5a7e0027 "$lost" >/dev/null
+fi
+cat "$lost" >/dev/null
+t_cat=$(seconds cat "$lost")
+t_lost=$(seconds "$cli" --only-images --image "$lost" --on-error abort find-lost 1 --range all)
+found=$("$cli" --only-images --image "$lost" --json find-lost 1 --range all 2>/dev/null | grep -o '"verdict": "verified"' | wc -l || true)
+printf '%-48s %8.2f s\n' "plain read of the quick-formatted image" "$t_cat"
+printf '%-48s %8.2f s  (%.2f of the plain read; %s verified)\n' "find-lost over it" "$t_lost" \
+  "$(echo "$t_cat / $t_lost" | bc -l)" "$found"
