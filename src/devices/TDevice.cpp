@@ -17,8 +17,10 @@ namespace vantrel {
 TDevice::~TDevice() { ForgetCachedDevice(this); }
 
 bool TDevice::RawRead(std::uint64_t firstSector, std::uint16_t count, std::uint8_t* buffer) {
-  if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, false, buffer);
-  return ReadLogicalSectors(Number, firstSector, count, buffer);
+  const bool ok = Kind == dkBIOS ? ReadPhysicalSectors(Number, firstSector, count, false, buffer)
+                                 : ReadLogicalSectors(Number, firstSector, count, buffer);
+  if (!ok) ++FailedReads;
+  return ok;
 }
 
 bool TDevice::ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {

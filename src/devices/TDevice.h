@@ -57,8 +57,15 @@ class TDevice {
   }
   // Marks sectors unreadable without reading them.
   void MarkUnreadable(std::uint64_t firstSector, std::uint64_t count) { unreadable_.Add(firstSector, count); }
+  // Forgets every sector marked unreadable (a map applied again after the
+  // image it describes grew).
+  void ForgetUnreadable() { unreadable_.Clear(); }
   // Reads the sector layer was spared because the sector was known bad.
   std::uint64_t SparedReads = 0;
+  // Reads of the sector layer that failed in this run: the device is
+  // failing. Sectors an imaging map marks unreadable are never read and
+  // count for nothing here.
+  std::uint64_t FailedReads = 0;
   void SetCacheEnabled(bool value) { CacheEnabled = value; }
   void MeasureReadAhead();
 
