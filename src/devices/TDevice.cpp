@@ -66,7 +66,7 @@ bool TDevice::AnswerBadSector(std::uint64_t sector, bool prompt, std::uint8_t* b
     const int error = LastReadError();
     switch (AskReadError(Number, requestFirst, requestCount, error ? error : 23)) {
       case TPromptAnswer::Retry:
-        if (RawRead(sector, 1, buffer)) {
+        if (!notCopied_.Contains(sector) && RawRead(sector, 1, buffer)) {
           unreadable_.Remove(sector, 1);
           ForgetCachedDevice(this);  // entries hold zeros where it failed
           return true;

@@ -4,7 +4,8 @@
 // the question to image them first answered Yes: their clusters are copied
 // to an image in a few forward reads, the image is opened with its map, the
 // good files come back byte-exact, the damaged one is named, the files not
-// chosen are never read, and no bad sector is read more than twice.
+// chosen are never read, and no bad sector is read more than twice. Retry
+// on a sector the image does not hold reads nothing from the image.
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -119,11 +120,13 @@ class TScript : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       Boxes << box->text();
       const bool question = box->text().contains("是否先将所选文件用到的簇复制到映像文件");
-      // The bad sector of a chosen file, unreadable in the image too: Ignore
-      // saves the file with zeros there.
-      QAbstractButton* button = box->button(question                        ? QMessageBox::Yes
-                                            : box->button(QMessageBox::Ignore) ? QMessageBox::Ignore
-                                                                               : QMessageBox::Ok);
+      // The bad sector of a chosen file, not in the image: Retry reads
+      // nothing (the image holds zeros there, not the sector), Ignore saves
+      // the file with zeros there.
+      const bool badSector = box->button(QMessageBox::Ignore) != nullptr;
+      QAbstractButton* button = box->button(question    ? QMessageBox::Yes
+                                            : badSector ? (retried_++ ? QMessageBox::Ignore : QMessageBox::Retry)
+                                                        : QMessageBox::Ok);
       if (!button) button = box->buttons().value(0);
       QTest::mouseClick(button, Qt::LeftButton);
     } else if (auto* folder = qobject_cast<ui::TDirSelectForm*>(modal)) {
@@ -141,6 +144,7 @@ class TScript : public QObject {
   QTimer timer_;
   QElapsedTimer clock_;
   int id_ = ++scripts_;
+  int retried_ = 0;
   static inline int scripts_ = 0;
   std::string folder_, image_;
 };
