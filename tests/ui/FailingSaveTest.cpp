@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <map>
 
+#include "diskio/SectorAccess.h"
 #include "fs/TCustom.h"
 #include "recovery/RescueMap.h"
 #include "recovery/Saving.h"
@@ -92,7 +93,9 @@ void ClickListRow(ui::TMainForm& window, int row, Qt::KeyboardModifiers keys = {
 // dialog with the target folder, the imaging dialog with the image file.
 class TScript : public QObject {
  public:
-  TScript(const std::string& folder, const std::string& image) : folder_(folder), image_(image) {
+  TScript(const std::string& folder, const std::string& image,
+          QMessageBox::StandardButton answer = QMessageBox::Yes)
+      : folder_(folder), image_(image), answer_(answer) {
     timer_.setInterval(5);
     connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
     timer_.start();
@@ -124,7 +127,7 @@ class TScript : public QObject {
       // nothing (the image holds zeros there, not the sector), Ignore saves
       // the file with zeros there.
       const bool badSector = box->button(QMessageBox::Ignore) != nullptr;
-      QAbstractButton* button = box->button(question    ? QMessageBox::Yes
+      QAbstractButton* button = box->button(question    ? answer_
                                             : badSector ? (retried_++ ? QMessageBox::Ignore : QMessageBox::Retry)
                                                         : QMessageBox::Ok);
       if (!button) button = box->buttons().value(0);
@@ -147,6 +150,7 @@ class TScript : public QObject {
   int retried_ = 0;
   static inline int scripts_ = 0;
   std::string folder_, image_;
+  QMessageBox::StandardButton answer_;
 };
 
 }  // namespace
@@ -278,6 +282,20 @@ void FailingSaveTest::ChosenFilesAreImagedFirstAndSavedFromTheImage() {
   QCOMPARE(static_cast<char>(map.StatusAt(otherBad * 512)), '-');
   QCOMPARE(static_cast<char>(map.StatusAt(volume.firstSector.at("F03.BIN") * 512)), '?');
   QVERIFY(disk.MostReads(otherBad, otherBad) <= 2 && disk.MostReads(chosenBad, chosenBad) <= 2);
+
+  // 取消 does nothing; 否 saves directly from the device, as on any disk.
+  const std::string out3 = dir / "saved3";
+  std::filesystem::create_directories(out3);
+  for (auto answer : {QMessageBox::Cancel, QMessageBox::No}) {
+    TScript script(out3, image, answer);
+    QTest::mouseClick(window->ToolBar2->widgetForAction(window->ButtonSaveTo), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Busy(), 40000);
+    QVERIFY(!script.TimedOut && !script.ImagingDialogShown);
+    QCOMPARE(std::filesystem::exists(out3 + "/F09.BIN"), answer == QMessageBox::No);
+  }
+  // The served image is let go before the failing disk is unmounted.
+  window.reset();
+  CloseSectorHandles();
 }
 
 QTEST_MAIN(FailingSaveTest)
