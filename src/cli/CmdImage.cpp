@@ -14,56 +14,13 @@
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
 #include "recovery/Imaging.h"
+#include "recovery/UsedRanges.h"
 
 namespace vantrel::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-using ByteRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-
-// The bytes (from the imaged area's start) of one FAT drive that hold its
-// boot sectors, FATs and root area, and the clusters its files use: those
-// the FAT marks in use (live files and folders) and those the deleted
-// entries start (deleted files, as consecutive clusters).
-void AddUsedRanges(TFATdrive& drive, std::uint64_t first, std::uint64_t count, ByteRanges& ranges) {
-  if (!drive.GeometryValid || !drive.Device || drive.SectorsPerCluster == 0) return;
-  const std::uint64_t ss = drive.Device->BytesPerSector ? drive.Device->BytesPerSector : 512;
-  const std::uint64_t scale = std::max<std::uint64_t>(1, drive.BytesPerSector / ss);
-  auto add = [&](std::uint64_t volumeSector, std::uint64_t sectors) {
-    const std::uint64_t a = drive.StartSector + volumeSector * scale, b = a + sectors * scale;
-    const std::uint64_t lo = std::max(a, first), hi = std::min(b, first + count);
-    if (hi > lo) ranges.emplace_back((lo - first) * ss, (hi - lo) * ss);
-  };
-  add(0, drive.FirstDataSector);
-  std::uint32_t runStart = 0, runLength = 0;
-  auto addClusters = [&](std::uint32_t cluster, std::uint32_t n) {
-    if (runLength && cluster == runStart + runLength) {
-      runLength += n;
-      return;
-    }
-    if (runLength) add(drive.ClusterToSector(runStart), std::uint64_t{runLength} * drive.SectorsPerCluster);
-    runStart = cluster;
-    runLength = n;
-  };
-  if (drive.FATChoice >= 1 && drive.FATChoice <= drive.NumberOfFATs)
-    for (std::uint32_t c = 2; drive.IsValidCluster(c); ++c)
-      if (ClassifyEntry(drive.FATType, drive.GetFATEntry(c, drive.FATChoice - 1u)) != feFree) addClusters(c, 1);
-  if (runLength) add(drive.ClusterToSector(runStart), std::uint64_t{runLength} * drive.SectorsPerCluster);
-  runLength = 0;
-  drive.Deleted()->ForEach(
-      [&](TFSObject* item, int) {
-        if (item->IsDirectory() || item->Status != isDeleted) return true;
-        auto* file = static_cast<TFATFile*>(item);
-        if (!drive.IsValidCluster(file->StartCluster)) return true;
-        const std::uint64_t clusters = (std::uint64_t{file->Size} + drive.BytesPerCluster - 1) / drive.BytesPerCluster;
-        const std::uint64_t room = std::uint64_t{drive.MaxCluster()} - file->StartCluster + 1;
-        add(drive.ClusterToSector(file->StartCluster), std::min(clusters, room) * drive.SectorsPerCluster);
-        return true;
-      },
-      true, 0, true, true);
-}
 
 }  // namespace
 
@@ -126,6 +83,7 @@ void CliApp::CmdImage(const std::vector<std::string>& words) {
       if (auto* drive = dynamic_cast<TFATdrive*>(list.Items(i)); drive && drive->Device == device)
         AddUsedRanges(*drive, first, count, options.First);
   }
+  MarkKnownUnreadable(map, *device, first, count);
   options.Retries = retries;
   options.MapPath = mapPath;
   options.CommandLine = "vantrel-cli image " + deviceFile + " --to " + *to + " --map " + mapPath;

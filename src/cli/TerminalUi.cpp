@@ -177,12 +177,16 @@ TMsgResult TerminalMessageBox::Show(const std::string& text, const std::string& 
     return answer;
   }
   for (;;) {
-    std::cerr << (buttons == TMsgButtons::mbYesNoAll ? "[y]es, [n]o or [a]ll? " : "[y]es or [n]o? ") << std::flush;
+    std::cerr << (buttons == TMsgButtons::mbYesNoAll      ? "[y]es, [n]o or [a]ll? "
+                  : buttons == TMsgButtons::mbYesNoCancel ? "[y]es, [n]o or [c]ancel? "
+                                                          : "[y]es or [n]o? ")
+              << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return TMsgResult::mrNo;
     if (answer == "y" || answer == "Y") return TMsgResult::mrYes;
     if (answer == "n" || answer == "N") return TMsgResult::mrNo;
     if (buttons == TMsgButtons::mbYesNoAll && (answer == "a" || answer == "A")) return TMsgResult::mrAll;
+    if (buttons == TMsgButtons::mbYesNoCancel && (answer == "c" || answer == "C")) return TMsgResult::mrCancel;
   }
 }
 

@@ -17,8 +17,10 @@ namespace vantrel {
 TDevice::~TDevice() { ForgetCachedDevice(this); }
 
 bool TDevice::RawRead(std::uint64_t firstSector, std::uint16_t count, std::uint8_t* buffer) {
-  if (Kind == dkBIOS) return ReadPhysicalSectors(Number, firstSector, count, false, buffer);
-  return ReadLogicalSectors(Number, firstSector, count, buffer);
+  const bool ok = Kind == dkBIOS ? ReadPhysicalSectors(Number, firstSector, count, false, buffer)
+                                 : ReadLogicalSectors(Number, firstSector, count, buffer);
+  if (!ok) ++FailedReads;
+  return ok;
 }
 
 bool TDevice::ReadSectorsDirect(std::uint64_t firstSector, std::uint16_t count, bool prompt, void* buffer) {
@@ -64,7 +66,7 @@ bool TDevice::AnswerBadSector(std::uint64_t sector, bool prompt, std::uint8_t* b
     const int error = LastReadError();
     switch (AskReadError(Number, requestFirst, requestCount, error ? error : 23)) {
       case TPromptAnswer::Retry:
-        if (RawRead(sector, 1, buffer)) {
+        if (!notCopied_.Contains(sector) && RawRead(sector, 1, buffer)) {
           unreadable_.Remove(sector, 1);
           ForgetCachedDevice(this);  // entries hold zeros where it failed
           return true;

@@ -55,10 +55,25 @@ class TDevice {
   bool HasUnreadableSectors(std::uint64_t firstSector, std::uint64_t count) const {
     return unreadable_.Intersects(firstSector, count);
   }
-  // Marks sectors unreadable without reading them.
-  void MarkUnreadable(std::uint64_t firstSector, std::uint64_t count) { unreadable_.Add(firstSector, count); }
+  // Marks sectors unreadable without reading them: an imaging map says the
+  // copy holds no bytes of theirs, so even Retry does not read them (the
+  // image would give zeros that look like data).
+  void MarkUnreadable(std::uint64_t firstSector, std::uint64_t count) {
+    unreadable_.Add(firstSector, count);
+    notCopied_.Add(firstSector, count);
+  }
+  // Forgets every sector marked unreadable (a map applied again after the
+  // image it describes grew).
+  void ForgetUnreadable() {
+    unreadable_.Clear();
+    notCopied_.Clear();
+  }
   // Reads the sector layer was spared because the sector was known bad.
   std::uint64_t SparedReads = 0;
+  // Reads of the sector layer that failed in this run: the device is
+  // failing. Sectors an imaging map marks unreadable are never read and
+  // count for nothing here.
+  std::uint64_t FailedReads = 0;
   void SetCacheEnabled(bool value) { CacheEnabled = value; }
   void MeasureReadAhead();
 
@@ -71,6 +86,7 @@ class TDevice {
   bool AnswerBadSector(std::uint64_t sector, bool prompt, std::uint8_t* buffer, std::uint64_t requestFirst,
                        std::uint16_t requestCount);
   TSectorRanges unreadable_;
+  TSectorRanges notCopied_;  // marked by MarkUnreadable
 };
 
 class TDeviceList {

@@ -8,7 +8,7 @@
 namespace vantrel {
 
 enum class TMsgType { mtInformation, mtWarning, mtError, mtConfirmation };
-enum class TMsgButtons { mbOK, mbYesNo, mbYesNoAll };
+enum class TMsgButtons { mbOK, mbYesNo, mbYesNoAll, mbYesNoCancel };
 enum class TMsgResult { mrOK, mrYes, mrNo, mrAll, mrCancel };
 
 class IMessageBox {

@@ -73,6 +73,22 @@ bool TargetOnDevice(const std::string& target, const std::string& deviceFile) {
   return DiskPlatform().PathLiesOnDevice(target, deviceFile);
 }
 
+void MarkKnownUnreadable(TRescueMap& map, const TDevice& device, std::uint64_t first, std::uint64_t count) {
+  const std::uint64_t ss = device.BytesPerSector ? device.BytesPerSector : 512;
+  for (const auto& [a, b] : device.Unreadable().Runs()) {
+    const std::uint64_t lo = std::max(a, first), hi = std::min(b, first + count);
+    if (hi <= lo) continue;
+    const std::uint64_t end = (hi - first) * ss;
+    std::uint64_t pos = (lo - first) * ss;
+    TRescueRun run;
+    while (pos < end && map.FindNext(pos, rsNonTried, run) && run.Pos < end) {
+      const std::uint64_t size = std::min(run.Pos + run.Size, end) - run.Pos;
+      map.Set(run.Pos, size, rsBadSector);
+      pos = run.Pos + size;
+    }
+  }
+}
+
 std::unique_ptr<IImagingSource> DeviceImagingSource(TDevice& device, std::uint64_t first, std::uint64_t count) {
   return std::make_unique<DeviceSource>(device, first, count);
 }
@@ -323,7 +339,8 @@ TImagingResult TImager::Run() {
   rescuedAtStart_ = rescuedAtRateStart_ = map_.BytesWith(rsFinished);
   stop_ = false;
   if (!SaveMap()) return stopReason_;
-  if (CopyFirst() && CopyPass(true) && CopyPass(false) && TrimPass() && ScrapePass(rsNonScraped)) {
+  const bool copied = options_.OnlyFirst ? CopyFirst() : CopyFirst() && CopyPass(true) && CopyPass(false);
+  if (copied && TrimPass() && ScrapePass(rsNonScraped)) {
     for (int pass = 0; pass < options_.Retries && !stop_; ++pass) {
       map_.CurrentPass = pass + 2;
       ScrapePass(rsBadSector);
@@ -346,7 +363,8 @@ TImagingResult TImager::Run() {
     }
   }
   if (!stop_) {
-    map_.CurrentStatus = '+';
+    // What was left untried is where a later run begins.
+    map_.CurrentStatus = map_.BytesWith(rsNonTried) ? '?' : '+';
     map_.CurrentPos = 0;
   }
   const TImagingResult result = stop_ ? stopReason_ : TImagingResult::Finished;

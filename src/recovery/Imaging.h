@@ -53,6 +53,12 @@ struct TImagingProgress {
   std::uint64_t Reads = 0;
 };
 
+// Marks the sectors among first .. first + count - 1 that the device knows
+// unreadable in this run (or from an imaging map) as bad sectors (-) where
+// the map has not tried them: the copy reads around them, and only retries
+// read them again. A dying disk is so spared the reads it already failed.
+void MarkKnownUnreadable(TRescueMap& map, const TDevice& device, std::uint64_t first, std::uint64_t count);
+
 // The device file a device is read through.
 std::string DeviceFileOf(const TDevice& device);
 
@@ -77,6 +83,10 @@ struct TImagingOptions {
   // large reads: the boot sectors, FATs, folders and files of the device's
   // drives. Neighbouring ranges are read as one.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> First;
+  // Only First is imaged (copied, trimmed and scraped as usual): the rest
+  // stays not tried (?) in the map, for a later run with the same image and
+  // map to complete.
+  bool OnlyFirst = false;
   std::function<void(const TImagingProgress&)> OnProgress;  // about twice a second
   std::function<bool()> Cancelled;                           // polled between reads
 };

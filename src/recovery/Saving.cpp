@@ -534,19 +534,23 @@ std::uint64_t CountSaveBytes(TFATdrive& drive, const std::vector<TFSObject*>& se
 
 TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
                          TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView, TStatusDialog& status) {
-  TSaveReport none;
+  TSaveTarget target;
+  if (!AskSaveTarget(drive, deletedMode, dirDialog, dirView, target)) {
+    TSaveReport none;
+    none.Stopped = target.Refused;
+    return none;
+  }
+  return SaveSelectedTo(drive, selected, deletedMode, target, status);
+}
+
+bool AskSaveTarget(TFATdrive& drive, bool deletedMode, TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView,
+                   TSaveTarget& chosen) {
+  chosen = TSaveTarget{};
   // Deleted items follow the clusters the FAT marks free where there is a
   // FAT to tell them, consecutive clusters where there is none.
   const std::uint8_t deletedChoice = (drive.Flags & dfNoFAT) ? 0 : kFATChoiceFree;
   dirDialog.FillFATChoices(static_cast<int>(drive.NumberOfFATs), deletedMode ? deletedChoice : drive.FATChoice);
-  if (!dirDialog.Execute(dirView)) return none;
-  TSaveContext context;
-  context.FATChoice = dirDialog.FATIndex;
-  context.Dialog = &status;
-  context.KeepDates = RunSettings().KeepDates;
-  context.Record = RunSettings().WriteReport;
-  // The save benchmark measures the checks' cost against a save without them.
-  context.Check = std::getenv("VANTREL_SAVE_NO_CHECKS") == nullptr;
+  if (!dirDialog.Execute(dirView)) return false;
   std::string target = dirDialog.Folder;
   if (target.empty() || target.back() != '/') target += '/';
 
@@ -556,10 +560,25 @@ TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& select
         "目标文件夹 " + target + " 位于正在检查的设备上。写入可能会覆盖要恢复的数据！\r\r是否继续?", "警告",
         TMsgType::mtWarning, TMsgButtons::mbYesNo);
     if (answer != TMsgResult::mrYes) {
-      none.Stopped = true;
-      return none;
+      chosen.Refused = true;
+      return false;
     }
   }
+  chosen.Folder = target;
+  chosen.FATChoice = dirDialog.FATIndex;
+  return true;
+}
+
+TSaveReport SaveSelectedTo(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
+                           const TSaveTarget& chosen, TStatusDialog& status) {
+  TSaveContext context;
+  context.FATChoice = chosen.FATChoice;
+  context.Dialog = &status;
+  context.KeepDates = RunSettings().KeepDates;
+  context.Record = RunSettings().WriteReport;
+  // The save benchmark measures the checks' cost against a save without them.
+  context.Check = std::getenv("VANTREL_SAVE_NO_CHECKS") == nullptr;
+  const std::string& target = chosen.Folder;
 
   status.Init("Saving files...", "Preparing for saving...", "", "", "", true, true);
   status.Show();

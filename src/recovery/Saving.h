@@ -138,4 +138,18 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
 TSaveReport SaveSelected(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
                          TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView, TStatusDialog& status);
 
+// Where the save-to command writes: the folder (ending in "/") and the FAT
+// copy chosen in the folder dialog.
+struct TSaveTarget {
+  std::string Folder;
+  std::uint8_t FATChoice = 0;
+  bool Refused = false;  // No to the warning that the folder lies on the examined device
+};
+// The two halves of SaveSelected: the questions (false when the user
+// cancelled or refused), and the save under the progress dialog.
+bool AskSaveTarget(TFATdrive& drive, bool deletedMode, TDirSelectDialog& dirDialog, IDirSelectDialogView& dirView,
+                   TSaveTarget& chosen);
+TSaveReport SaveSelectedTo(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode,
+                           const TSaveTarget& chosen, TStatusDialog& status);
+
 }  // namespace vantrel

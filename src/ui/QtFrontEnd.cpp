@@ -61,6 +61,10 @@ TMsgResult TQtMessageBox::Show(const std::string& text, const std::string& capti
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       all = box.addButton("全部", QMessageBox::YesRole);
       break;
+    case TMsgButtons::mbYesNoCancel:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      box.setEscapeButton(QMessageBox::Cancel);
+      break;
   }
   const int result = box.exec();
   if (all && box.clickedButton() == all) return TMsgResult::mrAll;
@@ -68,7 +72,11 @@ TMsgResult TQtMessageBox::Show(const std::string& text, const std::string& capti
     case QMessageBox::Yes: return TMsgResult::mrYes;
     case QMessageBox::No: return TMsgResult::mrNo;
     case QMessageBox::Ok: return TMsgResult::mrOK;
-    default: return buttons == TMsgButtons::mbOK ? TMsgResult::mrOK : TMsgResult::mrNo;
+    case QMessageBox::Cancel: return TMsgResult::mrCancel;
+    default:
+      return buttons == TMsgButtons::mbOK            ? TMsgResult::mrOK
+             : buttons == TMsgButtons::mbYesNoCancel ? TMsgResult::mrCancel
+                                                     : TMsgResult::mrNo;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "ui/TImagingDialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -78,6 +79,8 @@ TImagingDialog::TImagingDialog(const TDeviceList& devices, const TDriveList& dri
   auto* form = new QFormLayout;
   form->addRow("映像文件(&F):", target);
   form->addRow("映射文件(&M):", MapEdit);
+  RestBox = new QCheckBox("复制完所选文件后，继续复制设备的其余部分(&R)", this);
+  RestBox->hide();
   auto* buttons = new QDialogButtonBox(this);
   buttons->addButton(StartBtn, QDialogButtonBox::AcceptRole);
   buttons->addButton(CancelBtn, QDialogButtonBox::RejectRole);
@@ -86,6 +89,7 @@ TImagingDialog::TImagingDialog(const TDeviceList& devices, const TDriveList& dri
   layout->addWidget(SourceList);
   layout->addLayout(form);
   layout->addWidget(new QLabel("已有映射文件时，从中断处继续。", this));
+  layout->addWidget(RestBox);
   layout->addWidget(buttons);
 
   connect(TargetEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -126,7 +130,20 @@ void TImagingDialog::SelectDevice(const TDevice* device) {
     }
 }
 
+void TImagingDialog::ChosenRangesFirst(const TDevice* device,
+                                       std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges) {
+  SelectDevice(device);
+  // The save reads the image with the device's own sector numbers: the
+  // whole device is imaged, never one drive of it.
+  SourceList->setEnabled(false);
+  rangesFirst_ = true;
+  first_ = std::move(ranges);
+  RestBox->show();
+}
+
 std::string TImagingDialog::Target() const { return TargetEdit->text().toStdString(); }
+
+std::string TImagingDialog::MapPath() const { return MapEdit->text().toStdString(); }
 
 TImagingDialog::TOutcome TImagingDialog::Image(TStatusDialog& status) {
   const int row = SourceList->currentRow();
@@ -157,7 +174,12 @@ TImagingDialog::TOutcome TImagingDialog::Image(TStatusDialog& status) {
                   ")，会被覆盖。请删除它，或给出它的映射文件。");
   }
 
+  MarkKnownUnreadable(map, *chosen.Device, chosen.First, chosen.Count);
   TImagingOptions options;
+  if (rangesFirst_) {
+    options.First = first_;
+    options.OnlyFirst = !RestBox->isChecked();
+  }
   options.MapPath = mapPath;
   options.CommandLine = "vantrel image " + deviceFile + " --to " + target + " --map " + mapPath;
   status.Init(kCaption, "源: " + SourceList->currentItem()->text().trimmed().toStdString(), "目标: " + target,
@@ -194,6 +216,7 @@ TImagingDialog::TOutcome TImagingDialog::Image(TStatusDialog& status) {
                               std::to_string(p.BadAreas) + " 个 (" + Bytes(p.BadBytes) + ")。";
   switch (result) {
     case TImagingResult::Finished:
+      if (rangesFirst_) return TOutcome::Finished;
       return ShowMessageBox("映像已创建：" + summary + "\n是否立即打开此映像文件进行恢复？", kCaption,
                             TMsgType::mtConfirmation, TMsgButtons::mbYesNo) == TMsgResult::mrYes
                  ? TOutcome::Open

@@ -7,8 +7,10 @@
 #include <QDialog>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+class QCheckBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -34,11 +36,18 @@ class TImagingDialog : public QDialog {
   TOutcome Image(TStatusDialog& status);
   std::string Target() const;
   void SelectDevice(const TDevice* device);  // the row of the whole device
+  // For a save from a failing device: the whole device is imaged, ranges
+  // (bytes from its start) first, and the rest only when RestBox is
+  // checked. A finished run returns Finished without asking to open the
+  // image; the caller opens it.
+  void ChosenRangesFirst(const TDevice* device, std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges);
+  std::string MapPath() const;
 
   QListWidget* SourceList = nullptr;
   QLineEdit* TargetEdit = nullptr;
   QLineEdit* MapEdit = nullptr;
   QPushButton *BrowseBtn = nullptr, *StartBtn = nullptr, *CancelBtn = nullptr;
+  QCheckBox* RestBox = nullptr;  // shown with ChosenRangesFirst
 
  private:
   struct TSource {
@@ -47,6 +56,8 @@ class TImagingDialog : public QDialog {
   };
   std::vector<TSource> sources_;
   bool mapEdited_ = false;
+  bool rangesFirst_ = false;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> first_;
   void UpdateButtons();
 };
 

@@ -1025,14 +1025,20 @@ void TMainForm::SaveSelection() {
   for (int row : rows)
     if (TFSObject* object = ObjectOf(row)) selected.push_back(object);
   if (!BeginLongWork()) return;
+  const int viaImage = AskImageFirst(*drive);
+  if (viaImage < 0) {
+    EndLongWork();
+    return;
+  }
   DirSelectForm->ExaminedDevice.clear();
   if (const TDevice* device = drive->Device)
     DirSelectForm->ExaminedDevice = device->Kind == dkBIOS ? DiskPlatform().PhysicalDeviceName(device->Number)
                                                            : DiskPlatform().LogicalDeviceName(device->Number);
   TSaveReport report;
   try {
-    report = SaveSelected(*drive, selected, IsDeletedBranch(TreeView->currentItem()), DirSelectDialog,
-                          *DirSelectForm, Status);
+    const bool deletedMode = IsDeletedBranch(TreeView->currentItem());
+    report = viaImage ? SaveSelectedViaImage(*drive, selected, deletedMode)
+                      : SaveSelected(*drive, selected, deletedMode, DirSelectDialog, *DirSelectForm, Status);
   } catch (const std::exception& e) {
     Status.Hide();
     ShowMessageBox(e.what(), "", TMsgType::mtError);

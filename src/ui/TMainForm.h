@@ -34,7 +34,9 @@ class QTreeWidgetItem;
 namespace vantrel {
 class TCustomDirectory;
 class TCustomDrive;
+class TFATdrive;
 class TFSObject;
+struct TSaveReport;
 }  // namespace vantrel
 
 namespace vantrel::ui {
@@ -153,6 +155,13 @@ class TMainForm : public QMainWindow {
   bool ScanDevices();
   void FindLostDrives(TDevice& device, std::int64_t first, std::int64_t last);
   void SaveSelection();
+  // Before a save from a device whose reads have failed: whether to image
+  // the selected items first (1), save directly (0) or not at all (-1).
+  int AskImageFirst(const TFATdrive& drive);
+  // The save through an image: the folder and FAT copy asked for, the
+  // selected items' clusters (and the drive's structures) imaged first, the
+  // image opened with its map, and the same items saved from it.
+  TSaveReport SaveSelectedViaImage(TFATdrive& drive, const std::vector<TFSObject*>& selected, bool deletedMode);
   void MenuRenameClick();
   bool RenameItem(TFSObject* object, const std::string& text);
   void MenuSelectAllClick();
