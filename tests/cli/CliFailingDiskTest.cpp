@@ -26,55 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-unsigned Le(const std::string& b, std::size_t at, int width) {
-  unsigned v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
-
-void Tool(const std::string& command) {
-  if (!Run("MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC " + command + " >/dev/null"))
-    throw std::runtime_error("failed: " + command);
-}
-
-struct Volume {
-  std::string image;
-  std::map<std::string, std::string> files;       // name → content
-  std::map<std::string, std::uint64_t> firstSector;  // name → its first sector (files are contiguous)
-  std::uint64_t fat1 = 0, fatSize = 0;
-};
-
-// 16 files of about 64 KiB on a fresh FAT16 volume of 8 MiB with 1 KiB clusters:
-// the later files' chains lie in the second sector of the FAT.
-Volume MakeVolume(const TempDir& dir) {
-  Volume v;
-  v.image = dir / "disk.img";
-  Tool("mkfs.fat -C -F 16 -s 2 --invariant -i c11c11aa " + v.image + " 8192");
-  const fs::path src = dir.Path() / "src";
-  fs::create_directories(src);
-  std::string list;
-  for (int i = 0; i < 16; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "F%02d.BIN", i);
-    v.files[name] = Pattern(static_cast<std::uint32_t>(100 + i), 65536 - 300 * i);
-    WriteFile((src / name).string(), v.files[name]);
-    list += " " + (src / name).string();
-  }
-  Tool("mcopy -i " + v.image + list + " ::/");
-  const std::string b = ReadFile(v.image);
-  const unsigned reserved = Le(b, 14, 2), fats = b[16], rootEntries = Le(b, 17, 2), fatSize = Le(b, 22, 2);
-  const unsigned spc = static_cast<unsigned char>(b[13]);
-  const std::uint64_t root = reserved + fats * fatSize, data = root + rootEntries * 32 / 512;
-  v.fat1 = reserved;
-  v.fatSize = fatSize;
-  for (unsigned e = 0; e < rootEntries; ++e) {
-    const std::size_t at = root * 512 + e * 32;
-    if (b[at] == 0) break;
-    std::string name = b.substr(at, 8);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    name += "." + b.substr(at + 8, 3);
-    if (v.files.count(name)) v.firstSector[name] = data + (Le(b, at + 26, 2) - 2) * std::uint64_t{spc};
-  }
+// 16 files: the later files' chains lie in the second sector of the FAT.
+FailingVolume MakeVolume(const TempDir& dir) {
+  FailingVolume v;
+  if (!MakeFailingVolume(dir.Path().string(), 16, 100, v)) throw std::runtime_error("the failing volume was not made");
   return v;
 }
 
@@ -125,7 +80,7 @@ class CliFailingDiskTest : public ::testing::Test {
 
   double badDelay = 0.02;  // seconds a failing read takes
   TempDir dir;
-  Volume volume;
+  FailingVolume volume;
   std::vector<std::uint64_t> bad;
   std::unique_ptr<FailingDisk> disk;
 };

@@ -8,6 +8,7 @@
 #endif
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +16,53 @@
 #include <thread>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace vantrel::test {
+
+namespace {
+
+unsigned Le(const std::string& b, std::size_t at, int width) {
+  unsigned v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+
+}  // namespace
+
+bool MakeFailingVolume(const std::string& dir, int count, std::uint32_t seed, FailingVolume& v) {
+  v = FailingVolume{};
+  v.image = (std::filesystem::path(dir) / "disk.img").string();
+  const std::string env = "MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC ";
+  if (!Run(env + "mkfs.fat -C -F 16 -s 2 --invariant -i c11c11aa " + v.image + " 8192 >/dev/null")) return false;
+  const std::filesystem::path src = std::filesystem::path(dir) / "src";
+  std::filesystem::create_directories(src);
+  std::string list;
+  for (int i = 0; i < count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "F%02d.BIN", i);
+    v.files[name] = Pattern(seed + static_cast<std::uint32_t>(i), 65536 - 300 * static_cast<std::size_t>(i));
+    WriteFile((src / name).string(), v.files[name]);
+    list += " " + (src / name).string();
+  }
+  if (!Run(env + "mcopy -i " + v.image + list + " ::/ >/dev/null")) return false;
+  const std::string b = ReadFile(v.image);
+  if (b.size() < 512) return false;
+  const unsigned reserved = Le(b, 14, 2), fats = static_cast<unsigned char>(b[16]), rootEntries = Le(b, 17, 2);
+  const unsigned fatSize = Le(b, 22, 2), spc = static_cast<unsigned char>(b[13]);
+  const std::uint64_t root = reserved + fats * fatSize, data = root + rootEntries * 32 / 512;
+  v.fat1 = reserved;
+  v.fatSize = fatSize;
+  for (unsigned e = 0; e < rootEntries && (root * 512 + e * 32 + 32) <= b.size(); ++e) {
+    const std::size_t at = root * 512 + e * 32;
+    if (b[at] == 0) break;
+    std::string name = b.substr(at, 8);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    name += "." + b.substr(at + 8, 3);
+    if (v.files.count(name)) v.firstSector[name] = data + (Le(b, at + 26, 2) - 2) * std::uint64_t{spc};
+  }
+  return v.firstSector.size() == v.files.size();
+}
 
 #ifdef _WIN32
 

@@ -20,6 +20,19 @@ struct FailingDiskSetup {
 // no Debian python3 with fusepy, or a Windows build.
 std::string FailingDiskUnavailable();
 
+// The volume the failing-disk tests serve: count files of about 64 KiB
+// ("F00.BIN", "F01.BIN", ...; the i-th is Pattern(seed + i, 65536 - 300 i))
+// on a fresh FAT16 volume of 8 MiB with 1 KiB clusters, made by mkfs.fat and
+// mtools in dir. Each file lies in consecutive clusters.
+struct FailingVolume {
+  std::string image;
+  std::map<std::string, std::string> files;          // name → content
+  std::map<std::string, std::uint64_t> firstSector;  // name → its first sector
+  std::uint64_t fat1 = 0, fatSize = 0;               // the first FAT's first sector and its length
+};
+// False when a tool failed or a file's entry was not found.
+bool MakeFailingVolume(const std::string& dir, int count, std::uint32_t seed, FailingVolume& v);
+
 class FailingDisk {
  public:
   // Serves image under the folder mount (made when missing).

@@ -37,50 +37,6 @@ using namespace vantrel::test;
 
 namespace {
 
-unsigned Le(const std::string& b, std::size_t at, int width) {
-  unsigned v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
-
-struct Volume {
-  std::string image;
-  std::map<std::string, std::string> files;          // name → content
-  std::map<std::string, std::uint64_t> firstSector;  // name → its first sector (files are contiguous)
-  std::uint64_t fat1 = 0;
-};
-
-// 10 files of about 64 KiB on a fresh FAT16 volume of 8 MiB with 1 KiB clusters.
-bool MakeVolume(const TempDir& dir, Volume& v) {
-  v.image = dir / "disk.img";
-  const std::string env = "MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC ";
-  if (std::system((env + "mkfs.fat -C -F 16 -s 2 --invariant -i c11c11aa " + v.image + " 8192 >/dev/null").c_str()))
-    return false;
-  std::filesystem::create_directories(dir.Path() / "src");
-  std::string list;
-  for (int i = 0; i < 10; ++i) {
-    const std::string name = "F0" + std::string(1, static_cast<char>('0' + i)) + ".BIN";
-    v.files[name] = Pattern(static_cast<std::uint32_t>(200 + i), 65536 - 300 * i);
-    WriteFile((dir.Path() / "src" / name).string(), v.files[name]);
-    list += " " + (dir.Path() / "src" / name).string();
-  }
-  if (std::system((env + "mcopy -i " + v.image + list + " ::/ >/dev/null").c_str())) return false;
-  const std::string b = ReadFile(v.image);
-  const unsigned reserved = Le(b, 14, 2), fats = static_cast<unsigned char>(b[16]), rootEntries = Le(b, 17, 2);
-  const unsigned fatSize = Le(b, 22, 2), spc = static_cast<unsigned char>(b[13]);
-  const std::uint64_t root = reserved + fats * fatSize, data = root + rootEntries * 32 / 512;
-  v.fat1 = reserved;
-  for (unsigned e = 0; e < rootEntries; ++e) {
-    const std::size_t at = root * 512 + e * 32;
-    if (b[at] == 0) break;
-    std::string name = b.substr(at, 8);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    name += "." + b.substr(at + 8, 3);
-    if (v.files.count(name)) v.firstSector[name] = data + (Le(b, at + 26, 2) - 2) * std::uint64_t{spc};
-  }
-  return v.firstSector.size() == v.files.size();
-}
-
 void ClickListRow(ui::TMainForm& window, int row, Qt::KeyboardModifiers keys = {}) {
   QTreeView* view = window.ListView1Details;
   const QModelIndex index = window.ListView1->index(row, 0);
@@ -166,8 +122,8 @@ void FailingSaveTest::ChosenFilesAreImagedFirstAndSavedFromTheImage() {
   const std::string why = FailingDiskUnavailable();
   if (!why.empty()) QSKIP(why.c_str());
   TempDir dir;
-  Volume volume;
-  QVERIFY(MakeVolume(dir, volume));
+  FailingVolume volume;
+  QVERIFY(MakeFailingVolume(dir.Path().string(), 10, 200, volume));
   // FAT 1's second sector, a sector of a chosen file and one of a file not chosen.
   const std::uint64_t fatBad = volume.fat1 + 1, chosenBad = volume.firstSector.at("F02.BIN") + 7,
                       otherBad = volume.firstSector.at("F09.BIN") + 40;
