@@ -1,0 +1,80 @@
+// AVIs made by ffmpeg with MPEG-4 and H.263 video, with and without audio:
+// whole ones are verified, their frames decoded to their last bytes and
+// their index landing on the chunks; any cluster replaced by another
+// file's is never verified, and mostly damage where it lies.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analysis/FileSize.h"
+#include "support/LostImages.h"
+#include "support/TempDir.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint32_t kCluster = 2048;
+
+const std::vector<std::string>& Avis() {
+  static const std::vector<std::string> avis = [] {
+    const std::string dir = test::MadeOnce("avi-check", [](const std::string& d) {
+      const std::string ff = "cd " + test::ShellQuote(d) + " && ffmpeg -nostdin -loglevel error -y -fflags +bitexact ";
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=2 -c:v mpeg4 -q:v 2 a.avi");
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -c:v mpeg4 -q:v 12 -g 1 b.avi");
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=638x358:d=1 -c:v mpeg4 -q:v 20 c.avi");
+      // Audio in chunks shorter than a cluster, checked by their places.
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=160x120:d=2 -f lavfi -i sine=f=300 -t 2 -shortest "
+                           "-c:v mpeg4 -q:v 5 -c:a pcm_s16le -ar 8000 -ac 1 d.avi");
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -c:v h263 -q:v 3 e.avi");
+    });
+    std::vector<std::string> out;
+    for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi"})
+      out.push_back(test::ReadFile(dir + "/" + name));
+    return out;
+  }();
+  return avis;
+}
+
+TFileExtent ExtentOf(const std::string& bytes) {
+  const std::string volume = bytes + std::string(kCluster, '\0');
+  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
+  return FindFileExtent("AVI", source);
+}
+
+TEST(AviCheck, WholeAvisAreVerifiedAndEveryClusterReplacedIsNot) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const auto& avis = Avis();
+  for (std::size_t n = 0; n < avis.size(); ++n) {
+    const std::string& avi = avis[n];
+    SCOPED_TRACE("avi #" + std::to_string(n));
+    const TFileExtent whole = ExtentOf(avi);
+    EXPECT_EQ(whole.Size, avi.size());
+    EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    // Every cluster in turn taken from the frames of another movie.
+    const std::string& other = avis[(n + 1) % avis.size()];
+    const std::size_t clusters = (avi.size() + kCluster - 1) / kCluster;
+    int damaged = 0, tried = 0;
+    for (std::size_t c = 0; c < clusters; ++c) {
+      std::string broken = avi;
+      const std::size_t at = c * kCluster, length = std::min<std::size_t>(kCluster, avi.size() - at);
+      broken.replace(at, length, other.substr(other.size() / 2 / kCluster * kCluster, length));
+      if (broken == avi) continue;
+      ++tried;
+      const TFileExtent b = ExtentOf(broken);
+      EXPECT_NE(b.Verdict, vdVerified) << "cluster " << c;
+      if (b.Verdict == vdDamaged) {
+        ++damaged;
+        EXPECT_GE(b.BadOffset + kCluster, at) << "cluster " << c;
+      }
+    }
+    std::printf("avi #%zu: %zu clusters, %d of %d replaced ones damaged\n", n, clusters, damaged, tried);
+    EXPECT_GE(damaged * 10, tried * 8);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
