@@ -30,6 +30,8 @@ const std::vector<std::string>& Avis() {
       test::ImageTool(ff + "-f lavfi -i testsrc=s=160x120:d=2 -f lavfi -i sine=f=300 -t 2 -shortest "
                            "-c:v mpeg4 -q:v 5 -c:a pcm_s16le -ar 8000 -ac 1 d.avi");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -c:v h263 -q:v 3 e.avi");
+      // The same video in an MP4, its layer header in the decoder configuration.
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=2 -c:v mpeg4 -q:v 2 f.mp4");
     });
     std::vector<std::string> out;
     for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi"})
@@ -39,10 +41,10 @@ const std::vector<std::string>& Avis() {
   return avis;
 }
 
-TFileExtent ExtentOf(const std::string& bytes) {
+TFileExtent ExtentOf(const std::string& bytes, const std::string& type = "AVI") {
   const std::string volume = bytes + std::string(kCluster, '\0');
   TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  return FindFileExtent("AVI", source);
+  return FindFileExtent(type, source);
 }
 
 TEST(AviCheck, WholeAvisAreVerifiedAndEveryClusterReplacedIsNot) {
@@ -74,6 +76,22 @@ TEST(AviCheck, WholeAvisAreVerifiedAndEveryClusterReplacedIsNot) {
     std::printf("avi #%zu: %zu clusters, %d of %d replaced ones damaged\n", n, clusters, damaged, tried);
     EXPECT_GE(damaged * 10, tried * 8);
   }
+}
+
+TEST(AviCheck, Mpeg4FramesLargerThanAClusterInAnMp4AreDecodedToo) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  Avis();
+  const std::string mp4 = test::ReadFile(test::MadeOnce("avi-check", [](const std::string&) {}) + "/f.mp4");
+  EXPECT_EQ(ExtentOf(mp4, "MP4").Verdict, vdVerified);
+  // Bytes in the middle of the media data, inside a frame, taken from another
+  // frame (a single bit may be one of a coefficient's that any value fits).
+  std::string broken = mp4;
+  const std::size_t at = broken.size() / 2;
+  broken.replace(at, 64, mp4.substr(broken.size() / 3, 64));
+  const TFileExtent b = ExtentOf(broken, "MP4");
+  EXPECT_EQ(b.Verdict, vdDamaged) << VerdictName(b.Verdict);
+  EXPECT_GE(b.BadOffset, at - 4096);
+  EXPECT_LE(b.BadOffset, at + 4096);
 }
 
 }  // namespace
