@@ -78,6 +78,21 @@ TEST(AviCheck, WholeAvisAreVerifiedAndEveryClusterReplacedIsNot) {
   }
 }
 
+TEST(AviCheck, AnIndexEntryThatMissesItsChunkIsDamageAtTheEntry) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const std::string& avi = Avis()[3];  // video and audio
+  const std::size_t idx1 = avi.rfind("idx1");
+  ASSERT_NE(idx1, std::string::npos);
+  for (const std::size_t field : {8u, 12u}) {  // the place, then the size
+    std::string broken = avi;
+    const std::size_t entry = idx1 + 8 + 5 * 16;
+    broken[entry + field] = static_cast<char>(broken[entry + field] + 2);
+    const TFileExtent b = ExtentOf(broken);
+    EXPECT_EQ(b.Verdict, vdDamaged) << VerdictName(b.Verdict);
+    EXPECT_EQ(b.BadOffset, entry);
+  }
+}
+
 TEST(AviCheck, Mpeg4FramesLargerThanAClusterInAnMp4AreDecodedToo) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   Avis();
