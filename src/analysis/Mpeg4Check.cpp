@@ -185,7 +185,7 @@ TMpeg4Result TMpeg4VideoCheck::Vop(FileBytes& b, std::uint64_t offset, std::uint
   if (type >= 2) return TMpeg4Result::Unchecked;  // B- and sprite VOPs
   const bool inter = type == 1;
   for (int seconds = 0; bits.Get(1) != 0; ++seconds)
-    if (seconds > 60 || failed()) return damaged();
+    if (seconds > 65535 || failed()) return damaged();
   if (bits.Get(1) != 1) return damaged();
   bits.Get(layer_.timeBits);
   if (bits.Get(1) != 1) return damaged();
@@ -258,7 +258,7 @@ TMpeg4Result TMpeg4VideoCheck::Vop(FileBytes& b, std::uint64_t offset, std::uint
           if (bits.Get(5) == 0) return damaged();
           if (bits.Get(1)) {  // header extension
             for (int seconds = 0; bits.Get(1) != 0; ++seconds)
-              if (seconds > 60 || failed()) return damaged();
+              if (seconds > 65535 || failed()) return damaged();
             if (bits.Get(1) != 1) return damaged();
             bits.Get(layer_.timeBits);
             if (bits.Get(1) != 1) return damaged();
