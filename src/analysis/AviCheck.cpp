@@ -7,6 +7,7 @@
 #include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/H263Check.h"
+#include "analysis/JpegScan.h"
 #include "analysis/Mpeg4Check.h"
 
 namespace vantrel {
@@ -29,7 +30,7 @@ std::uint32_t Upper(std::uint32_t fourcc) {
   return out;
 }
 
-enum class TAviCodec : std::uint8_t { Other, Mpeg4, H263 };
+enum class TAviCodec : std::uint8_t { Other, Mpeg4, H263, Jpeg };
 
 struct TStream {
   bool video = false;
@@ -120,6 +121,8 @@ class TAviChecker {
         return TAviCodec::Mpeg4;
       case FourCC("H263"):
         return TAviCodec::H263;
+      case FourCC("MJPG"):
+        return TAviCodec::Jpeg;
       default:
         return TAviCodec::Other;
     }
@@ -127,7 +130,7 @@ class TAviChecker {
 
   // A video frame decoded to its last byte covers its bytes.
   void Frame(TStream& s, std::uint64_t data, std::uint32_t size) {
-    std::uint64_t bad = 0, from = data;
+    std::uint64_t bad = 0, from = data, to = data + size;
     if (s.codec == TAviCodec::Mpeg4) {
       const TMpeg4Result r = s.mpeg4.Frame(b_, data, size, bad, from);
       if (r == TMpeg4Result::Damaged) return b_.Damaged(bad);
@@ -136,13 +139,61 @@ class TAviChecker {
       const TH263Result r = CheckH263Picture(b_, data, size, bad);
       if (r == TH263Result::Damaged) return b_.Damaged(bad);
       if (r != TH263Result::Whole) return;
+    } else if (s.codec == TAviCodec::Jpeg) {
+      if (!JpegImage(data, size, from, to)) return;
     } else {
       return;
     }
     // The headers before a VOP are seen only at their start codes; the
     // cluster they lie in is checked by the frame's first bytes.
     cov_.CheckedRange(data, data + 4);
-    cov_.CheckedRange(from, data + size);
+    cov_.CheckedRange(from, to);
+  }
+
+  // A Motion JPEG frame: one image, its markers in order, its scans decoded
+  // to the end of image; false when it cannot be decoded here (a frame that
+  // relies on default Huffman tables) or on damage. The checked bytes are
+  // [from, to): padding after the end of image is not among them.
+  bool JpegImage(std::uint64_t data, std::uint32_t size, std::uint64_t& from, std::uint64_t& to) {
+    const std::uint64_t end = data + size;
+    if (size < 4 || b_.Be16(data) != 0xFFD8) {
+      if (b_.ok) b_.Damaged(data);
+      return false;
+    }
+    from = data;
+    std::uint64_t pos = data + 2;
+    TJpegScanCheck check;
+    for (;;) {
+      int m = 0;
+      if (pos >= end || b_.Byte(pos) != 0xFF) break;
+      while (pos < end && (m = b_.Byte(pos)) == 0xFF) ++pos;
+      if (m < 0 || pos >= end) break;
+      ++pos;
+      if (m == 0xD9) {
+        to = pos;
+        return true;
+      }
+      if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) break;
+      const std::uint32_t length = b_.Be16(pos);
+      if (!b_.ok || length < 2 || length > end - pos) break;
+      const std::uint64_t segment = pos;
+      pos += length;
+      if (m != 0xDA) {
+        check.Segment(b_, m, segment, length);
+        continue;
+      }
+      std::uint64_t scanEnd = 0, bad = 0;
+      const int result = check.Scan(b_, segment, pos, scanEnd, bad);
+      if (result == 0) {
+        b_.Damaged(std::min(bad, end - 1));
+        return false;
+      }
+      if (result < 0) return false;
+      if (scanEnd > end) break;
+      pos = scanEnd;
+    }
+    if (b_.ok) b_.Damaged(std::min(pos, end - 1));
+    return false;
   }
 
   // Padding that holds nothing but zeros is what its writer left; so is the

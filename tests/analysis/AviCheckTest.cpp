@@ -1,4 +1,4 @@
-// AVIs made by ffmpeg with MPEG-4 and H.263 video, with and without audio:
+// AVIs made by ffmpeg with MPEG-4, H.263 and Motion JPEG video, with and without audio:
 // whole ones are verified, their frames decoded to their last bytes and
 // their index landing on the chunks; any cluster replaced by another
 // file's is never verified, and mostly damage where it lies.
@@ -30,11 +30,12 @@ const std::vector<std::string>& Avis() {
       test::ImageTool(ff + "-f lavfi -i testsrc=s=160x120:d=2 -f lavfi -i sine=f=300 -t 2 -shortest "
                            "-c:v mpeg4 -q:v 5 -c:a pcm_s16le -ar 8000 -ac 1 d.avi");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -c:v h263 -q:v 3 e.avi");
+      test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=1 -c:v mjpeg -q:v 4 g.avi");
       // The same video in an MP4, its layer header in the decoder configuration.
       test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=2 -c:v mpeg4 -q:v 2 f.mp4");
     });
     std::vector<std::string> out;
-    for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi"})
+    for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi", "g.avi"})
       out.push_back(test::ReadFile(dir + "/" + name));
     return out;
   }();
