@@ -55,17 +55,20 @@ class TAviChecker {
   void Run() {
     cov_.CheckedRange(0, 12);
     List(12, end_, 0, 0);
-    if (b_.Verdict == vdDamaged || !b_.ok) return;
-    if (cov_.Covers(end_)) b_.Verified();
+    if (b_.Verdict != vdDamaged && b_.ok && cov_.Covers(end_)) b_.Verified();
   }
 
  private:
-  // The chunks of a list of the given type from start to end.
+  // The chunks of a list of the given type from start to end, each in its
+  // place, lists within lists.
   void List(std::uint64_t start, std::uint64_t end, std::uint32_t type, int depth) {
     std::uint64_t pos = start;
-    while (pos + 8 <= end && b_.Verdict != vdDamaged && b_.ok) {
+    while (pos + 8 <= end && b_.Verdict != vdDamaged) {
       const std::uint32_t id = b_.Le32(pos), size = b_.Le32(pos + 4);
-      if (!b_.ok || pos + 8 + size > end) return;
+      if (!b_.ok) return;
+      for (int i = 0; i < 4; ++i)
+        if ((id >> (8 * i) & 0xFF) < 0x20 || (id >> (8 * i) & 0xFF) > 0x7E) return b_.Damaged(pos);
+      if (pos + 8 + size > end) return b_.Damaged(pos);
       cov_.CheckedRange(pos, pos + 8);
       if ((id == FourCC("LIST") || id == FourCC("RIFF")) && size >= 4 && depth < 8) {
         const std::uint32_t listType = b_.Le32(pos + 8);
@@ -78,6 +81,8 @@ class TAviChecker {
       }
       pos += 8ull + size + (size & 1);
     }
+    // A pad byte may be left out after the last chunk.
+    if (pos != end && pos != end + 1 && b_.Verdict != vdDamaged && b_.ok) b_.Damaged(pos);
   }
 
   void Chunk(std::uint64_t pos, std::uint32_t id, std::uint32_t size, std::uint32_t listType) {
@@ -254,9 +259,12 @@ class TAviChecker {
 
 }  // namespace
 
-void CheckAvi(FileBytes& b, std::uint64_t end) {
-  if (b.Verdict == vdDamaged || end > b.Limit() || b.Is(8, "AVI ") == false) return;
-  TAviChecker(b, end).Run();
+std::uint64_t AviSize(FileBytes& b) {
+  const std::uint32_t size = b.Le32(4);
+  if (!b.ok || size < 4) return 0;
+  const std::uint64_t end = 8ull + size;
+  if (end <= b.Limit()) TAviChecker(b, end).Run();
+  return end + (end & 1);
 }
 
 }  // namespace vantrel

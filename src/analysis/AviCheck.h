@@ -10,9 +10,10 @@ namespace vantrel {
 
 class FileBytes;
 
-// The RIFF file of end bytes, whose chunks are already known to be each in
-// its place: a failed check makes it damaged, checks that reached every
-// cluster make it verified.
-void CheckAvi(FileBytes& b, std::uint64_t end);
+// The size of the RIFF file its header tells; its chunks are followed to
+// it, each in its place, and checked as they come in one forward pass: a
+// failed check makes it damaged, checks that reached every cluster make it
+// verified.
+std::uint64_t AviSize(FileBytes& b);
 
 }  // namespace vantrel
