@@ -108,11 +108,13 @@ class TAviChecker {
       s.video = b_.Le32(data) == FourCC("vids");
       s.codec = Codec(b_.Le32(data + 4));
     } else if (id == FourCC("strf") && s.video && size >= 40) {
-      const TAviCodec codec = Codec(b_.Le32(data + 16));
-      if (codec != TAviCodec::Other) s.codec = codec;
+      // The compression of the bitmap header is what decoders go by: a
+      // handler of one name may carry frames of another codec.
+      s.codec = Codec(b_.Le32(data + 16));
+      // The decoder's configuration follows the bitmap header, counted in its size or not.
       const std::uint32_t header = b_.Le32(data);
-      if (s.codec == TAviCodec::Mpeg4 && header >= 40 && header < size) s.mpeg4.Headers(b_, data + 40, header - 40);
-      if (s.codec == TAviCodec::Mpeg4 && header == 40 && size > 40) s.mpeg4.Headers(b_, data + 40, size - 40);
+      if (s.codec == TAviCodec::Mpeg4 && header > 40 && header <= size) s.mpeg4.Headers(b_, data + 40, header - 40);
+      else if (s.codec == TAviCodec::Mpeg4 && size > 40) s.mpeg4.Headers(b_, data + 40, size - 40);
     }
   }
 

@@ -98,6 +98,17 @@ TEST(AviCheck, AnIndexEntryThatMissesItsChunkIsDamageAtTheEntry) {
   }
 }
 
+TEST(AviCheck, FramesOfACodecNotDecodedHereAreNeitherDamagedNorVerified) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  // An MPEG-4 handler over frames whose bitmap header names another codec.
+  std::string avi = Avis()[0];
+  avi.replace(avi.find("strh") + 12, 4, "DIVX");
+  avi.replace(avi.find("strf") + 8 + 16, 4, "DIV3");
+  const TFileExtent e = ExtentOf(avi);
+  EXPECT_EQ(e.Size, avi.size());
+  EXPECT_EQ(e.Verdict, vdPlausible) << VerdictName(e.Verdict) << " at " << e.BadOffset;
+}
+
 TEST(AviCheck, Mpeg4FramesLargerThanAClusterInAnMp4AreDecodedToo) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   Avis();
