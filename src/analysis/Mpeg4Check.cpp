@@ -77,6 +77,8 @@ TMpeg4Result TMpeg4VideoCheck::Frame(FileBytes& b, std::uint64_t offset, std::ui
     if (pos + 4 > end) return TMpeg4Result::Unchecked;
     const std::uint32_t start = b.Be32(pos);
     if (!b.ok) return TMpeg4Result::Unchecked;
+    // A picture with the short header of H.263 is another syntax.
+    if (pos == offset && start >> 10 == 0x20) return TMpeg4Result::Unchecked;
     if (start >> 8 != 1) {
       badAt = pos;
       return TMpeg4Result::Damaged;
