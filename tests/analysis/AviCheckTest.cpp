@@ -31,6 +31,15 @@ const std::vector<std::string>& Avis() {
                            "-c:v mpeg4 -q:v 5 -c:a pcm_s16le -ar 8000 -ac 1 d.avi");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=176x144:d=2 -c:v h263 -q:v 3 e.avi");
       test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=1 -c:v mjpeg -q:v 4 g.avi");
+      // Options of the encoder: video packets, four vectors a macroblock are
+      // decoded; B-VOPs, interlace, data partitioning, quarter-pel are not.
+      const std::string v = "-f lavfi -i testsrc=s=320x240:d=1 -c:v mpeg4 -q:v 2 ";
+      test::ImageTool(ff + v + "-ps 300 o1.avi");
+      test::ImageTool(ff + v + "-flags +mv4+aic o2.avi");
+      test::ImageTool(ff + v + "-bf 2 o3.avi");
+      test::ImageTool(ff + v + "-flags +ildct+ilme o4.avi");
+      test::ImageTool(ff + v + "-data_partitioning 1 o5.avi");
+      test::ImageTool(ff + v + "-flags +qpel o6.avi");
       // The same video in an MP4, its layer header in the decoder configuration.
       test::ImageTool(ff + "-f lavfi -i testsrc=s=320x240:d=2 -c:v mpeg4 -q:v 2 f.mp4");
     });
@@ -95,6 +104,20 @@ TEST(AviCheck, AnIndexEntryThatMissesItsChunkIsDamageAtTheEntry) {
     const TFileExtent b = ExtentOf(broken);
     EXPECT_EQ(b.Verdict, vdDamaged) << VerdictName(b.Verdict);
     EXPECT_EQ(b.BadOffset, entry);
+  }
+}
+
+TEST(AviCheck, EncoderOptionsAreDecodedOrLeftAloneNeverTakenForDamage) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  Avis();
+  const std::string dir = test::MadeOnce("avi-check", [](const std::string&) {});
+  for (const char* name : {"o1.avi", "o2.avi", "o3.avi", "o4.avi", "o5.avi", "o6.avi"}) {
+    SCOPED_TRACE(name);
+    const TFileExtent e = ExtentOf(test::ReadFile(dir + "/" + name));
+    EXPECT_NE(e.Verdict, vdDamaged) << "at " << e.BadOffset;
+    if (name[1] <= '2') {
+      EXPECT_EQ(e.Verdict, vdVerified) << VerdictName(e.Verdict);
+    }
   }
 }
 
