@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)vantrel::DetectFileType(data, size, kind, name);
   static const char* const kTypes[] = {"JPG", "PNG",  "GIF", "BMP", "WAV", "WEBP", "ZIP", "RAR",
                                        "TAR", "MID",  "EXE", "PDF", "MP3", "DOC",  "MOV", "MP4",
-                                       "OGG", "7Z", "SQLITE", "FLAC", "GZ"};
+                                       "OGG", "7Z", "SQLITE", "FLAC", "GZ", "AVI"};
   // The first byte picks the cluster size, from 512 bytes to 64 KiB.
   const std::uint32_t clusterSize = size == 0 ? 512 : 512u << (data[0] % 8);
   for (const char* type : kTypes) {

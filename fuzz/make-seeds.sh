@@ -111,11 +111,13 @@ with wave.open(out + '/.wav', 'wb') as w:
 PY
 if command -v flac >/dev/null; then flac --silent -f "$out/filetype/.wav" -o "$out/filetype/flac"; fi
 rm -f "$out/filetype/.wav"
-# Small movies whose sample tables, NAL units, AAC frames and H.263 pictures
-# the checks of the size finder follow.
+# Small movies whose sample tables, NAL units, AAC frames, H.263 pictures
+# and MPEG-4 and JPEG frames the checks of the size finder follow.
 if command -v ffmpeg >/dev/null; then
   ffq() { ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=s=128x96:d=0.4 -f lavfi -i sine=f=300 -t 0.4 -shortest "$@"; }
   ffq -c:v libx264 -preset ultrafast -c:a aac -f mp4 "$out/filetype/mp4"
   ffq -c:v h263 -q:v 10 -c:a aac -ar 8000 -ac 1 -f 3gp "$out/filetype/3gp"
+  ffq -c:v mpeg4 -q:v 8 -c:a pcm_s16le -ar 8000 -ac 1 -f avi "$out/filetype/avi"
+  ffq -c:v mjpeg -q:v 8 -an -f avi "$out/filetype/avi-mjpeg"
 fi
 echo "seeds in $out"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "analysis/AviCheck.h"
 #include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
 #include "analysis/GifCheck.h"
@@ -1140,7 +1141,8 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "PNG") extent.Size = PngSize(b);
   else if (t == "GIF") extent.Size = GifSize(b);
   else if (t == "BMP") extent.Size = BmpSize(b);
-  else if (t == "WAV" || t == "AVI" || t == "CDR" || t == "RIFF" || t == "WEBP") extent.Size = RiffSize(b);
+  else if (t == "AVI") extent.Size = AviSize(b);
+  else if (t == "WAV" || t == "CDR" || t == "RIFF" || t == "WEBP") extent.Size = RiffSize(b);
   else if (t == "ZIP") extent = ZipExtent(b);
   else if (t == "RAR") extent.Size = RarSize(b);
   else if (t == "TAR") extent.Size = TarSize(b);

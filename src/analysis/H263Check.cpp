@@ -1,183 +1,16 @@
 #include "analysis/H263Check.h"
 
 #include <array>
-#include <vector>
 
 #include "analysis/FileBytes.h"
+#include "analysis/VlcBits.h"
 
 namespace vantrel {
-namespace {
-
-// The bits of [from, from + size) of the file, most significant first, read
-// through its clusters as they come; bits past the end read as zeros.
-class TStreamBits {
- public:
-  TStreamBits(FileBytes& b, std::uint64_t from, std::uint64_t size) : b_(b), from_(from), size_(size) {}
-
-  // n from 1 to 32.
-  std::uint32_t Peek(int n) {
-    if (held_ < n) Fill();
-    return static_cast<std::uint32_t>(acc_ >> (64 - n));
-  }
-  void Skip(int n) {
-    if (held_ < n) Fill();
-    acc_ <<= n;
-    held_ -= n;
-    pos_ += static_cast<std::uint64_t>(n);
-  }
-  std::uint32_t Get(int n) {
-    const std::uint32_t v = Peek(n);
-    Skip(n);
-    return v;
-  }
-  std::uint64_t Pos() const { return pos_; }
-  bool Over() const { return pos_ > size_ * 8; }
-  bool Unreadable = false;
-
- private:
-  void Fill() {
-    // Eight bytes at once where the cluster at hand has them: the bits past
-    // the bytes counted are those of the next byte, taken again next time.
-    if (avail_ >= 8 && size_ - next_ >= 8) {
-      std::uint64_t v = 0;
-      for (int i = 0; i < 8; ++i) v = v << 8 | p_[i];
-      const int take = (63 - held_) >> 3;
-      acc_ |= v >> held_;
-      p_ += take;
-      avail_ -= static_cast<std::size_t>(take);
-      next_ += static_cast<std::uint64_t>(take);
-      held_ += take * 8;
-      return;
-    }
-    // Whole bytes from the cluster at hand, then one at a time.
-    while (held_ <= 56 && avail_ > 0 && next_ < size_) {
-      acc_ |= static_cast<std::uint64_t>(*p_++) << (56 - held_);
-      --avail_;
-      ++next_;
-      held_ += 8;
-    }
-    while (held_ <= 56) {
-      std::uint8_t byte = 0;
-      if (next_ < size_) {
-        if (avail_ == 0) {
-          p_ = b_.At(from_ + next_, avail_);
-          if (!p_) {
-            Unreadable = true;
-            avail_ = 0;
-          }
-        }
-        if (avail_ > 0) {
-          byte = *p_++;
-          --avail_;
-        }
-      }
-      ++next_;
-      acc_ |= static_cast<std::uint64_t>(byte) << (56 - held_);
-      held_ += 8;
-    }
-  }
-
-  FileBytes& b_;
-  std::uint64_t from_, size_;
-  std::uint64_t next_ = 0;  // the next byte to take into acc_
-  std::uint64_t acc_ = 0;
-  int held_ = 0;
-  std::uint64_t pos_ = 0;
-  const std::uint8_t* p_ = nullptr;
-  std::size_t avail_ = 0;
-};
-
-struct TCode {
-  std::uint16_t code;
-  std::uint8_t length;
-};
-
-// A variable-length code looked up by its next maxLength bits: the index of
-// the code in its table and its length (0: no code starts so).
-class TVlc {
- public:
-  // signedCodes: a sign bit follows every code but the last, and is read with it.
-  template <std::size_t N>
-  TVlc(const std::array<TCode, N>& codes, int maxLength, bool signedCodes = false)
-      : maxLength_(maxLength), lut_(std::size_t{1} << maxLength) {
-    for (std::size_t i = 0; i < N; ++i) {
-      const bool sign = signedCodes && i + 1 < N;
-      const int length = codes[i].length + (sign ? 1 : 0);
-      const int free = maxLength - length;
-      for (std::uint32_t bit = 0; bit < (sign ? 2u : 1u); ++bit) {
-        const std::size_t first = static_cast<std::size_t>(sign ? codes[i].code << 1 | bit : codes[i].code) << free;
-        for (std::size_t s = 0; s < (std::size_t{1} << free); ++s)
-          lut_[first | s] = {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(length)};
-      }
-    }
-  }
-  // The index of the next code, or -1 when none starts there.
-  int Read(TStreamBits& bits) const {
-    const TCode& e = lut_[bits.Peek(maxLength_)];
-    if (e.length == 0) return -1;
-    bits.Skip(e.length);
-    return e.code;
-  }
-
- private:
-  int maxLength_;
-  std::vector<TCode> lut_;  // code: the index in the table
-};
-
-// MCBPC of intra pictures: macroblock types 3 and 4 with CBPC 0..3, then stuffing.
-constexpr std::array<TCode, 9> kIntraMcbpc = {{{1, 1}, {1, 3}, {2, 3}, {3, 3}, {1, 4}, {1, 6}, {2, 6}, {3, 6}, {1, 9}}};
-constexpr int kIntraStuffing = 8;
-// MCBPC of inter pictures: types 0..4 with CBPC 0..3, then stuffing.
-constexpr std::array<TCode, 21> kInterMcbpc = {{{1, 1}, {3, 4}, {2, 4}, {5, 6}, {3, 3}, {7, 7}, {6, 7},
-                                                {5, 9}, {2, 3}, {5, 7}, {4, 7}, {5, 8}, {3, 5}, {4, 8},
-                                                {3, 8}, {3, 7}, {4, 6}, {4, 9}, {3, 9}, {2, 9}, {1, 9}}};
-constexpr int kInterStuffing = 20;
-// CBPY by its value for intra macroblocks (inverted for inter ones).
-constexpr std::array<TCode, 16> kCbpy = {{{3, 4}, {5, 5}, {4, 5}, {9, 4}, {3, 5}, {7, 4}, {2, 6}, {11, 4},
-                                          {2, 5}, {3, 6}, {5, 4}, {10, 4}, {4, 4}, {8, 4}, {6, 4}, {3, 2}}};
-// Motion vector differences by magnitude in half pixels; a sign bit follows all but 0.
-constexpr std::array<TCode, 33> kMvd = {{{1, 1},   {1, 2},   {1, 3},   {1, 4},   {3, 6},   {5, 7},   {4, 7},
-                                         {3, 7},   {11, 9},  {10, 9},  {9, 9},   {17, 10}, {16, 10}, {15, 10},
-                                         {14, 10}, {13, 10}, {12, 10}, {11, 10}, {10, 10}, {9, 10},  {8, 10},
-                                         {7, 10},  {6, 10},  {5, 10},  {4, 10},  {7, 11},  {6, 11},  {5, 11},
-                                         {4, 11},  {3, 11},  {2, 11},  {3, 12},  {2, 12}}};
-// Transform coefficients (LAST, RUN, LEVEL): the 58 codes of LAST 0, the 44
-// of LAST 1, then ESCAPE; a sign bit follows all but ESCAPE.
-constexpr std::array<TCode, 103> kTcoef = {{
-    {0x2, 2},   {0xf, 4},   {0x15, 6},  {0x17, 7},  {0x1f, 8},  {0x25, 9},  {0x24, 9},  {0x21, 10}, {0x20, 10},
-    {0x7, 11},  {0x6, 11},  {0x20, 11}, {0x6, 3},   {0x14, 6},  {0x1e, 8},  {0xf, 10},  {0x21, 11}, {0x50, 12},
-    {0xe, 4},   {0x1d, 8},  {0xe, 10},  {0x51, 12}, {0xd, 5},   {0x23, 9},  {0xd, 10},  {0xc, 5},   {0x22, 9},
-    {0x52, 12}, {0xb, 5},   {0xc, 10},  {0x53, 12}, {0x13, 6},  {0xb, 10},  {0x54, 12}, {0x12, 6},  {0xa, 10},
-    {0x11, 6},  {0x9, 10},  {0x10, 6},  {0x8, 10},  {0x16, 7},  {0x55, 12}, {0x15, 7},  {0x14, 7},  {0x1c, 8},
-    {0x1b, 8},  {0x21, 9},  {0x20, 9},  {0x1f, 9},  {0x1e, 9},  {0x1d, 9},  {0x1c, 9},  {0x1b, 9},  {0x1a, 9},
-    {0x22, 11}, {0x23, 11}, {0x56, 12}, {0x57, 12}, {0x7, 4},   {0x19, 9},  {0x5, 11},  {0xf, 6},   {0x4, 11},
-    {0xe, 6},   {0xd, 6},   {0xc, 6},   {0x13, 7},  {0x12, 7},  {0x11, 7},  {0x10, 7},  {0x1a, 8},  {0x19, 8},
-    {0x18, 8},  {0x17, 8},  {0x16, 8},  {0x15, 8},  {0x14, 8},  {0x13, 8},  {0x18, 9},  {0x17, 9},  {0x16, 9},
-    {0x15, 9},  {0x14, 9},  {0x13, 9},  {0x12, 9},  {0x11, 9},  {0x7, 10},  {0x6, 10},  {0x5, 10},  {0x4, 10},
-    {0x24, 11}, {0x25, 11}, {0x26, 11}, {0x27, 11}, {0x58, 12}, {0x59, 12}, {0x5a, 12}, {0x5b, 12}, {0x5c, 12},
-    {0x5d, 12}, {0x5e, 12}, {0x5f, 12}, {0x3, 7},
-}};
-constexpr int kLastCodes = 58;
-constexpr int kEscape = 102;
-
-// The RUN of each coefficient code: how many codes each run has, in order.
-std::array<std::uint8_t, 102> MakeRuns() {
-  std::array<std::uint8_t, 102> runs{};
-  static constexpr std::array<int, 11> kFirst = {12, 6, 4, 3, 3, 3, 3, 2, 2, 2, 2};  // LAST 0, runs 0..10
-  std::size_t i = 0;
-  for (std::size_t run = 0; run < 27; ++run)
-    for (int k = 0; k < (run < kFirst.size() ? kFirst[run] : 1); ++k) runs[i++] = static_cast<std::uint8_t>(run);
-  for (std::size_t run = 0; run < 41; ++run)
-    for (int k = 0; k < (run == 0 ? 3 : run == 1 ? 2 : 1); ++k) runs[i++] = static_cast<std::uint8_t>(run);
-  return runs;
-}
-
-}  // namespace
 
 TH263Result CheckH263Picture(FileBytes& b, std::uint64_t offset, std::uint64_t size, std::uint64_t& badAt) {
   static const TVlc intraMcbpc(kIntraMcbpc, 9), interMcbpc(kInterMcbpc, 9), cbpyVlc(kCbpy, 6), mvd(kMvd, 12),
       tcoef(kTcoef, 13, true);
-  static const std::array<std::uint8_t, 102> runs = MakeRuns();
+  static const std::array<std::uint8_t, 102> runs = TcoefRuns();
   TStreamBits bits(b, offset, size);
   std::uint64_t at = 0;  // the bit where the code being decoded starts
   auto damaged = [&] {
@@ -260,13 +93,13 @@ TH263Result CheckH263Picture(FileBytes& b, std::uint64_t offset, std::uint64_t s
         if (c < 0) return damaged();
         bool last = false;
         int run = 0;
-        if (c == kEscape) {
+        if (c == kTcoefEscape) {
           last = bits.Get(1) != 0;
           run = static_cast<int>(bits.Get(6));
           const std::uint32_t level = bits.Get(8);
           if (level == 0 || level == 128) return damaged();
         } else {
-          last = c >= kLastCodes;
+          last = c >= kTcoefLast;
           run = runs[static_cast<std::size_t>(c)];
         }
         i += run + 1;

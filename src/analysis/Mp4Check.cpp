@@ -11,6 +11,7 @@
 #include "analysis/FileBytes.h"
 #include "analysis/H263Check.h"
 #include "analysis/JpegScan.h"
+#include "analysis/Mpeg4Check.h"
 
 namespace vantrel {
 namespace {
@@ -75,6 +76,9 @@ struct TSampleEntry {
   int aacChannels = 0;   // AAC's channel configuration
   int aacRateIndex = 0;  // AAC's sampling frequency index
   std::uint32_t width = 0, height = 0;
+  // MPEG-4 video: the layer its decoder configuration describes, replaced
+  // by one a sample carries.
+  mutable TMpeg4VideoCheck mpeg4;
 };
 
 struct TRange {
@@ -393,6 +397,10 @@ class TIsoMediaCheck {
       e.width = b_.Be16(pos + 32);
       e.height = b_.Be16(pos + 34);
       if (!b_.ok) e.codec = TCodec::Unchecked;
+      if (e.codec == TCodec::Mpeg4Video)
+        Boxes(pos + 86, end, [&](std::uint32_t child, std::uint64_t at, std::uint64_t size) {
+          if (child == FourCC("esds")) VideoConfig(at + 4, at + size, e);
+        });
     } else if (type == FourCC("jpeg") || type == FourCC("mjpa")) {
       e.codec = TCodec::Jpeg;
     } else if (type == FourCC("mp4a")) {
@@ -424,6 +432,33 @@ class TIsoMediaCheck {
       visit(type, pos + header, size - header);
       pos += size;
     }
+  }
+
+  // The MPEG-4 descriptors of an esds atom down to the decoder's
+  // configuration of MPEG-4 video: its video object layer header.
+  void VideoConfig(std::uint64_t pos, std::uint64_t end, TSampleEntry& e) {
+    auto descriptor = [&](int tag, std::uint64_t& length) {
+      if (pos >= end || b_.Byte(pos) != tag) return false;
+      ++pos;
+      length = 0;
+      for (int k = 0; k < 4 && pos < end; ++k) {
+        const int c = b_.Byte(pos++);
+        if (c < 0) return false;
+        length = length << 7 | static_cast<std::uint64_t>(c & 0x7F);
+        if ((c & 0x80) == 0) return true;
+      }
+      return false;
+    };
+    std::uint64_t length = 0;
+    if (!descriptor(3, length)) return;
+    const int flags = b_.Byte(pos + 2);
+    pos += 3;
+    if (flags & 0x80) pos += 2;
+    if (flags & 0x40) pos += 1 + static_cast<std::uint64_t>(std::max(0, b_.Byte(pos)));
+    if (flags & 0x20) pos += 2;
+    if (flags < 0 || !descriptor(4, length)) return;
+    pos += 13;
+    if (descriptor(5, length) && pos + length <= end) e.mpeg4.Headers(b_, pos, length);
   }
 
   // The MPEG-4 descriptors of an esds atom down to the AudioSpecificConfig.
@@ -755,6 +790,12 @@ class TIsoMediaCheck {
       const TH263Result picture = CheckH263Picture(b_, s.offset, s.size, badAt);
       if (picture == TH263Result::Damaged) return Fail(badAt);
       if (picture == TH263Result::Whole) cov_.CheckedRange(s.offset, s.offset + s.size);
+    }
+    if (bad == 0 && e.codec == TCodec::Mpeg4Video && (s.offset + s.size) / cluster > (s.offset + cluster - 1) / cluster) {
+      std::uint64_t badAt = 0, vopAt = s.offset;
+      const TMpeg4Result vop = e.mpeg4.Frame(b_, s.offset, s.size, badAt, vopAt);
+      if (vop == TMpeg4Result::Damaged) return Fail(badAt);
+      if (vop == TMpeg4Result::Whole) cov_.CheckedRange(vopAt, s.offset + s.size);
     }
     return true;
   }
