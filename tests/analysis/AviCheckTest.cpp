@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -52,11 +53,7 @@ const std::vector<std::string>& Avis() {
 }
 
 TFileExtent ExtentOf(const std::string& bytes, const std::string& type = "AVI", std::uint64_t* reads = nullptr) {
-  const std::string volume = bytes + std::string(kCluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  const TFileExtent extent = FindFileExtent(type, source);
-  if (reads) *reads = source.Reads;
-  return extent;
+  return test::FoundExtent(type, bytes, kCluster, reads);
 }
 
 TEST(AviCheck, WholeAvisAreVerifiedAndEveryClusterReplacedIsNot) {

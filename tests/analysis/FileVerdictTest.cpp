@@ -13,6 +13,7 @@
 
 #include "analysis/FileSize.h"
 #include "analysis/FileType.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -51,12 +52,7 @@ const std::vector<Media>& MediaFiles() {
   return files;
 }
 
-TFileExtent ExtentOf(const std::string& type, const std::string& bytes) {
-  // The volume goes on past the file with a cluster of zeros.
-  const std::string volume = bytes + std::string(kCluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  return FindFileExtent(type, source);
-}
+TFileExtent ExtentOf(const std::string& type, const std::string& bytes) { return test::FoundExtent(type, bytes, kCluster); }
 
 TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -53,11 +54,7 @@ const std::vector<Movie>& Movies() {
 }
 
 TFileExtent ExtentOf(const std::string& type, const std::string& bytes, std::uint64_t* reads = nullptr) {
-  const std::string volume = bytes + std::string(kCluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  const TFileExtent extent = FindFileExtent(type, source);
-  if (reads) *reads = source.Reads;
-  return extent;
+  return test::FoundExtent(type, bytes, kCluster, reads);
 }
 
 std::uint32_t Be32At(const std::string& s, std::size_t at) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -16,11 +17,7 @@ namespace {
 
 constexpr std::uint32_t kCluster = 1024;
 
-TFileExtent PdfExtent(const std::string& bytes) {
-  const std::string volume = bytes + std::string(kCluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  return FindFileExtent("PDF", source);
-}
+TFileExtent PdfExtent(const std::string& bytes) { return test::FoundExtent("PDF", bytes, kCluster); }
 
 TEST(PdfCheck, StreamsAreDecodedAndEndWhereTheirLengthsSay) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();

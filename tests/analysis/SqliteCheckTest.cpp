@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -16,9 +17,7 @@ namespace vantrel {
 namespace {
 
 TFileExtent SqliteExtent(const std::string& bytes, std::uint32_t cluster) {
-  const std::string volume = bytes + std::string(cluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), cluster);
-  return FindFileExtent("SQLITE", source);
+  return test::FoundExtent("SQLITE", bytes, cluster);
 }
 
 TEST(SqliteCheck, DatabasesOfEveryShapeAreNeverDamagedWholeAndNeverVerifiedWithAClusterReplaced) {

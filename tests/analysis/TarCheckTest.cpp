@@ -9,6 +9,7 @@
 #include <string>
 
 #include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
 
@@ -17,11 +18,7 @@ namespace {
 
 constexpr std::uint32_t kCluster = 2048;
 
-TFileExtent TarExtent(const std::string& bytes) {
-  const std::string volume = bytes + std::string(kCluster, '\0');
-  TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(volume.data()), volume.size(), kCluster);
-  return FindFileExtent("TAR", source);
-}
+TFileExtent TarExtent(const std::string& bytes) { return test::FoundExtent("TAR", bytes, kCluster); }
 
 TEST(TarCheck, HeadersInEveryClusterVerifyTheArchiveAndABrokenOneIsDamage) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();
