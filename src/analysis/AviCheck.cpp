@@ -162,45 +162,11 @@ class TAviChecker {
   // relies on default Huffman tables) or on damage. The checked bytes are
   // [from, to): padding after the end of image is not among them.
   bool JpegImage(std::uint64_t data, std::uint32_t size, std::uint64_t& from, std::uint64_t& to) {
-    const std::uint64_t end = data + size;
-    if (size < 4 || b_.Be16(data) != 0xFFD8) {
-      if (b_.ok) b_.Damaged(data);
-      return false;
-    }
     from = data;
-    std::uint64_t pos = data + 2;
-    TJpegScanCheck check;
-    for (;;) {
-      int m = 0;
-      if (pos >= end || b_.Byte(pos) != 0xFF) break;
-      while (pos < end && (m = b_.Byte(pos)) == 0xFF) ++pos;
-      if (m < 0 || pos >= end) break;
-      ++pos;
-      if (m == 0xD9) {
-        to = pos;
-        return true;
-      }
-      if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) break;
-      const std::uint32_t length = b_.Be16(pos);
-      if (!b_.ok || length < 2 || length > end - pos) break;
-      const std::uint64_t segment = pos;
-      pos += length;
-      if (m != 0xDA) {
-        check.Segment(b_, m, segment, length);
-        continue;
-      }
-      std::uint64_t scanEnd = 0, bad = 0;
-      const int result = check.Scan(b_, segment, pos, scanEnd, bad);
-      if (result == 0) {
-        b_.Damaged(std::min(bad, end - 1));
-        return false;
-      }
-      if (result < 0) return false;
-      if (scanEnd > end) break;
-      pos = scanEnd;
-    }
-    if (b_.ok) b_.Damaged(std::min(pos, end - 1));
-    return false;
+    std::uint64_t bad = 0;
+    const int result = CheckJpegImage(b_, data, data + size, to, bad);
+    if (result == 0) b_.Damaged(bad);
+    return result == 1;
   }
 
   // Padding that holds nothing but zeros is what its writer left; so is the

@@ -324,4 +324,45 @@ int TJpegScanCheck::Scan(FileBytes& b, std::uint64_t pos, std::uint64_t data, st
   return 1;
 }
 
+int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::uint64_t& imageEnd, std::uint64_t& bad) {
+  const auto damaged = [&](std::uint64_t at) {
+    if (!b.ok) return -2;
+    bad = std::min(at, end - 1);
+    return 0;
+  };
+  if (end < start + 4) return damaged(start);
+  if (b.Be16(start) != 0xFFD8) return damaged(start);
+  std::uint64_t pos = start + 2;
+  TJpegScanCheck check;
+  for (;;) {
+    int m = 0;
+    if (pos >= end) return damaged(pos);
+    if (b.Byte(pos) != 0xFF) return b.Byte(pos) < 0 ? -2 : damaged(pos);
+    while (pos < end && (m = b.Byte(pos)) == 0xFF) ++pos;
+    if (m < 0) return -2;
+    if (pos >= end) return damaged(pos);
+    ++pos;
+    if (m == 0xD9) {
+      imageEnd = pos;
+      return 1;
+    }
+    if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) return damaged(pos - 1);
+    const std::uint32_t length = b.Be16(pos);
+    if (!b.ok) return -2;
+    if (length < 2 || length > end - pos) return damaged(pos);
+    const std::uint64_t segment = pos;
+    pos += length;
+    if (m != 0xDA) {
+      check.Segment(b, m, segment, length);
+      continue;
+    }
+    std::uint64_t scanEnd = 0, scanBad = 0;
+    const int result = check.Scan(b, segment, pos, scanEnd, scanBad);
+    if (result == 0) return damaged(scanBad);
+    if (result < 0) return -1;
+    if (scanEnd > end) return damaged(end - 1);
+    pos = scanEnd;
+  }
+}
+
 }  // namespace vantrel

@@ -53,4 +53,11 @@ class TJpegScanCheck {
   std::array<Table, 4> dc_{}, ac_{};
 };
 
+// One JPEG image of a video frame in [start, end): the start of image at
+// start, its markers in order and every scan decoded, to its end of image.
+// 1: whole, imageEnd one past the end-of-image marker; 0: damage at bad;
+// -1: a scan that cannot be decoded here (a frame that relies on default
+// tables); -2: bytes that could not be read.
+int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::uint64_t& imageEnd, std::uint64_t& bad);
+
 }  // namespace vantrel

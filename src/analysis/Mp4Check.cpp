@@ -725,48 +725,20 @@ class TIsoMediaCheck {
   bool JpegImages(const TSample& s) {
     const std::uint64_t end = s.offset + s.size;
     std::uint64_t pos = s.offset;
-    bool decoded = true;
     for (int image = 0; image < 2 && pos < end; ++image) {
       if (end - pos < 4 || b_.Be16(pos) != 0xFFD8) {
         if (!b_.ok) return Cut();
         if (image == 0) return Fail(pos);
         break;  // what follows the last image
       }
-      cov_.CheckedRange(pos, pos + 2);
-      pos += 2;
-      TJpegScanCheck check;
-      for (;;) {
-        int m = 0;
-        if (pos >= end || b_.Byte(pos) != 0xFF) return b_.ok ? Fail(pos) : Cut();
-        while (pos < end && (m = b_.Byte(pos)) == 0xFF) ++pos;
-        if (m < 0) return Cut();
-        if (pos >= end) return Fail(pos);
-        cov_.CheckedRange(pos - 1, pos + 1);
-        ++pos;
-        if (m == 0xD9) break;
-        if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) return Fail(pos - 1);
-        const std::uint32_t length = b_.Be16(pos);
-        if (!b_.ok) return Cut();
-        if (length < 2 || length > end - pos) return Fail(pos);
-        const std::uint64_t segment = pos;
-        pos += length;
-        if (m != 0xDA) {
-          check.Segment(b_, m, segment, length);
-          continue;
-        }
-        std::uint64_t scanEnd = 0, bad = 0;
-        const int result = check.Scan(b_, segment, pos, scanEnd, bad);
-        if (result == 0) return Fail(std::min(bad, end - 1));
-        if (result < 0) {
-          // Not decodable here: the image's bytes stay unlooked into.
-          decoded = false;
-          break;
-        }
-        if (scanEnd > end) return Fail(end - 1);
-        cov_.CheckedRange(pos, scanEnd);
-        pos = scanEnd;
-      }
-      if (!decoded) break;
+      std::uint64_t imageEnd = 0, bad = 0;
+      const int result = CheckJpegImage(b_, pos, end, imageEnd, bad);
+      if (result == 0) return Fail(bad);
+      if (result == -2) return Cut();
+      // One not decodable here leaves the image's bytes unlooked into.
+      if (result < 0) break;
+      cov_.CheckedRange(pos, imageEnd);
+      pos = imageEnd;
     }
     return true;
   }
