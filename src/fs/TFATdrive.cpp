@@ -57,7 +57,46 @@ bool TFATdrive::HasUnreadableSectors(std::uint32_t firstSector, std::uint32_t co
   return Device->HasUnreadableSectors(StartSector + std::uint64_t{firstSector} * scale, std::uint64_t{count} * scale);
 }
 
+namespace {
+constexpr std::uint32_t kFATWindowSectors = 64;
+}  // namespace
+
+bool TFATdrive::ReadFATWindow(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer) {
+  const std::uint64_t copyStart = std::uint64_t{ReservedSectors} + std::uint64_t{copy} * FATSize;
+  if (BytesPerSector == 0 || sector < copyStart || sector >= copyStart + FATSize) return false;
+  const std::size_t bytes = BytesPerSector;
+  TFATWindow& w = fatWindow_;
+  if (w.Device != Device || w.Count == 0 || sector < w.First || sector - w.First >= w.Count) {
+    // Windows start at multiples of their size within the copy and end with it.
+    const std::uint64_t first = copyStart + (sector - copyStart) / kFATWindowSectors * kFATWindowSectors;
+    const std::uint64_t count = std::min<std::uint64_t>(kFATWindowSectors, copyStart + FATSize - first);
+    if (first + count > 0xFFFFFFFFull) return false;
+    w.Count = 0;
+    w.Data.resize(static_cast<std::size_t>(count) * bytes);
+    w.Readable.assign(static_cast<std::size_t>(count), true);
+    if (!ReadSectors(static_cast<std::uint32_t>(first), static_cast<std::uint16_t>(count), false, w.Data.data())) {
+      // The sectors that failed are known now, and the others were read;
+      // a read that failed without naming any sector gives nothing.
+      bool named = false;
+      for (std::uint32_t i = 0; i < count; ++i)
+        if (HasUnreadableSectors(static_cast<std::uint32_t>(first) + i, 1)) {
+          w.Readable[i] = false;
+          named = true;
+        }
+      if (!named) return false;
+    }
+    w.First = static_cast<std::uint32_t>(first);
+    w.Count = static_cast<std::uint32_t>(count);
+    w.Device = Device;
+  }
+  const std::uint32_t i = sector - w.First;
+  if (!w.Readable[i]) return false;
+  std::memcpy(buffer, w.Data.data() + static_cast<std::size_t>(i) * bytes, bytes);
+  return true;
+}
+
 bool TFATdrive::ReadFATSector(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer) {
+  if (ReadFATWindow(sector, copy, buffer)) return true;
   if (ReadSectors(sector, 1, false, buffer)) return true;
   const std::uint32_t copies = std::min<std::uint32_t>(NumberOfFATs, kMaxFATCopiesProbed);
   const std::uint64_t base = std::uint64_t{sector} - std::uint64_t{copy} * FATSize;
@@ -101,6 +140,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   dirCache_.assign(BytesPerSector, 0);
   dataCache_.assign(BytesPerSector, 0);
   fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
+  fatWindow_ = TFATWindow{};
   FATChoice = 1;
   GeometryValid = true;
   Name = VolumeLabel();

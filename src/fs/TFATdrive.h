@@ -167,6 +167,9 @@ class TFATdrive : public TCustomDrive {
   // A sector of FAT copy `copy`; where it cannot be read, the same sector of
   // the other copies, before the user is asked about it.
   bool ReadFATSector(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer);
+  // The sector from the window of FAT sectors read last (reading the window
+  // that holds it first); false when it could not be read that way.
+  bool ReadFATWindow(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer);
   bool LoadDirSector(std::uint32_t sector);
   // With entries, a step that follows no chain (consecutive or free
   // clusters) ends where the next cluster is no continuation of a folder.
@@ -179,6 +182,16 @@ class TFATdrive : public TCustomDrive {
   std::vector<std::uint8_t> fatCache_;  // two sectors back to back
   bool fatCacheValid_ = false;
   std::uint32_t fatCacheSector_ = 0;
+  // FAT sectors read a window at a time: the walks of many chains ask for
+  // the same few sectors again and again, and a slow disk takes as long for
+  // one sector as for 64.
+  struct TFATWindow {
+    const TDevice* Device = nullptr;
+    std::uint32_t First = 0;
+    std::uint32_t Count = 0;
+    std::vector<std::uint8_t> Data;
+    std::vector<bool> Readable;
+  } fatWindow_;
   // The FAT sector of the last GetFATEntry that could not be read; cleared by
   // the steps of a chain before they ask.
   bool fatReadFailed_ = false;

@@ -399,8 +399,10 @@ TEST(FATVolume, AChainCutShortByAnUnreadableSectorIsToldFromItsEnd) {
   EXPECT_EQ(walk(fromCopy), static_cast<int>(chain.size() - 11));
   EXPECT_FALSE(fromCopy.ReadFailed);
   EXPECT_EQ(v.drive.ChainReadFailures, 1u);
-  // Unreadable in both copies, the chain ends there.
+  // Unreadable in both copies, the chain ends there (the volume opened
+  // anew: what the FAT sectors read before held stays valid within a run).
   v.platform.FailRange("phys128", (std::uint64_t{fatSector} + v.drive.FATSize) * 512, 512);
+  ASSERT_TRUE(v.drive.Open(true));
   TChainCursor fromLater(chain[11], 0);
   EXPECT_EQ(walk(fromLater), static_cast<int>(at - 10));
   EXPECT_TRUE(fromLater.ReadFailed);

@@ -112,7 +112,9 @@ TEST(LostFileSize, QuickFormattedTypedFilesComeBackWhole) {
     EXPECT_TRUE(back == real);
     exact += back == real;
     // The verdict came from the search's own pass; it never vouches for wrong bytes.
-    if (back != real) EXPECT_NE(verdicts[cluster], vdVerified);
+    if (back != real) {
+      EXPECT_NE(verdicts[cluster], vdVerified);
+    }
     verified += verdicts[cluster] == vdVerified;
     if (verdicts[cluster] != vdVerified) std::printf("  %s %s\n", name.c_str(), VerdictName(verdicts[cluster]).c_str());
   }
