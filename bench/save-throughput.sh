@@ -13,14 +13,8 @@
 #
 # Usage: bench/save-throughput.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-work=${2:-$(mktemp -d)}
-cli=$build/src/cli/vantrel-cli
-[ -x "$cli" ] || { echo "build vantrel-cli first ($cli)"; exit 1; }
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh" "$@"
 image=$work/save.img
-export MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC
 
 if [ ! -f "$image" ]; then
   files=$work/files
@@ -41,23 +35,9 @@ if [ ! -f "$image" ]; then
 fi
 
 bytes_image=$(stat -c %s "$image")
-out_base=$work
-if [ -d /dev/shm ] && [ "$(df --output=avail -k /dev/shm | tail -1)" -gt $(( 2 * bytes_image / 1024 )) ]; then
-  out_base=$(mktemp -d /dev/shm/save-throughput.XXXXXX)
-  trap 'rm -rf "$out_base"' EXIT
-fi
+copies_folder "$bytes_image" save-throughput
 out=$out_base/out
 
-# The best of three runs: the machine may be busy with other work.
-seconds() {
-  local s e t best=
-  for _ in 1 2 3; do
-    s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N)
-    t=$(echo "$e - $s" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  echo "$best"
-}
 mbps() { echo "scale=1; $1 / 1048576 / $2" | bc -l; }
 fresh() { rm -rf "$out"; mkdir -p "$out"; }
 run_save() { fresh; "$cli" --only-images --image "$image" save 1 / --to "$out"; }
@@ -73,10 +53,10 @@ copied=$(find "$out" -type f | wc -l)
 bytes_files=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 
 run_cat >/dev/null
-t_cat=$(seconds run_cat)
-t_mcopy=$(seconds run_mcopy)
-t_save=$(seconds run_save)
-t_start=$(seconds "$cli" --only-images --image "$image" drives)
+t_cat=$(best_seconds run_cat)
+t_mcopy=$(best_seconds run_mcopy)
+t_save=$(best_seconds run_save)
+t_start=$(best_seconds "$cli" --only-images --image "$image" drives)
 
 printf '%-44s %8s MB/s\n' "cat of the image ($((bytes_image / 1048576)) MiB)" "$(mbps "$bytes_image" "$t_cat")"
 printf '%-44s %8s MB/s\n' "mcopy -s of $copied files ($((bytes_files / 1048576)) MiB)" "$(mbps "$bytes_files" "$t_mcopy")"

@@ -14,14 +14,8 @@
 #
 # Usage: bench/save-verdict.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-work=${2:-$(mktemp -d)}
-cli=$build/src/cli/vantrel-cli
-[ -x "$cli" ] || { echo "build vantrel-cli first ($cli)"; exit 1; }
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh" "$@"
 image=$work/media.img
-export MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC
 mib=${SAVE_MIB:-384}
 count=${VERDICT_FILES:-240}
 types=${MEDIA_TYPES:-"jpg png gif bmp wav avi mp3 flac ogg mp4 mov m4a zip gz"}
@@ -41,22 +35,9 @@ if [ ! -f "$image" ]; then
   done
 fi
 
-out_base=$work
-if [ -d /dev/shm ] && [ "$(df --output=avail -k /dev/shm | tail -1)" -gt $(( 2 * mib * 1024 )) ]; then
-  out_base=$(mktemp -d /dev/shm/save-verdict.XXXXXX)
-  trap 'rm -rf "$out_base"' EXIT
-fi
+copies_folder $(( mib * 1048576 )) save-verdict
 out=$out_base/out
 
-seconds() {
-  local s e t best=
-  for _ in 1 2 3; do
-    s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N)
-    t=$(echo "$e - $s" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  echo "$best"
-}
 fresh() { rm -rf "$out"; mkdir -p "$out"; }
 run_save() { fresh; "$cli" --only-images --image "$image" save 1 / --to "$out" --no-report; }
 run_plain() { fresh; VANTREL_SAVE_NO_CHECKS=1 "$cli" --only-images --image "$image" save 1 / --to "$out" --no-report; }
@@ -69,9 +50,9 @@ run_plain_r() { fresh; VANTREL_SAVE_NO_CHECKS=1 "$cli" --only-images --image "$i
 run_save >/dev/null 2>&1
 files=$(find "$out" -type f | wc -l)
 bytes=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-t_start=$(seconds "$cli" --only-images --image "$image" drives)
-t_plain=$(seconds run_plain)
-t_save=$(seconds run_save)
+t_start=$(best_seconds "$cli" --only-images --image "$image" drives)
+t_plain=$(best_seconds run_plain)
+t_save=$(best_seconds run_save)
 a_plain=$(echo "$t_plain - $t_start" | bc -l)
 a_save=$(echo "$t_save - $t_start" | bc -l)
 printf '%-48s %8.2f s\n' "save of $files files ($((bytes / 1048576)) MiB), no checks" "$t_plain"
@@ -79,8 +60,8 @@ printf '%-48s %8.2f s\n' "save with the checks (verdicts)" "$t_save"
 printf '%-48s %8.2f s\n' "start-up (drives)" "$t_start"
 printf '%-48s %8.2f  (without start-up %.2f)\n' "time with checks / without" "$(echo "$t_save / $t_plain" | bc -l)" \
   "$(echo "$a_save / $a_plain" | bc -l)"
-t_plain_r=$(seconds run_plain_r)
-t_save_r=$(seconds run_save_r)
+t_plain_r=$(best_seconds run_plain_r)
+t_save_r=$(best_seconds run_save_r)
 printf '%-48s %8.2f s / %.2f s = %.2f\n' "with the report: with checks / without" "$t_save_r" "$t_plain_r" \
   "$(echo "$t_save_r / $t_plain_r" | bc -l)"
 # The image is read from the page cache here; from a card or a stick the
@@ -136,8 +117,8 @@ if [ ! -f "$lost" ]; then
   mkfs.fat -F 32 -n MEDIA --invariant -i 5a7e0027 "$lost" >/dev/null
 fi
 cat "$lost" >/dev/null
-t_cat=$(seconds cat "$lost")
-t_lost=$(seconds "$cli" --only-images --image "$lost" --on-error abort find-lost 1 --range all)
+t_cat=$(best_seconds cat "$lost")
+t_lost=$(best_seconds "$cli" --only-images --image "$lost" --on-error abort find-lost 1 --range all)
 found=$("$cli" --only-images --image "$lost" --json find-lost 1 --range all 2>/dev/null | grep -o '"verdict": "verified"' | wc -l || true)
 printf '%-48s %8.2f s\n' "plain read of the quick-formatted image" "$t_cat"
 printf '%-48s %8.2f s  (%.2f of the plain read; %s verified)\n' "find-lost over it" "$t_lost" \

@@ -9,14 +9,8 @@
 #
 # Usage: bench/scan-throughput.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-work=${2:-$(mktemp -d)}
-cli=$build/src/cli/vantrel-cli
-[ -x "$cli" ] || { echo "build vantrel-cli first ($cli)"; exit 1; }
-mkdir -p "$work"
+. "$(dirname "$0")/common.sh" "$@"
 image=$work/disk.img
-export MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1700000000 TZ=UTC
 mib=${SCAN_MIB:-1024}
 total=$((mib * 2048))
 p2_start=$((2048 + total / 4))
