@@ -416,6 +416,46 @@ std::uint64_t MidiSize(FileBytes& b) {
 
 // The end of the last section of a PE program and its certificates, or the
 // page count of a plain DOS program.
+// The checksum of a Windows program, as its linker or signing tool writes
+// it: the 16-bit words of the whole file summed with end-around carry (the
+// checksum field itself left out), plus the file's length. It covers every
+// byte, so a program whose sum holds is whole; one whose sum does not may
+// still be (an installer's appended data, a program patched after linking,
+// a size found short of an overlay), so a mismatch is no damage. 0 when the
+// bytes cannot be read to the end, or when a cluster is all 0xFF: in an
+// end-around-carry sum such a cluster counts the same as one of zeros, and
+// erased flash reads as 0xFF where the program had zeros.
+std::uint32_t PeChecksum(FileBytes& b, std::uint64_t size, std::uint64_t field) {
+  constexpr std::uint64_t kBound = 1ull << 30;
+  if (size == 0 || size > kBound || size > b.Limit()) return 0;
+  std::uint64_t sum = 0;
+  std::uint64_t at = 0;
+  int odd = -1;  // the low byte of a word split across two clusters
+  while (at < size) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(at, avail);
+    if (!p) return 0;
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, size - at));
+    if (std::all_of(p, p + avail, [](std::uint8_t c) { return c == 0xFF; })) return 0;
+    std::size_t i = 0;
+    if (odd >= 0) {
+      sum += static_cast<std::uint32_t>(odd) | static_cast<std::uint32_t>(p[0]) << 8;
+      odd = -1;
+      i = 1;
+    }
+    for (; i + 1 < avail; i += 2) sum += static_cast<std::uint32_t>(p[i]) | static_cast<std::uint32_t>(p[i + 1]) << 8;
+    if (i < avail) odd = p[i];
+    at += avail;
+  }
+  if (odd >= 0) sum += static_cast<std::uint32_t>(odd);
+  // The field was summed with the rest: take its two words out again.
+  const std::uint32_t stored = b.Le32(field);
+  if (!b.ok) return 0;
+  sum -= (stored & 0xFFFF) + (stored >> 16);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint32_t>(sum + size);
+}
+
 std::uint64_t ExeSize(FileBytes& b) {
   const std::uint32_t pe = b.Le32(0x3C);
   if (b.ok && pe >= 0x40 && pe < 0x10000 && b.Is(pe, "PE\0\0"sv)) {
@@ -442,7 +482,14 @@ std::uint64_t ExeSize(FileBytes& b) {
       if (!b.ok) return 0;
       end = std::max<std::uint64_t>(end, strings + std::max<std::uint32_t>(stringsSize, 4));
     }
-    return b.ok ? end : 0;
+    if (!b.ok) return 0;
+    const std::uint32_t checksum = b.Le32(pe + 88);
+    if (b.ok && checksum != 0 && pe % 4 == 0 && pe + 92ull <= end && (magic == 0x10B || magic == 0x20B) &&
+        optionalSize >= 68 &&
+        PeChecksum(b, end, pe + 88) == checksum)
+      b.Verified();
+    b.ok = true;
+    return end;
   }
   b.ok = true;
   if (b.Is(pe, "NE"sv) || b.Is(pe, "LE"sv) || b.Is(pe, "LX"sv)) return 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -126,6 +127,43 @@ TEST(FileVerdict, AnMp3FrameWhoseCrcFailsIsDamagedAtThatFrame) {
   EXPECT_EQ(damaged.Verdict, vdDamaged);
   EXPECT_EQ(damaged.BadOffset, frame);
   EXPECT_EQ(damaged.Size, bytes.size());
+}
+
+// A Windows program's checksum covers every byte: programs that carry one
+// are whole while it holds, and a cluster changed anywhere (or a checksum
+// of nothing) leaves them at most plausible.
+TEST(FileVerdict, AWindowsProgramIsWholeWhileItsChecksumHolds) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  const auto source = dir / "p.c";
+  test::ImageTool("printf 'static const volatile unsigned char d[30000] = {7};\\nint main(void) { return d[9]; }\\n' > " +
+                  test::ShellQuote(source) + " && x86_64-w64-mingw32-gcc -O1 " + test::ShellQuote(source) + " -o " +
+                  test::ShellQuote(dir / "a.exe") + " && i686-w64-mingw32-gcc -s " + test::ShellQuote(source) +
+                  " -o " + test::ShellQuote(dir / "b.exe"));
+  for (const char* name : {"a.exe", "b.exe"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = test::ReadFile(dir / name);
+    const TFileExtent whole = ExtentOf("EXE", bytes);
+    ASSERT_EQ(whole.Size, bytes.size());
+    EXPECT_EQ(whole.Verdict, vdVerified);
+    // Every cluster in turn replaced by bytes of another kind: random ones,
+    // and the 0xFF of erased flash, which a sum with end-around carry cannot
+    // tell from zeros.
+    std::mt19937 random(7);
+    for (std::size_t at = kCluster; at < bytes.size(); at += kCluster) {
+      for (const bool erased : {false, true}) {
+        std::string broken = bytes;
+        for (std::size_t i = at; i < std::min(bytes.size(), at + kCluster); ++i)
+          broken[i] = static_cast<char>(erased ? 0xFF : random());
+        EXPECT_NE(ExtentOf("EXE", broken).Verdict, vdVerified) << "cluster at " << at << (erased ? ", erased" : "");
+      }
+    }
+    // A checksum field of zero is no checksum.
+    std::string unsummed = bytes;
+    const std::size_t pe = static_cast<std::uint8_t>(bytes[0x3C]) | static_cast<std::uint8_t>(bytes[0x3D]) << 8;
+    unsummed.replace(pe + 88, 4, 4, '\0');
+    EXPECT_EQ(ExtentOf("EXE", unsummed).Verdict, vdPlausible);
+  }
 }
 
 }  // namespace
