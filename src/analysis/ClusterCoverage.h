@@ -11,6 +11,15 @@
 
 namespace vantrel {
 
+// Whether the bytes [from, to) wholly hold a cluster of the file, clusters
+// counted from the file's start: bytes there that no check looks into could
+// all be another file's.
+inline bool HoldsWholeCluster(std::uint64_t from, std::uint64_t to, std::uint32_t clusterSize) {
+  if (clusterSize == 0 || to <= from) return false;
+  const std::uint64_t first = (from + clusterSize - 1) / clusterSize * clusterSize;
+  return first + clusterSize <= to;
+}
+
 class TClusterCoverage {
  public:
   // Files are taken for no more than maxBytes; offsets past it are ignored.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "analysis/AviCheck.h"
+#include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
 #include "analysis/GifCheck.h"
@@ -45,6 +46,10 @@ std::uint64_t JpegSize(FileBytes& b) {
   // fails, is passed over by its markers.
   TJpegScanCheck check;
   bool allDecoded = true;
+  // The markers, the tables and the decoded scans are checked; application
+  // data (EXIF, ICC profiles, XMP) only where it holds a thumbnail that decodes.
+  TClusterCoverage coverage(b.ClusterSize());
+  coverage.CheckedRange(0, 2);
   while (b.ok) {
     if (b.Byte(pos) != 0xFF) {
       b.Damaged(pos);
@@ -53,9 +58,10 @@ std::uint64_t JpegSize(FileBytes& b) {
     int m;
     while ((m = b.Byte(pos)) == 0xFF) ++pos;
     if (m < 0) return 0;
+    coverage.Checked(pos);
     ++pos;
     if (m == 0xD9) {
-      if (allDecoded && check.SawFrame()) b.Verified();
+      if (allDecoded && check.SawFrame() && coverage.Covers(pos)) b.Verified();
       return pos;
     }
     if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
@@ -65,12 +71,15 @@ std::uint64_t JpegSize(FileBytes& b) {
     const std::uint64_t segment = pos;
     pos += length;
     if (m != 0xDA) {
+      coverage.CheckedRange(segment, IsUncheckedSegment(m) ? segment + 2 : pos);
+      if (m == 0xE1) CheckExifThumbnail(b, segment + 2, pos, coverage);
       check.Segment(b, m, segment, length);
       continue;
     }
     std::uint64_t end = 0, bad = 0;
     const int decoded = b.Verdict == vdDamaged ? -1 : check.Scan(b, segment, pos, end, bad);
     if (decoded == 1) {
+      coverage.CheckedRange(segment, end);
       pos = end;
       continue;
     }

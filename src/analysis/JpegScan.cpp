@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 
 namespace vantrel {
@@ -334,6 +335,9 @@ int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::ui
   if (b.Be16(start) != 0xFFD8) return damaged(start);
   std::uint64_t pos = start + 2;
   TJpegScanCheck check;
+  // An application segment or comment that holds a whole cluster: nothing
+  // looks into it, so the image cannot vouch for that cluster.
+  bool unlooked = false;
   for (;;) {
     int m = 0;
     if (pos >= end) return damaged(pos);
@@ -344,7 +348,7 @@ int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::ui
     ++pos;
     if (m == 0xD9) {
       imageEnd = pos;
-      return 1;
+      return unlooked ? -1 : 1;
     }
     if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD7)) return damaged(pos - 1);
     const std::uint32_t length = b.Be16(pos);
@@ -353,6 +357,7 @@ int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::ui
     const std::uint64_t segment = pos;
     pos += length;
     if (m != 0xDA) {
+      if (IsUncheckedSegment(m) && HoldsWholeCluster(segment + 2, pos, b.ClusterSize())) unlooked = true;
       check.Segment(b, m, segment, length);
       continue;
     }
@@ -363,6 +368,40 @@ int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::ui
     if (scanEnd > end) return damaged(end - 1);
     pos = scanEnd;
   }
+}
+
+void CheckExifThumbnail(FileBytes& b, std::uint64_t from, std::uint64_t to, TClusterCoverage& coverage) {
+  if (to < from + 14 || !b.Is(from, std::string_view("Exif\0\0", 6))) return;
+  const std::uint64_t tiff = from + 6;
+  const bool little = b.Is(tiff, "II*\0");
+  if (!little && !b.Is(tiff, std::string_view("MM\0*", 4))) return;
+  const auto u16 = [&](std::uint64_t o) { return little ? b.Le16(o) : b.Be16(o); };
+  const auto u32 = [&](std::uint64_t o) { return little ? b.Le32(o) : b.Be32(o); };
+  // IFD0, and after it IFD1, which names the thumbnail.
+  const std::uint64_t ifd0 = tiff + u32(tiff + 4);
+  if (!b.ok || ifd0 < tiff + 8 || ifd0 + 2 > to) return;
+  const std::uint64_t next = ifd0 + 2 + 12ull * u16(ifd0);
+  if (!b.ok || next + 4 > to) return;
+  const std::uint32_t ifd1Offset = u32(next);
+  const std::uint64_t ifd1 = tiff + ifd1Offset;
+  if (!b.ok || ifd1Offset < 8 || ifd1 + 2 > to) return;
+  const std::uint32_t entries = u16(ifd1);
+  if (!b.ok || ifd1 + 2 + 12ull * entries > to) return;
+  std::uint64_t at = 0, length = 0;
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    const std::uint64_t e = ifd1 + 2 + 12ull * i;
+    const std::uint32_t tag = u16(e);
+    if (tag == 0x0201) at = tiff + u32(e + 8);
+    if (tag == 0x0202) length = u32(e + 8);
+  }
+  if (!b.ok) {
+    b.ok = true;
+    return;
+  }
+  if (at <= tiff || length < 4 || at + length > to) return;
+  std::uint64_t imageEnd = 0, bad = 0;
+  if (CheckJpegImage(b, at, at + length, imageEnd, bad) == 1) coverage.CheckedRange(at, imageEnd);
+  b.ok = true;
 }
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 namespace vantrel {
 
 class FileBytes;
+class TClusterCoverage;
 
 class TJpegScanCheck {
  public:
@@ -53,11 +54,25 @@ class TJpegScanCheck {
   std::array<Table, 4> dc_{}, ac_{};
 };
 
+// Segments whose contents no check of the image looks into: application
+// data (EXIF, ICC profiles, XMP), comments, and the tables the decoding of
+// the scans does not use.
+inline bool IsUncheckedSegment(int marker) {
+  return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE || marker == 0xDB || marker == 0xDC || marker == 0xDE ||
+         marker == 0xDF;
+}
+
+// The thumbnail of an EXIF segment whose payload ("Exif\0\0" and its TIFF
+// structure) is [from, to): when it decodes whole, its bytes are marked
+// checked. A thumbnail that does not decode is no verdict of the photo.
+void CheckExifThumbnail(FileBytes& b, std::uint64_t from, std::uint64_t to, TClusterCoverage& coverage);
+
 // One JPEG image of a video frame in [start, end): the start of image at
 // start, its markers in order and every scan decoded, to its end of image.
 // 1: whole, imageEnd one past the end-of-image marker; 0: damage at bad;
 // -1: a scan that cannot be decoded here (a frame that relies on default
-// tables); -2: bytes that could not be read.
+// tables), or an application segment that holds a whole cluster; -2: bytes
+// that could not be read.
 int CheckJpegImage(FileBytes& b, std::uint64_t start, std::uint64_t end, std::uint64_t& imageEnd, std::uint64_t& bad);
 
 }  // namespace vantrel
