@@ -36,6 +36,34 @@ using namespace std::string_view_literals;
 
 std::uint64_t RoundUp(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
 
+// The images a multi-picture file lists after its first, which ended at
+// first: each where the list puts it, in order, decoded whole. The end of
+// the last one; first when the list does not fit behind the first image
+// (a list that points back into it is not followed) or the bytes cannot
+// be read, which leaves the first image as found.
+std::uint64_t FollowMpfImages(FileBytes& b, std::uint64_t first, std::vector<TMpfImage> images,
+                              TClusterCoverage& coverage, bool& whole) {
+  std::sort(images.begin(), images.end(), [](const TMpfImage& x, const TMpfImage& y) { return x.Offset < y.Offset; });
+  std::uint64_t end = first;
+  for (const TMpfImage& image : images)
+    if (image.Offset < end || image.Offset + image.Size > kMaxFileSize) return first;
+    else end = image.Offset + image.Size;
+  if (end > b.Limit()) return end;  // more than the volume holds: cut
+  for (const TMpfImage& image : images) {
+    std::uint64_t imageEnd = 0, bad = 0;
+    const int result = CheckJpegImage(b, image.Offset, image.Offset + image.Size, imageEnd, bad);
+    if (result == -2) {
+      b.ok = true;
+      whole = false;
+      return first;
+    }
+    if (result == 1) coverage.CheckedRange(image.Offset, imageEnd);
+    else whole = false;
+    if (result == 0) b.Damaged(bad);
+  }
+  return end;
+}
+
 // Markers to the end of image; the entropy-coded data after a start of scan
 // runs to the next marker that is neither a stuffed FF 00 nor a restart.
 std::uint64_t JpegSize(FileBytes& b) {
@@ -50,6 +78,7 @@ std::uint64_t JpegSize(FileBytes& b) {
   // data (EXIF, ICC profiles, XMP) only where it holds a thumbnail that decodes.
   TClusterCoverage coverage(b.ClusterSize());
   coverage.CheckedRange(0, 2);
+  std::vector<TMpfImage> mpf;
   while (b.ok) {
     if (b.Byte(pos) != 0xFF) {
       b.Damaged(pos);
@@ -61,8 +90,10 @@ std::uint64_t JpegSize(FileBytes& b) {
     coverage.Checked(pos);
     ++pos;
     if (m == 0xD9) {
-      if (allDecoded && check.SawFrame() && coverage.Covers(pos)) b.Verified();
-      return pos;
+      bool whole = allDecoded && check.SawFrame();
+      const std::uint64_t end = mpf.empty() ? pos : FollowMpfImages(b, pos, mpf, coverage, whole);
+      if (whole && coverage.Covers(end)) b.Verified();
+      return end;
     }
     if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
     if (m == 0x00) return 0;
@@ -73,6 +104,7 @@ std::uint64_t JpegSize(FileBytes& b) {
     if (m != 0xDA) {
       coverage.CheckedRange(segment, IsUncheckedSegment(m) ? segment + 2 : pos);
       if (m == 0xE1) CheckExifThumbnail(b, segment + 2, pos, coverage);
+      if (m == 0xE2 && mpf.empty()) mpf = MpfImages(b, segment + 2, pos);
       check.Segment(b, m, segment, length);
       continue;
     }

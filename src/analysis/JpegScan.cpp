@@ -404,4 +404,35 @@ void CheckExifThumbnail(FileBytes& b, std::uint64_t from, std::uint64_t to, TClu
   b.ok = true;
 }
 
+std::vector<TMpfImage> MpfImages(FileBytes& b, std::uint64_t from, std::uint64_t to) {
+  std::vector<TMpfImage> images;
+  if (to < from + 12 || !b.Is(from, std::string_view("MPF\0", 4))) return images;
+  const std::uint64_t header = from + 4;
+  const bool little = b.Is(header, "II*\0");
+  if (!little && !b.Is(header, std::string_view("MM\0*", 4))) return images;
+  const auto u16 = [&](std::uint64_t o) { return little ? b.Le16(o) : b.Be16(o); };
+  const auto u32 = [&](std::uint64_t o) { return little ? b.Le32(o) : b.Be32(o); };
+  const std::uint64_t ifd = header + u32(header + 4);
+  if (!b.ok || ifd < header + 8 || ifd + 2 > to) return {};
+  const std::uint32_t entries = u16(ifd);
+  if (!b.ok || ifd + 2 + 12ull * entries > to) return {};
+  std::uint64_t list = 0, listSize = 0;
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    const std::uint64_t e = ifd + 2 + 12ull * i;
+    if (u16(e) != 0xB002) continue;
+    listSize = u32(e + 4);
+    list = header + u32(e + 8);
+  }
+  constexpr std::uint64_t kMaxImages = 64;
+  if (!b.ok || list < header + 8 || listSize % 16 != 0 || listSize > 16 * kMaxImages || list + listSize > to) return {};
+  // The first entry is the image the segment is in, at offset 0.
+  for (std::uint64_t e = list + 16; e < list + listSize; e += 16) {
+    const std::uint32_t size = u32(e + 4), offset = u32(e + 8);
+    if (offset != 0 && size != 0) images.push_back({header + offset, size});
+  }
+  if (!b.ok) images.clear();
+  b.ok = true;
+  return images;
+}
+
 }  // namespace vantrel

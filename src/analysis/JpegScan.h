@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace vantrel {
 
@@ -66,6 +67,14 @@ inline bool IsUncheckedSegment(int marker) {
 // structure) is [from, to): when it decodes whole, its bytes are marked
 // checked. A thumbnail that does not decode is no verdict of the photo.
 void CheckExifThumbnail(FileBytes& b, std::uint64_t from, std::uint64_t to, TClusterCoverage& coverage);
+
+// The images a multi-picture segment (APP2 "MPF\0", payload [from, to))
+// lists after the first, as offsets in the file: a camera's preview, a
+// depth or gain map. Empty when it lists none or cannot be read.
+struct TMpfImage {
+  std::uint64_t Offset = 0, Size = 0;
+};
+std::vector<TMpfImage> MpfImages(FileBytes& b, std::uint64_t from, std::uint64_t to);
 
 // One JPEG image of a video frame in [start, end): the start of image at
 // start, its markers in order and every scan decoded, to its end of image.

@@ -75,5 +75,51 @@ TEST(JpegVerdict, AnExifThumbnailVouchesForItsClustersAndOtherApplicationDataDoe
   EXPECT_EQ(VerdictsWithClustersReplaced(photo, other, photo.size() / 2, photo.size() / 2 + 1), "d");
 }
 
+// A multi-picture file as cameras write it: an APP2 "MPF" segment listing
+// the photo itself and a preview stored after its end of image.
+std::string WithPreview(const std::string& photo, const std::string& preview) {
+  const auto le16 = [](std::uint32_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
+  const auto le32 = [&](std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); };
+  // MP header (byte order, IFD at 8) with two entries, then the list.
+  std::string mp = "II*" + std::string(1, '\0') + le32(8) + le16(2);
+  mp += le16(0xB000) + le16(7) + le32(4) + "0100";
+  const std::uint32_t list = 8 + 2 + 2 * 12 + 4;
+  mp += le16(0xB002) + le16(7) + le32(32) + le32(list) + le32(0);
+  const std::uint32_t segment = 2 + 4 + list + 32;
+  const std::uint32_t header = 2 + 2 + 2 + 4;  // SOI, marker, length, "MPF\0"
+  const std::uint32_t first = static_cast<std::uint32_t>(photo.size()) + segment + 2;
+  mp += le32(0x030000) + le32(first) + le32(0) + le32(0);
+  mp += le32(0x010001) + le32(static_cast<std::uint32_t>(preview.size())) + le32(first - header) + le32(0);
+  const std::string app2 = std::string("\xFF\xE2") + static_cast<char>(segment >> 8) + static_cast<char>(segment) +
+                           std::string("MPF\0", 4) + mp;
+  return photo.substr(0, 2) + app2 + photo.substr(2) + preview;
+}
+
+TEST(JpegVerdict, AMultiPictureFileRunsThroughItsPreview) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  test::ImageTool("convert -seed 6 -size 500x400 plasma: -quality 85 " + test::ShellQuote(dir / "photo.jpg") +
+                  " && convert -seed 7 -size 320x240 plasma: -quality 70 " + test::ShellQuote(dir / "preview.jpg"));
+  const std::string photo = test::ReadFile(dir / "photo.jpg"), preview = test::ReadFile(dir / "preview.jpg");
+  const std::string both = WithPreview(photo, preview);
+  const TFileExtent whole = ExtentOf(both);
+  EXPECT_EQ(whole.Size, both.size());
+  EXPECT_EQ(whole.Verdict, vdVerified);
+  // A cluster of the preview replaced is damage there; the size still
+  // reaches to the preview's end.
+  const std::size_t at = (both.size() - preview.size() / 2) / kCluster * kCluster;
+  std::string broken = both;
+  broken.replace(at, kCluster, photo.substr(kCluster, kCluster));
+  const TFileExtent damaged = ExtentOf(broken);
+  EXPECT_EQ(damaged.Verdict, vdDamaged);
+  EXPECT_GE(damaged.BadOffset, at);
+  // A preview whose bytes are not there (a lost photo whose next cluster
+  // was another file's, of zeros) is damage where it should start.
+  const std::string cut = both.substr(0, both.size() - preview.size()) + std::string(preview.size() + kCluster, '\0');
+  const TFileExtent missing = ExtentOf(cut);
+  EXPECT_EQ(missing.Verdict, vdDamaged);
+  EXPECT_EQ(missing.BadOffset, both.size() - preview.size());
+}
+
 }  // namespace
 }  // namespace vantrel
