@@ -7,6 +7,7 @@
 
 #include "analysis/AviCheck.h"
 #include "analysis/ClusterCoverage.h"
+#include "analysis/EmbeddedImage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/FileType.h"
 #include "analysis/GifCheck.h"
@@ -135,28 +136,9 @@ std::uint64_t JpegSize(FileBytes& b) {
 
 // Chunks to IEND, each with its CRC-32 over its type and data.
 std::uint64_t PngSize(FileBytes& b) {
-  std::uint64_t pos = 8;
-  for (;;) {
-    const std::uint32_t length = b.Be32(pos);
-    std::array<char, 4> type{};
-    if (!b.ok || length > 0x7FFFFFFF || !b.Get(pos + 4, type.data(), 4)) return 0;
-    for (char c : type)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
-        b.Damaged(pos);
-        return 0;
-      }
-    std::uint32_t crc = 0;
-    if (pos + 12ull + length <= b.Limit() && Crc32At(b, pos + 4, 4ull + length, crc)) {
-      const std::uint32_t stored = b.Be32(pos + 8 + length);
-      if (b.ok && stored != crc) b.Damaged(pos);
-    }
-    pos += 12ull + length;
-    if (std::string_view(type.data(), 4) == "IEND") {
-      b.Verified();
-      return pos;
-    }
-    if (pos > b.Limit()) return 0;
-  }
+  const std::uint64_t end = PngChunks(b, 8, b.Limit());
+  if (end != 0) b.Verified();
+  return end;
 }
 
 // Data sub-blocks up to the empty one; 0 when they break off.
@@ -1144,26 +1126,79 @@ std::uint32_t FlacFrame(FileBytes& b, std::uint64_t& pos, std::uint32_t streamBi
 
 // Metadata blocks, then frames up to the number of samples the stream
 // information tells, each checked by its CRC-8 header and CRC-16 frame sums.
+// A FLAC metadata block of the given type whose data is [from, to): the
+// bytes its checks test are marked. Padding must be zeros; the points of a
+// seek table ascend; a picture is decoded where it is a JPEG or a PNG.
+void CheckFlacMetadata(FileBytes& b, int type, std::uint64_t from, std::uint64_t to, TClusterCoverage& coverage) {
+  if (type == 1) {
+    for (std::uint64_t at = from; at < to;) {
+      std::size_t avail = 0;
+      const std::uint8_t* p = b.At(at, avail);
+      if (!p) return;
+      avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - at));
+      const std::uint8_t* nonzero = std::find_if(p, p + avail, [](std::uint8_t c) { return c != 0; });
+      if (nonzero != p + avail) return b.Damaged(at + static_cast<std::uint64_t>(nonzero - p));
+      at += avail;
+    }
+    coverage.CheckedRange(from, to);
+  } else if (type == 3) {
+    if ((to - from) % 18 != 0) return;
+    std::uint64_t sample = 0, offset = 0;
+    for (std::uint64_t at = from; at < to; at += 18) {
+      const std::uint64_t s = b.Be64(at), o = b.Be64(at + 8);
+      if (!b.ok) return;
+      if (s == ~0ull) continue;  // a placeholder
+      if ((at > from && (s <= sample || o < offset)) || b.Be16(at + 16) == 0) return;
+      sample = s;
+      offset = o;
+    }
+    coverage.CheckedRange(from, to);
+  } else if (type == 6) {
+    // Picture type, MIME type, description, four numbers, then the data.
+    std::uint64_t at = from + 4;
+    const std::uint32_t mime = b.Be32(at);
+    at += 4ull + mime;
+    const std::uint32_t description = b.Be32(at);
+    at += 4ull + description + 16;
+    const std::uint32_t size = b.Be32(at);
+    at += 4;
+    if (!b.ok || at + size != to) return;
+    coverage.CheckedRange(from, at);
+    CheckEmbeddedImage(b, at, to, coverage);
+  }
+}
+
 std::uint64_t FlacSize(FileBytes& b) {
   if (!b.Is(0, "fLaC")) return 0;
   std::uint64_t pos = 4;
   std::uint64_t total = 0;
   std::uint32_t bits = 0, channels = 0;
+  // The frames are covered by their CRCs; of the metadata, what is checked
+  // here: the block headers, the stream's facts, padding that must be zeros
+  // and a picture that decodes. A cover, a long comment or an application's
+  // block that holds a whole cluster unchecked leaves the file plausible.
+  TClusterCoverage coverage(b.ClusterSize());
+  coverage.CheckedRange(0, 4);
   for (bool last = false, first = true; !last; first = false) {
     const int type = b.Byte(pos);
     const std::uint32_t length = b.Num(pos + 1, 3, true);
     if (type < 0 || !b.ok || (type & 0x7F) == 127 || (first && (type & 0x7F) != 0)) return 0;
     last = (type & 0x80) != 0;
+    coverage.CheckedRange(pos, pos + 4);
     if (first) {
       if (length != 34) return 0;
       const std::uint64_t packed = b.Be64(pos + 4 + 10);  // rate 20, channels 3, bits 5, samples 36
       channels = static_cast<std::uint32_t>(packed >> 41 & 7) + 1;
       bits = static_cast<std::uint32_t>(packed >> 36 & 31) + 1;
       total = packed & 0xFFFFFFFFFull;
+      coverage.CheckedRange(pos, pos + 4 + length);
+    } else if (pos + 4ull + length <= b.Limit()) {
+      CheckFlacMetadata(b, type & 0x7F, pos + 4, pos + 4 + length, coverage);
     }
     pos += 4ull + length;
     if (!b.ok || pos > b.Limit()) return 0;
   }
+  const std::uint64_t frames = pos;
   std::uint64_t samples = 0;
   for (;;) {
     std::uint64_t next = pos;
@@ -1176,7 +1211,8 @@ std::uint64_t FlacSize(FileBytes& b) {
     samples += n;
     if (total != 0 && samples >= total) {
       // Every frame passed its CRC-16, and they hold the stream's samples.
-      if (samples == total) b.Verified();
+      coverage.CheckedRange(frames, pos);
+      if (samples == total && coverage.Covers(pos)) b.Verified();
       return samples == total ? pos : 0;
     }
   }
