@@ -252,6 +252,9 @@ TFileExtent ZipExtent(FileBytes& b) {
     if ((flags & 8) && packed == 0) return result;      // streamed: the size follows the data
     if (locals.size() < 65536) locals.push_back(pos);
     const std::uint64_t data = pos + 30ull + nameLength + extraLength;
+    // Names and extra fields are checked by nothing: one long enough to hold
+    // a whole cluster could hold another file's.
+    if (HoldsWholeCluster(pos + 30, data, b.ClusterSize())) checked = false;
     pos = data + packed;
     if (flags & 8) {
       const bool signature = b.Le32(pos) == 0x08074B50;
@@ -292,6 +295,8 @@ TFileExtent ZipExtent(FileBytes& b) {
     word |= s == "word/document.xml";
     excel |= s == "xl/workbook.xml";
     powerPoint |= s == "ppt/presentation.xml";
+    if (HoldsWholeCluster(pos + 46, pos + 46ull + nameLength + extraLength + commentLength, b.ClusterSize()))
+      checked = false;
     pos += 46ull + nameLength + extraLength + commentLength;
   }
   if (b.Le32(pos) == 0x05054B50) pos += 6ull + b.Le16(pos + 4);    // digital signature
@@ -301,6 +306,7 @@ TFileExtent ZipExtent(FileBytes& b) {
   const std::uint32_t commentLength = b.Le16(pos + 20);
   if (!b.ok) return result;
   result.Size = pos + 22 + commentLength;
+  if (HoldsWholeCluster(pos + 22, result.Size, b.ClusterSize())) checked = false;
   if (member != locals.size()) b.Damaged(pos);
   if (checked) b.Verified();
   if (contentTypes) result.TypeName = word ? "DOCX" : excel ? "XLSX" : powerPoint ? "PPTX" : "";
@@ -1223,6 +1229,7 @@ std::uint64_t FlacSize(FileBytes& b) {
 // run: one that starts a cluster is taken for a file of its own.
 std::uint64_t GzipSize(FileBytes& b) {
   std::uint64_t pos = 0;
+  bool unchecked = false;
   do {
     const int flags = b.Byte(pos + 3);
     if (!b.Is(pos, "\x1F\x8B\x08"sv) || flags < 0 || (flags & 0xE0)) return 0;
@@ -1236,6 +1243,8 @@ std::uint64_t GzipSize(FileBytes& b) {
     }
     if (flags & 2) at += 2;
     if (!b.ok) return 0;
+    // The extra field, name and comment are checked by nothing.
+    if (HoldsWholeCluster(pos + 10, at, b.ClusterSize())) unchecked = true;
     const TInflated out = InflateAt(b, at, kMaxFileSize);
     if (!out.Ok) {
       if (!out.RanOut) b.Damaged(out.BadAt);
@@ -1250,7 +1259,7 @@ std::uint64_t GzipSize(FileBytes& b) {
     }
     pos = at + 8;
   } while (pos % b.ClusterSize() != 0 && b.Is(pos, "\x1F\x8B\x08"sv));
-  b.Verified();
+  if (!unchecked) b.Verified();
   return pos;
 }
 

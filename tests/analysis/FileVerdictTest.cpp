@@ -166,5 +166,24 @@ TEST(FileVerdict, AWindowsProgramIsWholeWhileItsChecksumHolds) {
   }
 }
 
+// An archive comment long enough to hold a whole cluster is checked by
+// nothing: the archive is plausible, whatever that cluster holds.
+TEST(FileVerdict, AZipWhoseCommentHoldsAClusterIsNoMoreThanPlausible) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  test::ImageTool("cd " + test::ShellQuote(dir.Path().string()) +
+                  " && head -c 20000 /dev/urandom > a.bin && printf '%9000s' | tr ' ' c | zip -q -z a.zip a.bin");
+  const std::string zip = test::ReadFile(dir / "a.zip");
+  const std::size_t end = zip.rfind("PK\x05\x06");
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_GT(zip.size(), end + 22 + 3 * kCluster);
+  EXPECT_EQ(ExtentOf("ZIP", zip).Verdict, vdPlausible);
+  std::string other = zip;
+  other.replace((end + 22) / kCluster * kCluster + kCluster, kCluster, kCluster, 'x');
+  EXPECT_EQ(ExtentOf("ZIP", other).Verdict, vdPlausible);
+  // Without the comment it is whole.
+  EXPECT_EQ(ExtentOf("ZIP", zip.substr(0, end + 20) + std::string(2, '\0')).Verdict, vdVerified);
+}
+
 }  // namespace
 }  // namespace vantrel
