@@ -365,8 +365,9 @@ std::uint64_t RarSize(FileBytes& b) {
 }
 
 // The events of a track, which end with its end-of-track event at the last
-// byte of the chunk.
-void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
+// byte of the chunk. unchecked turns true at a text or system-exclusive
+// payload that holds a whole cluster, which nothing looks into.
+void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end, bool& unchecked) {
   auto number = [&](std::uint64_t& at) -> std::int64_t {  // variable length, at most four bytes
     std::int64_t v = 0;
     for (int i = 0; i < 4; ++i) {
@@ -391,6 +392,7 @@ void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
       const int type = b.Byte(pos++);
       const std::int64_t length = number(pos);
       if (type < 0 || type > 0x7F || length < 0) return b.Damaged(event);
+      if (HoldsWholeCluster(pos, pos + static_cast<std::uint64_t>(length), b.ClusterSize())) unchecked = true;
       pos += static_cast<std::uint64_t>(length);
       if (type == 0x2F) {
         if (pos != end) b.Damaged(event);
@@ -400,6 +402,7 @@ void MidiTrackEvents(FileBytes& b, std::uint64_t pos, std::uint64_t end) {
     } else if (status == 0xF0 || status == 0xF7) {
       const std::int64_t length = number(pos);
       if (length < 0) return b.Damaged(event);
+      if (HoldsWholeCluster(pos, pos + static_cast<std::uint64_t>(length), b.ClusterSize())) unchecked = true;
       pos += static_cast<std::uint64_t>(length);
       running = 0;
     } else if (status >= 0xF1) {
@@ -423,6 +426,7 @@ std::uint64_t MidiSize(FileBytes& b) {
   const std::uint32_t headerLength = b.Be32(4), tracks = b.Be16(10);
   if (!b.ok || headerLength < 6 || tracks == 0) return 0;
   std::uint64_t pos = 8ull + headerLength;
+  bool unchecked = HoldsWholeCluster(8, pos, b.ClusterSize());
   for (std::uint32_t found = 0; found < tracks;) {
     std::array<char, 4> type{};
     const std::uint32_t length = b.Be32(pos + 4);
@@ -434,12 +438,14 @@ std::uint64_t MidiSize(FileBytes& b) {
       }
     if (std::string_view(type.data(), 4) == "MTrk") {
       ++found;
-      if (pos + 8ull + length <= b.Limit()) MidiTrackEvents(b, pos + 8, pos + 8ull + length);
+      if (pos + 8ull + length <= b.Limit()) MidiTrackEvents(b, pos + 8, pos + 8ull + length, unchecked);
+    } else if (HoldsWholeCluster(pos + 8, pos + 8ull + length, b.ClusterSize())) {
+      unchecked = true;  // a chunk of a kind no check reads
     }
     pos += 8ull + length;
     if (pos > b.Limit()) return 0;
   }
-  b.Verified();
+  if (!unchecked) b.Verified();
   return pos;
 }
 

@@ -166,9 +166,10 @@ TEST(FileVerdict, AWindowsProgramIsWholeWhileItsChecksumHolds) {
   }
 }
 
-// An archive comment long enough to hold a whole cluster is checked by
-// nothing: the archive is plausible, whatever that cluster holds.
-TEST(FileVerdict, AZipWhoseCommentHoldsAClusterIsNoMoreThanPlausible) {
+// Text long enough to hold a whole cluster is checked by nothing: an
+// archive's comment, a song's lyrics. The file is plausible, whatever that
+// cluster holds.
+TEST(FileVerdict, TextThatHoldsAWholeClusterLeavesAFilePlausible) {
   VANTREL_SKIP_WITHOUT_HOST_TOOLS();
   test::TempDir dir;
   test::ImageTool("cd " + test::ShellQuote(dir.Path().string()) +
@@ -183,6 +184,22 @@ TEST(FileVerdict, AZipWhoseCommentHoldsAClusterIsNoMoreThanPlausible) {
   EXPECT_EQ(ExtentOf("ZIP", other).Verdict, vdPlausible);
   // Without the comment it is whole.
   EXPECT_EQ(ExtentOf("ZIP", zip.substr(0, end + 20) + std::string(2, '\0')).Verdict, vdVerified);
+
+  // A MIDI track of notes, with and without a lyrics event of 6000 letters.
+  const auto midi = [](const std::string& lyrics) {
+    std::string track;
+    if (!lyrics.empty())
+      track += std::string("\x00\xFF\x05", 3) + static_cast<char>(0x80 | lyrics.size() >> 7) +
+               static_cast<char>(lyrics.size() & 0x7F) + lyrics;  // a text of two-byte length
+    for (int n = 0; n < 2000; ++n) track += std::string("\x00\x90\x3C\x64\x40\x80\x3C\x00", 8);
+    track += std::string("\x00\xFF\x2F\x00", 4);
+    const auto be32 = [](std::size_t v) {
+      return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    return std::string("MThd\0\0\0\x06\0\0\0\x01\0\x60", 14) + "MTrk" + be32(track.size()) + track;
+  };
+  EXPECT_EQ(ExtentOf("MID", midi("")).Verdict, vdVerified);
+  EXPECT_EQ(ExtentOf("MID", midi(std::string(6000, 'l'))).Verdict, vdPlausible);
 }
 
 }  // namespace
