@@ -20,4 +20,11 @@ std::uint64_t PngChunks(FileBytes& b, std::uint64_t pos, std::uint64_t end);
 // another kind or cannot be checked here.
 int CheckEmbeddedImage(FileBytes& b, std::uint64_t at, std::uint64_t end, TClusterCoverage& coverage);
 
+// Whether an ID3v2 tag of size bytes at the file's start (header and
+// footer included) has every cluster checked: its frame headers in their
+// places, pictures decoded, padding of zeros. Frames that are compressed,
+// encrypted or unsynchronised, and texts long enough to hold a whole
+// cluster, leave it unchecked.
+bool Id3TagChecked(FileBytes& b, std::uint64_t size);
+
 }  // namespace vantrel

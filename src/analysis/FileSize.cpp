@@ -628,7 +628,7 @@ std::uint64_t Mp3Size(FileBytes& b) {
   // its place: the chain starts at the first byte, no tag or frame is as
   // long as a cluster, and the last header lies in the last cluster.
   const std::uint64_t clusterSize = b.ClusterSize();
-  bool covered = first == pos && pos + 4 <= clusterSize;
+  bool covered = first == pos && (pos + 4 <= clusterSize || Id3TagChecked(b, pos));
   std::uint64_t lastStart = 0;
   const std::uint64_t chainStart = first;
   std::array<std::uint8_t, 4> firstHeader{};

@@ -64,5 +64,35 @@ TEST(EmbeddedImage, AFlacCoverIsCheckedAsItsPictureAndItsPaddingAsZeros) {
   EXPECT_EQ(WithClusterReplaced("FLAC", lyrics, lyrics.find(std::string(3000, 'l')) + kCluster).Verdict, vdPlausible);
 }
 
+TEST(EmbeddedImage, AnMp3CoverInItsTagIsCheckedAsItsPicture) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  const auto q = [&](const char* name) { return test::ShellQuote(dir / name); };
+  test::ImageTool("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=700:d=3 -ar 44100 -ac 2 " + q("a.wav") +
+                  " && convert -seed 8 -size 300x300 plasma: -quality 80 " + q("cover.jpg") +
+                  " && convert -seed 9 -size 150x100 plasma: " + q("cover.png") + " && lame --quiet -b 128 --ti " +
+                  q("cover.jpg") + " --tt title " + q("a.wav") + " " + q("jpeg.mp3") + " && lame --quiet -V 4 --ti " +
+                  q("cover.png") + " " + q("a.wav") + " " + q("png.mp3") + " && ffmpeg -nostdin -loglevel error -y -i " + q("a.wav") + " -metadata lyrics=" + std::string(9000, 'n') +
+                  " -c:a libmp3lame -b:a 128k " + q("lyrics.mp3"));
+  for (const char* name : {"jpeg.mp3", "png.mp3"}) {
+    SCOPED_TRACE(name);
+    const std::string song = test::ReadFile(dir / name);
+    const std::string cover = test::ReadFile(dir / (std::string(name) == "png.mp3" ? "cover.png" : "cover.jpg"));
+    const std::size_t picture = song.find(cover.substr(0, 64));
+    ASSERT_NE(picture, std::string::npos);
+    ASSERT_GT(cover.size(), 3 * kCluster);
+    const TFileExtent whole = ExtentOf("MP3", song);
+    EXPECT_EQ(whole.Size, song.size());
+    EXPECT_EQ(whole.Verdict, vdVerified);
+    EXPECT_NE(WithClusterReplaced("MP3", song, picture + cover.size() / 2).Verdict, vdVerified);
+  }
+  // Lyrics of 9000 letters in the tag hold whole clusters no check reads.
+  const std::string lyrics = test::ReadFile(dir / "lyrics.mp3");
+  const std::size_t text = lyrics.find(std::string(3 * kCluster, 'n'));
+  ASSERT_NE(text, std::string::npos);
+  EXPECT_EQ(ExtentOf("MP3", lyrics).Verdict, vdPlausible);
+  EXPECT_EQ(WithClusterReplaced("MP3", lyrics, text + kCluster).Verdict, vdPlausible);
+}
+
 }  // namespace
 }  // namespace vantrel
