@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "fs/TFATDirectory.h"
 #include "fs/TFATdrive.h"
@@ -99,7 +100,24 @@ bool ReadFileData(TFATdrive& drive, TFATCursor& cursor, std::uint32_t count, std
         run += end;
       }
       take = run * sectorSize;
-      if (!drive.ReadSectors(sector, static_cast<std::uint16_t>(run), false, buffer)) {
+      // A file's last bytes, less than a sector, that follow the run in its
+      // last cluster come with it: one read fewer a file, which a slow disk
+      // feels when a save has thousands of small ones. The sector waits in
+      // the data cache.
+      const std::uint32_t rest = wanted - take;
+      const bool withTail = rest > 0 && rest < sectorSize && end < perCluster && run < kMaxRunSectors;
+      bool runRead;
+      if (withTail) {
+        thread_local std::vector<std::uint8_t> scratch;
+        scratch.resize((std::size_t{run} + 1) * sectorSize);
+        runRead = drive.ReadSectors(sector, static_cast<std::uint16_t>(run + 1), false, scratch.data());
+        std::memcpy(buffer, scratch.data(), take);
+        if (!drive.HasUnreadableSectors(sector + run, 1))
+          drive.KeepDataSector(sector + run, scratch.data() + std::size_t{run} * sectorSize);
+      } else {
+        runRead = drive.ReadSectors(sector, static_cast<std::uint16_t>(run), false, buffer);
+      }
+      if (!runRead) {
         // The device has split the run and delivered its good sectors; the
         // user is asked about each bad one, which is not read again unless
         // the answer is Retry. The run's clusters lie back to back.

@@ -63,13 +63,17 @@ constexpr std::uint32_t kFATWindowSectors = 64;
 
 bool TFATdrive::ReadFATWindow(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer) {
   const std::uint64_t copyStart = std::uint64_t{ReservedSectors} + std::uint64_t{copy} * FATSize;
-  if (BytesPerSector == 0 || sector < copyStart || sector >= copyStart + FATSize) return false;
+  return ReadThroughWindow(fatWindow_, copyStart, FATSize, sector, buffer);
+}
+
+bool TFATdrive::ReadThroughWindow(TFATWindow& w, std::uint64_t regionStart, std::uint64_t regionSize,
+                                  std::uint32_t sector, std::uint8_t* buffer) {
+  if (BytesPerSector == 0 || sector < regionStart || sector >= regionStart + regionSize) return false;
   const std::size_t bytes = BytesPerSector;
-  TFATWindow& w = fatWindow_;
   if (w.Device != Device || w.Count == 0 || sector < w.First || sector - w.First >= w.Count) {
-    // Windows start at multiples of their size within the copy and end with it.
-    const std::uint64_t first = copyStart + (sector - copyStart) / kFATWindowSectors * kFATWindowSectors;
-    const std::uint64_t count = std::min<std::uint64_t>(kFATWindowSectors, copyStart + FATSize - first);
+    // Windows start at multiples of their size within the region and end with it.
+    const std::uint64_t first = regionStart + (sector - regionStart) / kFATWindowSectors * kFATWindowSectors;
+    const std::uint64_t count = std::min<std::uint64_t>(kFATWindowSectors, regionStart + regionSize - first);
     if (first + count > 0xFFFFFFFFull) return false;
     w.Count = 0;
     w.Data.resize(static_cast<std::size_t>(count) * bytes);
@@ -140,7 +144,7 @@ bool TFATdrive::ComputeGeometry(bool quiet) {
   dirCache_.assign(BytesPerSector, 0);
   dataCache_.assign(BytesPerSector, 0);
   fatCacheValid_ = dirCacheValid_ = dataCacheValid_ = false;
-  fatWindow_ = TFATWindow{};
+  fatWindow_ = dirWindow_ = TFATWindow{};
   FATChoice = 1;
   GeometryValid = true;
   Name = VolumeLabel();
@@ -466,11 +470,21 @@ bool TFATdrive::ChainReadFailed(TChainCursor& cursor, std::uint32_t sector) {
   return false;
 }
 
-bool TFATdrive::LoadDirSector(std::uint32_t sector) {
+bool TFATdrive::LoadDirSector(std::uint32_t sector, bool walk) {
   if (dirCacheValid_ && dirCacheSector_ == sector) return true;
   dirCacheValid_ = false;
-  // An Ignore answer gives zeros, which would end the folder there.
-  if (!ReadVolumeSector(sector, dirCache_.data()) || HasUnreadableSectors(sector, 1)) return false;
+  bool read = false;
+  if (walk && SectorsPerCluster != 0) {
+    if (sector >= FirstDataSector)
+      read = ReadThroughWindow(dirWindow_,
+                               FirstDataSector + (sector - FirstDataSector) / SectorsPerCluster * SectorsPerCluster,
+                               SectorsPerCluster, sector, dirCache_.data());
+    else if (RootDirSectors != 0)
+      read = ReadThroughWindow(dirWindow_, FirstDataSector - RootDirSectors, RootDirSectors, sector, dirCache_.data());
+  }
+  // A sector the window could not give goes the one-sector way, to the
+  // user; an Ignore answer gives zeros, which would end the folder there.
+  if (!read && (!ReadVolumeSector(sector, dirCache_.data()) || HasUnreadableSectors(sector, 1))) return false;
   dirCacheValid_ = true;
   dirCacheSector_ = sector;
   return true;
@@ -508,7 +522,7 @@ bool TFATdrive::ReadChainSector(TChainCursor& cursor, std::uint8_t* buffer) {
     cursor.RootAreaStarted = true;
     sector = cursor.Sector;
   }
-  if (!LoadDirSector(sector)) return ChainReadFailed(cursor, sector);
+  if (!LoadDirSector(sector, true)) return ChainReadFailed(cursor, sector);
   std::memcpy(buffer, dirCache_.data(), BytesPerSector);
   ++cursor.Index;
   return true;
@@ -538,7 +552,7 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
       cursor.RootAreaStarted = true;
       sector = cursor.Sector;
     }
-    if (LoadDirSector(sector)) break;
+    if (LoadDirSector(sector, true)) break;
     ChainReadFailed(cursor, sector);
     if (!cursor.SkipUnreadable) return false;
     cursor.Index = cursor.Cluster != 0 ? (cursor.Index / perSector + 1) * perSector : perSector;
@@ -546,6 +560,12 @@ bool TFATdrive::ReadChainEntry(TChainCursor& cursor, std::uint8_t* entry) {
   std::memcpy(entry, dirCache_.data() + (cursor.Index % perSector) * 32, 32);
   ++cursor.Index;
   return true;
+}
+
+void TFATdrive::KeepDataSector(std::uint32_t sector, const std::uint8_t* data) {
+  std::memcpy(dataCache_.data(), data, dataCache_.size());
+  dataCacheValid_ = true;
+  dataCacheSector_ = sector;
 }
 
 const std::uint8_t* TFATdrive::ReadDataSector(std::uint32_t sector, bool& ok) {

@@ -127,6 +127,8 @@ class TFATdrive : public TCustomDrive {
 
   // The data cache of the file reader: one sector.
   const std::uint8_t* ReadDataSector(std::uint32_t sector, bool& ok);
+  // Puts a sector read with others into that cache.
+  void KeepDataSector(std::uint32_t sector, const std::uint8_t* data);
 
   // How the data of the file that starts at firstCluster lies where the FAT
   // does not tell: a file system that keeps a file's clusters back to back
@@ -170,7 +172,10 @@ class TFATdrive : public TCustomDrive {
   // The sector from the window of FAT sectors read last (reading the window
   // that holds it first); false when it could not be read that way.
   bool ReadFATWindow(std::uint32_t sector, std::uint32_t copy, std::uint8_t* buffer);
-  bool LoadDirSector(std::uint32_t sector);
+  // A folder's sectors in the walk of its chain come through a window over
+  // their cluster (or the fixed root area); tests of single clusters read
+  // one sector.
+  bool LoadDirSector(std::uint32_t sector, bool walk = false);
   // With entries, a step that follows no chain (consecutive or free
   // clusters) ends where the next cluster is no continuation of a folder.
   bool StepCluster(TChainCursor& cursor, const char* context, bool entries = false);
@@ -191,7 +196,11 @@ class TFATdrive : public TCustomDrive {
     std::uint32_t Count = 0;
     std::vector<std::uint8_t> Data;
     std::vector<bool> Readable;
-  } fatWindow_;
+  } fatWindow_, dirWindow_;
+  // Reads sector of the region [regionStart, regionStart + regionSize)
+  // through w, a window of up to 64 sectors aligned within the region.
+  bool ReadThroughWindow(TFATWindow& w, std::uint64_t regionStart, std::uint64_t regionSize, std::uint32_t sector,
+                         std::uint8_t* buffer);
   // The FAT sector of the last GetFATEntry that could not be read; cleared by
   // the steps of a chain before they ask.
   bool fatReadFailed_ = false;

@@ -484,5 +484,34 @@ TEST_F(FileDataFaultTest, AnUnreadableSectorGivesZerosNotTheSectorBeforeIt) {
   EXPECT_GT(stream.Cursor().FailedSectors, 0u);
 }
 
+// A file's last bytes, less than a sector, come with the run before them:
+// a file in one piece takes one read. A last sector that cannot be read
+// costs only its own bytes and is read at most twice.
+TEST_F(FileDataFaultTest, AFilesLastPartialSectorComesWithTheRunBeforeIt) {
+  TFATdrive& drive = OpenInMemory();
+  const TFATFile& a = File(drive, "A.BIN");
+  ASSERT_EQ(a.Size % 512, 440u);
+  const std::vector<std::uint32_t> chain = Chain(drive, a.StartCluster);
+  ASSERT_EQ(chain.size(), 2u);
+  ASSERT_EQ(chain[1], chain[0] + 1);
+  platform.readLog.clear();
+  std::uint32_t failed = 0;
+  EXPECT_EQ(ReadAll(drive, a.StartCluster, a.Size, 1, 65536, &failed), Expected("A.BIN"));
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(platform.readLog.size(), 1u);
+
+  const std::uint64_t tail = std::uint64_t{drive.ClusterToSector(chain[1]) + 1} * 512;
+  platform.FailRange("phys128", tail, 512);
+  platform.readLog.clear();
+  std::string expected = Expected("A.BIN");
+  std::memset(expected.data() + 2560, 0, 440);
+  EXPECT_EQ(ReadAll(drive, a.StartCluster, a.Size, 1, 65536, &failed), expected);
+  EXPECT_EQ(failed, 1u);
+  const auto tailReads = std::count_if(platform.readLog.begin(), platform.readLog.end(), [&](const auto& r) {
+    return r.first <= tail && tail < r.first + r.second;
+  });
+  EXPECT_LE(tailReads, 2);
+}
+
 }  // namespace
 }  // namespace vantrel
