@@ -1,0 +1,344 @@
+// The check of a VP8 key frame: the boolean entropy decoder run through the
+// first partition (segments, loop filter, quantisers, the token probability
+// updates, every macroblock's modes) and through the token partitions (the
+// coefficient tokens of every block with their contexts). A boolean decoder
+// reads any bytes without fault, so what tells damage is where each
+// partition's decoder ends: an encoder flushes a few bits past its last
+// symbol, and a stream with wrong bytes inside ends elsewhere.
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <vector>
+
+#include "analysis/Vp8Tables.h"
+#include "analysis/WebpCodec.h"
+
+namespace vantrel {
+namespace {
+
+// How many bits past its last symbol a partition may run on (the encoder's
+// flush: libwebp writes 9 to 17 zero bits, libvpx 32, then the bits to the
+// byte), and how far past its end a decoder may read while it decodes.
+constexpr std::int64_t kMaxTailBits = 48;
+constexpr std::int64_t kMaxOverBits = 16;
+
+class TBoolDecoder {
+ public:
+  TBoolDecoder() = default;
+  TBoolDecoder(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size), size_(size) {}
+
+  int Bit(int prob) {
+    if (bits_ < 0) Load();
+    const std::uint32_t split = 1 + (((range_ - 1) * static_cast<std::uint32_t>(prob)) >> 8);
+    const std::uint64_t big = static_cast<std::uint64_t>(split) << bits_;
+    int bit = 0;
+    if (value_ >= big) {
+      range_ -= split;
+      value_ -= big;
+      bit = 1;
+    } else {
+      range_ = split;
+    }
+    const int shift = std::countl_zero(static_cast<std::uint8_t>(range_));
+    range_ <<= shift;
+    bits_ -= shift;
+    return bit;
+  }
+  std::uint32_t Literal(int n) {
+    std::uint32_t v = 0;
+    while (n-- > 0) v = v << 1 | static_cast<std::uint32_t>(Bit(128));
+    return v;
+  }
+  void Signed(int n) {
+    Literal(n);
+    Bit(128);
+  }
+  bool Flag() { return Bit(128) != 0; }
+  // The bits of the partition left after the symbols read so far (negative
+  // when the decoder has run past its end).
+  std::int64_t TailBits() const {
+    const std::int64_t loaded = static_cast<std::int64_t>(size_) + over_ - (end_ - p_);
+    return static_cast<std::int64_t>(size_) * 8 - (loaded * 8 - bits_);
+  }
+  std::size_t Size() const { return size_; }
+
+ private:
+  void Load() {
+    while (bits_ <= 48) {
+      std::uint8_t byte = 0;
+      if (p_ < end_) byte = *p_++;
+      else ++over_;
+      value_ = value_ << 8 | byte;
+      bits_ += 8;
+    }
+  }
+
+  const std::uint8_t* p_ = nullptr;
+  const std::uint8_t* end_ = nullptr;
+  std::size_t size_ = 0;
+  std::int64_t over_ = 0;
+  std::uint64_t value_ = 0;
+  int bits_ = -8;  // value_ holds 8 + bits_ bits not yet taken
+  std::uint32_t range_ = 255;
+};
+
+// After the last symbol, the rest of a partition is the encoder's flush:
+// bits of even odds, each a zero, to the partition's end.
+bool Flushed(TBoolDecoder t) {
+  if (t.TailBits() < 0 || t.TailBits() > kMaxTailBits) return false;
+  for (int i = 0; i < 4 * kMaxTailBits && t.TailBits() > 0; ++i)
+    if (t.Bit(128)) return false;
+  return t.TailBits() <= 0;
+}
+
+class TVp8Frame {
+ public:
+  TCodecCheck Check(const std::uint8_t* d, std::size_t n);
+
+ private:
+  const std::uint8_t* Probs(int type, int coeff, int ctx) const {
+    return probs_.data() + ((type * vp8::kBands + vp8::kCoeffBands[coeff]) * vp8::kContexts + ctx) * vp8::kNodes;
+  }
+  int Coeffs(TBoolDecoder& br, int type, int ctx, int n) const;
+  void Modes(int mbx, bool& i4, bool& skip);
+  void Residuals(TBoolDecoder& br, int mbx, bool i4);
+
+  TBoolDecoder first_;
+  vp8::TCoeffTable probs_{};
+  std::array<int, 3> segmentProbs_{255, 255, 255};
+  bool updateMap_ = false, useSkip_ = false;
+  int skipProb_ = 0;
+  // The 4x4 modes and the non-zero flags of the blocks above (per macroblock
+  // column) and to the left; the left ones start afresh on every row.
+  std::vector<std::array<std::uint8_t, 4>> topModes_;
+  std::array<std::uint8_t, 4> leftModes_{};
+  struct TNonZero {
+    std::array<std::uint8_t, 4> y{};
+    std::array<std::uint8_t, 2> u{}, v{};
+    std::uint8_t dc = 0;
+  };
+  std::vector<TNonZero> topNz_;
+  TNonZero leftNz_;
+};
+
+int TVp8Frame::Coeffs(TBoolDecoder& br, int type, int ctx, int n) const {
+  const std::uint8_t* p = Probs(type, n, ctx);
+  for (; n < 16; ++n) {
+    if (!br.Bit(p[0])) return n;  // end of block
+    while (!br.Bit(p[1])) {       // a zero coefficient
+      if (++n == 16) return 16;
+      p = Probs(type, n, 0);
+    }
+    int next = 1;
+    if (br.Bit(p[2])) {
+      next = 2;
+      if (!br.Bit(p[3])) {
+        if (br.Bit(p[4])) br.Bit(p[5]);
+      } else if (!br.Bit(p[6])) {
+        if (!br.Bit(p[7])) {
+          br.Bit(159);
+        } else {
+          br.Bit(165);
+          br.Bit(145);
+        }
+      } else {
+        const int bit1 = br.Bit(p[8]);
+        const int bit0 = br.Bit(p[9 + bit1]);
+        switch (2 * bit1 + bit0) {
+          case 0:
+            for (std::uint8_t q : vp8::kCat3) br.Bit(q);
+            break;
+          case 1:
+            for (std::uint8_t q : vp8::kCat4) br.Bit(q);
+            break;
+          case 2:
+            for (std::uint8_t q : vp8::kCat5) br.Bit(q);
+            break;
+          default:
+            for (std::uint8_t q : vp8::kCat6) br.Bit(q);
+        }
+      }
+    }
+    br.Bit(128);  // sign
+    p = Probs(type, n + 1, next);
+  }
+  return 16;
+}
+
+void TVp8Frame::Modes(int mbx, bool& i4, bool& skip) {
+  TBoolDecoder& br = first_;
+  if (updateMap_) {
+    if (!br.Bit(segmentProbs_[0])) br.Bit(segmentProbs_[1]);
+    else br.Bit(segmentProbs_[2]);
+  }
+  skip = useSkip_ && br.Bit(skipProb_);
+  auto& top = topModes_[static_cast<std::size_t>(mbx)];
+  i4 = !br.Bit(145);
+  if (!i4) {
+    // DC, V, H or TM for the whole macroblock; the blocks take it as their mode.
+    const std::uint8_t mode = br.Bit(156) ? (br.Bit(128) ? 1 : 3) : (br.Bit(163) ? 2 : 0);
+    top.fill(mode);
+    leftModes_.fill(mode);
+  } else {
+    for (int y = 0; y < 4; ++y) {
+      int left = leftModes_[static_cast<std::size_t>(y)];
+      for (int x = 0; x < 4; ++x) {
+        const std::uint8_t* prob =
+            vp8::kBModeProbs.data() + (top[static_cast<std::size_t>(x)] * vp8::kBModes + left) * (vp8::kBModes - 1);
+        int i = vp8::kBModeTree[static_cast<std::size_t>(br.Bit(prob[0]))];
+        while (i > 0) i = vp8::kBModeTree[static_cast<std::size_t>(2 * i + br.Bit(prob[i]))];
+        left = -i;
+        top[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(left);
+      }
+      leftModes_[static_cast<std::size_t>(y)] = static_cast<std::uint8_t>(left);
+    }
+  }
+  if (br.Bit(142) && br.Bit(114)) br.Bit(183);  // the chroma mode
+}
+
+void TVp8Frame::Residuals(TBoolDecoder& br, int mbx, bool i4) {
+  TNonZero& top = topNz_[static_cast<std::size_t>(mbx)];
+  TNonZero& left = leftNz_;
+  int first = 0, type = 3;
+  if (!i4) {  // the second-order block of the luma DCs
+    const int nz = Coeffs(br, 1, top.dc + left.dc, 0);
+    top.dc = left.dc = nz > 0;
+    first = 1;
+    type = 0;
+  }
+  for (std::size_t y = 0; y < 4; ++y)
+    for (std::size_t x = 0; x < 4; ++x) {
+      const int nz = Coeffs(br, type, left.y[y] + top.y[x], first);
+      left.y[y] = top.y[x] = nz > first;
+    }
+  for (auto plane : {&TNonZero::u, &TNonZero::v}) {
+    auto& t = top.*plane;
+    auto& l = left.*plane;
+    for (std::size_t y = 0; y < 2; ++y)
+      for (std::size_t x = 0; x < 2; ++x) {
+        const int nz = Coeffs(br, 2, l[y] + t[x], 0);
+        l[y] = t[x] = nz > 0;
+      }
+  }
+}
+
+TCodecCheck TVp8Frame::Check(const std::uint8_t* d, std::size_t n) {
+  TCodecCheck out;
+  auto damaged = [&](std::size_t at) {
+    out.Result = TCodecResult::Damaged;
+    out.BadAt = std::min(at, n == 0 ? 0 : n - 1);
+    return out;
+  };
+  if (n < 10) return damaged(0);
+  const std::uint32_t tag = d[0] | d[1] << 8 | d[2] << 16;
+  // A WebP holds one key frame, shown, of one of the four profiles.
+  if ((tag & 1) != 0 || ((tag >> 1) & 7) > 3 || ((tag >> 4) & 1) == 0) return damaged(0);
+  if (d[3] != 0x9D || d[4] != 0x01 || d[5] != 0x2A) return damaged(3);
+  out.Width = (d[6] | d[7] << 8) & 0x3FFF;
+  out.Height = (d[8] | d[9] << 8) & 0x3FFF;
+  if (out.Width == 0 || out.Height == 0) return damaged(6);
+  const std::size_t firstSize = tag >> 5;
+  if (firstSize == 0 || firstSize > n - 10) return damaged(0);
+  first_ = TBoolDecoder(d + 10, firstSize);
+  TBoolDecoder& br = first_;
+  br.Flag();  // colour space
+  br.Flag();  // clamping
+  if (br.Flag()) {  // segments
+    updateMap_ = br.Flag();
+    if (br.Flag()) {  // segment data
+      br.Flag();
+      for (int i = 0; i < 4; ++i)
+        if (br.Flag()) br.Signed(7);
+      for (int i = 0; i < 4; ++i)
+        if (br.Flag()) br.Signed(6);
+    }
+    if (updateMap_)
+      for (int& p : segmentProbs_) p = br.Flag() ? static_cast<int>(br.Literal(8)) : 255;
+  }
+  br.Flag();      // simple filter
+  br.Literal(6);  // level
+  br.Literal(3);  // sharpness
+  if (br.Flag() && br.Flag())
+    for (int i = 0; i < 8; ++i)
+      if (br.Flag()) br.Signed(6);
+  const std::size_t parts = std::size_t{1} << br.Literal(2);
+  // The sizes of all token partitions but the last follow the first partition.
+  const std::size_t sizesAt = 10 + firstSize;
+  if (n - sizesAt < 3 * (parts - 1)) return damaged(sizesAt);
+  std::vector<TBoolDecoder> tokens;
+  std::size_t at = sizesAt + 3 * (parts - 1);
+  for (std::size_t p = 0; p < parts; ++p) {
+    std::size_t size = n - at;
+    if (p + 1 < parts) {
+      const std::uint8_t* s = d + sizesAt + 3 * p;
+      size = s[0] | s[1] << 8 | s[2] << 16;
+      if (size > n - at) return damaged(sizesAt + 3 * p);
+    }
+    if (p + 1 == parts && size == 0) return damaged(n);
+    tokens.emplace_back(d + at, size);
+    at += size;
+  }
+  br.Literal(7);  // base quantiser
+  for (int i = 0; i < 5; ++i)
+    if (br.Flag()) br.Signed(4);
+  br.Flag();  // whether the probabilities are kept for the next frame
+  for (std::size_t i = 0; i < probs_.size(); ++i)
+    probs_[i] = br.Bit(vp8::kCoeffUpdateProbs[i]) ? static_cast<std::uint8_t>(br.Literal(8)) : vp8::kDefaultCoeffProbs[i];
+  useSkip_ = br.Flag();
+  if (useSkip_) skipProb_ = static_cast<int>(br.Literal(8));
+
+  const int mbw = (out.Width + 15) / 16, mbh = (out.Height + 15) / 16;
+  topModes_.assign(static_cast<std::size_t>(mbw), {});
+  topNz_.assign(static_cast<std::size_t>(mbw), {});
+  std::size_t partAt = sizesAt + 3 * (parts - 1);
+  std::vector<std::size_t> partStart;
+  for (const auto& t : tokens) {
+    partStart.push_back(partAt);
+    partAt += t.Size();
+  }
+  for (int mby = 0; mby < mbh; ++mby) {
+    leftModes_.fill(0);
+    leftNz_ = {};
+    const std::size_t p = static_cast<std::size_t>(mby) & (parts - 1);
+    TBoolDecoder& tb = tokens[p];
+    for (int mbx = 0; mbx < mbw; ++mbx) {
+      bool i4 = false, skip = false;
+      Modes(mbx, i4, skip);
+      if (!skip) {
+        Residuals(tb, mbx, i4);
+      } else {
+        TNonZero& top = topNz_[static_cast<std::size_t>(mbx)];
+        const std::uint8_t dc = top.dc, leftDc = leftNz_.dc;
+        top = {};
+        leftNz_ = {};
+        if (i4) {
+          top.dc = dc;
+          leftNz_.dc = leftDc;
+        }
+      }
+    }
+    // A partition read past its end has bytes that are not its own.
+    if (br.TailBits() < -kMaxOverBits) return damaged(10 + firstSize - 1);
+    if (tb.TailBits() < -kMaxOverBits) return damaged(partStart[p] + tb.Size() - 1);
+  }
+  // Every decoder ends with its partition's bytes but for the encoder's
+  // flush: zero bits at even odds to the last byte.
+  if (!Flushed(br)) return damaged(10 + firstSize - 1 - static_cast<std::size_t>(std::clamp<std::int64_t>(br.TailBits() / 8, 0, static_cast<std::int64_t>(firstSize) - 1)));
+  for (std::size_t p = 0; p < tokens.size(); ++p)
+    if (!Flushed(tokens[p])) {
+      const std::int64_t back = std::clamp<std::int64_t>(tokens[p].TailBits() / 8, 0, static_cast<std::int64_t>(tokens[p].Size()) - 1);
+      return damaged(partStart[p] + tokens[p].Size() - 1 - static_cast<std::size_t>(back));
+    }
+  out.Result = TCodecResult::Whole;
+  return out;
+}
+
+}  // namespace
+
+TCodecCheck CheckVp8Frame(const std::uint8_t* data, std::size_t size) {
+  TVp8Frame frame;
+  return frame.Check(data, size);
+}
+
+}  // namespace vantrel
