@@ -1,5 +1,6 @@
 #include "analysis/WebpCheck.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,10 @@ class TWebpCheck {
         if (ch < 0x20 || ch > 0x7E) return Damaged(pos);
       if (c.End() > end) return Damaged(pos + 4);
       coverage_.CheckedRange(pos, pos + 8);
+      // A chunk of no kind the format knows: its bytes are nobody's to check.
+      static constexpr std::array<std::string_view, 10> kKnown = {"VP8 ", "VP8L", "VP8X", "ALPH", "ANIM",
+                                                                  "ANMF", "ICCP", "EXIF", "XMP ", "FRGM"};
+      if (std::find(kKnown.begin(), kKnown.end(), c.Id()) == kKnown.end()) checked_ = false;
       out.push_back(c);
       pos = c.End();
       if (c.size & 1) {
@@ -97,6 +102,7 @@ class TWebpCheck {
     if (!b_.Get(head.Data(), x.data(), x.size())) return (void)Fail();
     coverage_.CheckedRange(head.Data(), head.Data() + 10);
     const int flags = x[0];
+    alphaFlag_ = (flags & 0x10) != 0;
     const std::uint64_t width = (x[4] | x[5] << 8 | x[6] << 16) + 1ull, height = (x[7] | x[8] << 8 | x[9] << 16) + 1ull;
     // Reserved bits are zero, and the canvas holds no more than 2^32 pixels.
     if ((flags & 0xC1) != 0 || x[1] != 0 || x[2] != 0 || x[3] != 0 || width * height > 0xFFFFFFFFull) {
@@ -152,9 +158,11 @@ class TWebpCheck {
       std::vector<std::uint8_t> data;
       if (!Load(c, data)) return;
       const TCodecCheck r = lossy ? CheckVp8Frame(data.data(), data.size()) : CheckVp8lImage(data.data(), data.size());
-      if (!Take(c, r)) return;
+      if (!Take(c, r, lossy)) return;
       if (width != 0 && (r.Width != width || r.Height != height)) return (void)Damaged(c.Data());
       if (lossy && alpha) Alpha(*alpha, r.Width, r.Height);
+      // A lossy picture the flags give an alpha plane it does not have.
+      else if (lossy && alphaFlag_) checked_ = false;
       return;
     }
     // No picture at all.
@@ -178,7 +186,7 @@ class TWebpCheck {
     if (!Load(c, data)) return;
     TCodecCheck r = CheckVp8lAlpha(data.data() + 1, data.size() - 1, width, height);
     if (r.Result == TCodecResult::Damaged) ++r.BadAt;
-    Take(c, r);
+    Take(c, r, false);
   }
 
   bool Load(const TChunk& c, std::vector<std::uint8_t>& data) {
@@ -191,13 +199,21 @@ class TWebpCheck {
     return true;
   }
 
-  bool Take(const TChunk& c, const TCodecCheck& r) {
+  // The result of a bitstream's decoding. A VP8 frame vouches for its bytes:
+  // a partition with a wrong cluster inside ends away from its last byte.
+  // A VP8L stream does not: its prefix codes are complete, so any bits
+  // decode, and after a wrong cluster the decoder falls back in step with
+  // the symbols that follow; measured on every cluster of real files
+  // replaced in turn, the pixel count came out right, to the last byte, for
+  // up to a third of them. Its damage is told, but its clusters count as
+  // tested only by the chunk headers in them.
+  bool Take(const TChunk& c, const TCodecCheck& r, bool vouches) {
     if (r.Result == TCodecResult::Damaged) return Damaged(c.Data() + r.BadAt);
     if (r.Result == TCodecResult::Unchecked) {
       checked_ = false;
       return false;
     }
-    coverage_.CheckedRange(c.Data(), c.End());
+    if (vouches) coverage_.CheckedRange(c.Data(), c.End());
     return true;
   }
 
@@ -214,6 +230,7 @@ class TWebpCheck {
   FileBytes& b_;
   TClusterCoverage coverage_;
   bool checked_ = true;
+  bool alphaFlag_ = false;
 };
 
 }  // namespace

@@ -1,0 +1,175 @@
+// WebP files made by the real encoders (ImageMagick, cwebp, img2webp, and
+// libvpx key frames through ffmpeg for several token partitions): whole
+// ones are verified, and any one cluster replaced by another file's never is.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
+#include "support/LostImages.h"
+#include "support/TempDir.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kCluster = 2048;
+
+std::string Le32(std::size_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+
+// The first frame of an IVF file as a simple lossy WebP.
+std::string WebpOfIvf(const std::string& ivf) {
+  std::size_t size = 0;
+  for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<std::uint8_t>(ivf[32 + static_cast<std::size_t>(i)]);
+  std::string chunk = "VP8 " + Le32(size) + ivf.substr(44, size);
+  if (size & 1) chunk += '\0';
+  return "RIFF" + Le32(4 + chunk.size()) + "WEBP" + chunk;
+}
+
+struct TWebp {
+  std::string name, bytes;
+};
+
+const std::vector<TWebp>& WebpFiles() {
+  static const std::vector<TWebp> files = [] {
+    const std::string dir = test::MadeOnce("webp-files", [](const std::string& d) {
+      const std::string q = test::ShellQuote(d);
+      test::ImageTool("cd " + q + " && convert -seed 7 -size 320x240 plasma: a.png && convert -seed 8 -size 200x150 plasma: b.png"
+                      " && convert a.png -alpha set -channel A -fx 'i/w' png32:alpha.png"
+                      " && convert a.png -quality 80 im-q80.webp && convert b.png -quality 20 im-q20.webp"
+                      " && convert a.png -define webp:lossless=true im-lossless.webp"
+                      " && convert alpha.png -quality 60 im-alpha.webp"
+                      " && cwebp -quiet -q 90 -sns 100 -segments 4 a.png -o cw-q90.webp"
+                      " && cwebp -quiet -q 40 -sns 0 -segments 1 -m 6 a.png -o cw-q40.webp"
+                      " && cwebp -quiet -lossless -z 9 a.png -o cw-lossless.webp"
+                      " && cwebp -quiet -near_lossless 40 b.png -o cw-near.webp"
+                      " && cwebp -quiet -q 70 -alpha_q 50 alpha.png -o cw-alpha50.webp"
+                      " && cwebp -quiet -q 70 -alpha_q 100 -alpha_filter best alpha.png -o cw-alpha100.webp"
+                      " && img2webp -loop 0 -lossy -q 60 a.png a.png -d 200 alpha.png -o anim-lossy.webp"
+                      " && img2webp -lossless a.png alpha.png -o anim-lossless.webp"
+                      " && ffmpeg -nostdin -loglevel error -y -i a.png -frames:v 1 -c:v libvpx -slices 4 -b:v 3M -f ivf vpx4.ivf"
+                      " && ffmpeg -nostdin -loglevel error -y -i b.png -frames:v 1 -c:v libvpx -slices 8 -b:v 1M -f ivf vpx8.ivf"
+                      " && rm -f a.png b.png alpha.png");
+    });
+    std::vector<TWebp> out;
+    std::vector<fs::path> paths;
+    for (const auto& entry : fs::directory_iterator(dir)) paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    for (const auto& p : paths) {
+      if (p.extension() == ".webp") out.push_back({p.filename().string(), test::ReadFile(p.string())});
+      if (p.extension() == ".ivf") out.push_back({p.filename().string(), WebpOfIvf(test::ReadFile(p.string()))});
+    }
+    return out;
+  }();
+  return files;
+}
+
+TFileExtent ExtentOf(const std::string& bytes) { return test::FoundExtent("WEBP", bytes, kCluster); }
+
+// Every cluster of every file replaced in turn by a cluster of another
+// file: the check must never take it for whole, and should tell damage
+// (a cluster of picture data for another) nearly always.
+TEST(WebpCheck, WholeFilesAreVerifiedAndNoReplacedClusterEverIs) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const auto& files = WebpFiles();
+  ASSERT_EQ(files.size(), 14u);
+  int replaced = 0, damaged = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const TWebp& f = files[i];
+    SCOPED_TRACE(f.name);
+    const TFileExtent whole = ExtentOf(f.bytes);
+    EXPECT_EQ(whole.Size, f.bytes.size());
+    // A lossless stream does not vouch for its clusters (its codes decode any
+    // bits): such files are at best plausible, the lossy ones verified.
+    const bool lossless = f.name.find("lossless") != std::string::npos || f.name.find("near") != std::string::npos;
+    if (lossless) EXPECT_EQ(whole.Verdict, vdPlausible) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    else if (f.bytes.find("ALPH") == std::string::npos) EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    else EXPECT_TRUE(whole.Verdict == vdVerified || whole.Verdict == vdPlausible) << VerdictName(whole.Verdict);
+    std::printf("%-20s %-9s", f.name.c_str(), VerdictName(whole.Verdict).c_str());
+    int fileReplaced = 0, fileDamaged = 0;
+    std::size_t o = (i + 5) % files.size();
+    while (files[o].bytes.size() < 4 * kCluster) o = (o + 1) % files.size();
+    const std::string& other = files[o].bytes;
+    const std::size_t clusters = (f.bytes.size() + kCluster - 1) / kCluster;
+    for (std::size_t c = 0; c < clusters; ++c) {
+      std::string broken = f.bytes;
+      const std::size_t at = c * kCluster, length = std::min<std::size_t>(kCluster, broken.size() - at);
+      broken.replace(at, length, other.substr((c * 3 + 1) * kCluster % (other.size() - kCluster), length));
+      if (broken == f.bytes) continue;
+      const TFileExtent e = ExtentOf(broken);
+      ++fileReplaced;
+      EXPECT_NE(e.Verdict, vdVerified) << "cluster " << c;
+      if (e.Verdict == vdDamaged) {
+        ++fileDamaged;
+        EXPECT_LT(e.BadOffset, f.bytes.size());
+      }
+    }
+    std::printf(" %d of %d replaced clusters damaged\n", fileDamaged, fileReplaced);
+    // A VP8 frame's partitions tell every wrong cluster.
+    if (!lossless && f.bytes.find("ALPH") == std::string::npos) EXPECT_EQ(fileDamaged, fileReplaced);
+    replaced += fileReplaced;
+    damaged += fileDamaged;
+  }
+  std::printf("WebP: %d clusters replaced, %d damaged\n", replaced, damaged);
+  EXPECT_GE(damaged * 100, replaced * 90);
+}
+
+// Streams that break the format's rules in ways no encoder writes: damage
+// at the bytes that break them, never a hang, a crash or a verdict of whole.
+TEST(WebpCheck, BrokenHeadersAndCodesAreDamage) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const auto& files = WebpFiles();
+  auto find = [&](const std::string& name) {
+    for (const auto& f : files)
+      if (f.name == name) return f.bytes;
+    return std::string();
+  };
+  const std::string lossy = find("im-q80.webp"), lossless = find("cw-lossless.webp"), alpha = find("cw-alpha50.webp");
+  ASSERT_FALSE(lossy.empty());
+  ASSERT_FALSE(lossless.empty());
+  ASSERT_FALSE(alpha.empty());
+  auto with = [](std::string s, std::size_t at, std::uint8_t v) {
+    s[at] = static_cast<char>(v);
+    return s;
+  };
+  // The VP8 start code, an inter frame, a first partition larger than the chunk.
+  EXPECT_EQ(ExtentOf(with(lossy, 23, 0x9C)).Verdict, vdDamaged);
+  EXPECT_EQ(ExtentOf(with(lossy, 20, static_cast<std::uint8_t>(lossy[20] | 1))).Verdict, vdDamaged);
+  EXPECT_EQ(ExtentOf(with(lossy, 22, 0xFF)).Verdict, vdDamaged);
+  // A VP8L version other than 0.
+  EXPECT_EQ(ExtentOf(with(lossless, 24, static_cast<std::uint8_t>(lossless[24] | 0x20))).Verdict, vdDamaged);
+  // The extended header: an alpha chunk the flags do not announce, an
+  // EXIF flag without the chunk, a canvas the picture does not fill.
+  ASSERT_EQ(alpha.compare(12, 4, "VP8X"), 0);
+  EXPECT_EQ(ExtentOf(with(alpha, 20, static_cast<std::uint8_t>(alpha[20] & ~0x10))).Verdict, vdDamaged);
+  EXPECT_EQ(ExtentOf(with(alpha, 20, static_cast<std::uint8_t>(alpha[20] | 0x08))).Verdict, vdDamaged);
+  const TFileExtent canvas = ExtentOf(with(alpha, 24, static_cast<std::uint8_t>(alpha[24] + 1)));
+  EXPECT_EQ(canvas.Verdict, vdDamaged);
+  // Every bit of the chunk headers before the alpha plane's stream flipped
+  // in turn: never whole. (A bit of entropy-coded data may flip one symbol
+  // into another of the same length: no check can tell that.)
+  for (std::size_t at = 12; at < 38; ++at)
+    for (int bit = 0; bit < 8; ++bit) {
+      const TFileExtent e = ExtentOf(with(alpha, at, static_cast<std::uint8_t>(alpha[at] ^ (1 << bit))));
+      ASSERT_NE(e.Verdict, vdVerified) << "byte " << at << " bit " << bit;
+    }
+  // Hand-made: the smallest VP8L picture, 1x1 with two one-symbol codes
+  // per channel and the picture's one pixel taking no bits.
+  std::string tiny = "RIFF" + Le32(4 + 8 + 6) + "WEBP" + "VP8L" + Le32(6);
+  const std::uint8_t stream[6] = {0x2F, 0x00, 0x00, 0x00, 0x00, 0x00};
+  tiny.append(reinterpret_cast<const char*>(stream), 6);
+  EXPECT_NE(ExtentOf(tiny).Verdict, vdVerified);
+}
+
+}  // namespace
+}  // namespace vantrel
