@@ -92,9 +92,13 @@ TEST(WebpCheck, WholeFilesAreVerifiedAndNoReplacedClusterEverIs) {
     // A lossless stream does not vouch for its clusters (its codes decode any
     // bits): such files are at best plausible, the lossy ones verified.
     const bool lossless = f.name.find("lossless") != std::string::npos || f.name.find("near") != std::string::npos;
-    if (lossless) EXPECT_EQ(whole.Verdict, vdPlausible) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
-    else if (f.bytes.find("ALPH") == std::string::npos) EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
-    else EXPECT_TRUE(whole.Verdict == vdVerified || whole.Verdict == vdPlausible) << VerdictName(whole.Verdict);
+    if (lossless) {
+      EXPECT_EQ(whole.Verdict, vdPlausible) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    } else if (f.bytes.find("ALPH") == std::string::npos) {
+      EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    } else {
+      EXPECT_TRUE(whole.Verdict == vdVerified || whole.Verdict == vdPlausible) << VerdictName(whole.Verdict);
+    }
     std::printf("%-20s %-9s", f.name.c_str(), VerdictName(whole.Verdict).c_str());
     int fileReplaced = 0, fileDamaged = 0;
     std::size_t o = (i + 5) % files.size();
@@ -116,7 +120,9 @@ TEST(WebpCheck, WholeFilesAreVerifiedAndNoReplacedClusterEverIs) {
     }
     std::printf(" %d of %d replaced clusters damaged\n", fileDamaged, fileReplaced);
     // A VP8 frame's partitions tell every wrong cluster.
-    if (!lossless && f.bytes.find("ALPH") == std::string::npos) EXPECT_EQ(fileDamaged, fileReplaced);
+    if (!lossless && f.bytes.find("ALPH") == std::string::npos) {
+      EXPECT_EQ(fileDamaged, fileReplaced);
+    }
     replaced += fileReplaced;
     damaged += fileDamaged;
   }
