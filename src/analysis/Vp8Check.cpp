@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <vector>
 
 #include "analysis/Vp8Tables.h"
@@ -23,6 +22,23 @@ namespace {
 constexpr std::int64_t kMaxTailBits = 48;
 constexpr std::int64_t kMaxOverBits = 16;
 
+// For a range less one, the shifts that bring the range back to 128 or
+// more, and the range less one after them.
+struct TNormTables {
+  std::array<std::uint8_t, 256> shift{}, range{};
+  constexpr TNormTables() {
+    for (int r = 0; r < 256; ++r) {
+      int s = 0;
+      while (((r + 1) << s) < 128) ++s;
+      shift[static_cast<std::size_t>(r)] = static_cast<std::uint8_t>(s);
+      range[static_cast<std::size_t>(r)] = static_cast<std::uint8_t>((((r + 1) << s) - 1) & 0xFF);
+    }
+  }
+};
+constexpr TNormTables kNorm;
+constexpr const std::array<std::uint8_t, 256>& kShift = kNorm.shift;
+constexpr const std::array<std::uint8_t, 256>& kNewRange = kNorm.range;
+
 class TBoolDecoder {
  public:
   TBoolDecoder() = default;
@@ -30,18 +46,20 @@ class TBoolDecoder {
 
   int Bit(int prob) {
     if (bits_ < 0) Load();
-    const std::uint32_t split = 1 + (((range_ - 1) * static_cast<std::uint32_t>(prob)) >> 8);
-    const std::uint64_t big = static_cast<std::uint64_t>(split) << bits_;
+    // range_ is the range less one (127 to 254), as is the split.
+    const std::uint32_t split = (range_ * static_cast<std::uint32_t>(prob)) >> 8;
+    const std::uint64_t big = static_cast<std::uint64_t>(split + 1) << bits_;
     int bit = 0;
     if (value_ >= big) {
-      range_ -= split;
+      range_ -= split + 1;
       value_ -= big;
       bit = 1;
     } else {
       range_ = split;
     }
-    const int shift = std::countl_zero(static_cast<std::uint8_t>(range_));
-    range_ <<= shift;
+    // Back to a range of 128 or more.
+    const int shift = kShift[range_];
+    range_ = kNewRange[range_];
     bits_ -= shift;
     return bit;
   }
@@ -65,6 +83,16 @@ class TBoolDecoder {
 
  private:
   void Load() {
+    // Seven bytes at once while the partition has them: value_ holds at
+    // most seven bits here.
+    if (end_ - p_ >= 7) {
+      std::uint64_t v = 0;
+      for (int i = 0; i < 7; ++i) v = v << 8 | p_[i];
+      p_ += 7;
+      value_ = value_ << 56 | v;
+      bits_ += 56;
+      return;
+    }
     while (bits_ <= 48) {
       std::uint8_t byte = 0;
       if (p_ < end_) byte = *p_++;
@@ -80,7 +108,7 @@ class TBoolDecoder {
   std::int64_t over_ = 0;
   std::uint64_t value_ = 0;
   int bits_ = -8;  // value_ holds 8 + bits_ bits not yet taken
-  std::uint32_t range_ = 255;
+  std::uint32_t range_ = 254;
 };
 
 // After the last symbol, the rest of a partition is the encoder's flush:
