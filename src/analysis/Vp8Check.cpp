@@ -126,7 +126,7 @@ class TVp8Frame {
 
  private:
   const std::uint8_t* Probs(int type, int coeff, int ctx) const {
-    return probs_.data() + ((type * vp8::kBands + vp8::kCoeffBands[coeff]) * vp8::kContexts + ctx) * vp8::kNodes;
+    return bands_[static_cast<std::size_t>(type)][static_cast<std::size_t>(coeff)] + ctx * vp8::kNodes;
   }
   int Coeffs(TBoolDecoder& br, int type, int ctx, int n) const;
   void Modes(int mbx, bool& i4, bool& skip);
@@ -134,6 +134,8 @@ class TVp8Frame {
 
   TBoolDecoder first_;
   vp8::TCoeffTable probs_{};
+  // The probabilities of each block type by coefficient position, through its band.
+  std::array<std::array<const std::uint8_t*, 17>, vp8::kTypes> bands_{};
   std::array<int, 3> segmentProbs_{255, 255, 255};
   bool updateMap_ = false, useSkip_ = false;
   int skipProb_ = 0;
@@ -313,6 +315,10 @@ TCodecCheck TVp8Frame::Check(const std::uint8_t* d, std::size_t n) {
   br.Flag();  // whether the probabilities are kept for the next frame
   for (std::size_t i = 0; i < probs_.size(); ++i)
     probs_[i] = br.Bit(vp8::kCoeffUpdateProbs[i]) ? static_cast<std::uint8_t>(br.Literal(8)) : vp8::kDefaultCoeffProbs[i];
+  for (int type = 0; type < vp8::kTypes; ++type)
+    for (std::size_t n = 0; n < 17; ++n)
+      bands_[static_cast<std::size_t>(type)][n] =
+          probs_.data() + (type * vp8::kBands + vp8::kCoeffBands[n]) * vp8::kContexts * vp8::kNodes;
   useSkip_ = br.Flag();
   if (useSkip_) skipProb_ = static_cast<int>(br.Literal(8));
 
