@@ -316,9 +316,9 @@ TCodecCheck TVp8Frame::Check(const std::uint8_t* d, std::size_t n) {
   for (std::size_t i = 0; i < probs_.size(); ++i)
     probs_[i] = br.Bit(vp8::kCoeffUpdateProbs[i]) ? static_cast<std::uint8_t>(br.Literal(8)) : vp8::kDefaultCoeffProbs[i];
   for (int type = 0; type < vp8::kTypes; ++type)
-    for (std::size_t n = 0; n < 17; ++n)
-      bands_[static_cast<std::size_t>(type)][n] =
-          probs_.data() + (type * vp8::kBands + vp8::kCoeffBands[n]) * vp8::kContexts * vp8::kNodes;
+    for (std::size_t coeff = 0; coeff < 17; ++coeff)
+      bands_[static_cast<std::size_t>(type)][coeff] =
+          probs_.data() + (type * vp8::kBands + vp8::kCoeffBands[coeff]) * vp8::kContexts * vp8::kNodes;
   useSkip_ = br.Flag();
   if (useSkip_) skipProb_ = static_cast<int>(br.Literal(8));
 
