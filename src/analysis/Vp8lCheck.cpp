@@ -145,6 +145,8 @@ class TPrefixCode {
   }
 
   std::size_t Symbols() const { return symbols_.size(); }
+  // The one symbol of a code that takes no bits, or -1.
+  int Single() const { return single_; }
 
  private:
   std::array<int, kMaxCodeLength + 1> count_{};
@@ -156,6 +158,8 @@ class TPrefixCode {
 // The five codes of a group: green with lengths and cache indices, red, blue, alpha, distance.
 struct TCodeGroup {
   std::array<TPrefixCode, 5> codes;
+  // Every code takes no bits and the pixel is no copy: such pixels read nothing.
+  bool free = false;
 };
 
 constexpr std::array<std::uint8_t, 120> kCodeToPlane = {
@@ -228,6 +232,8 @@ class TVp8lStream {
         held += g.codes[static_cast<std::size_t>(c)].Symbols() + 256;
       }
       if (held > kMaxCodeSymbols) throw TTooLarge{};
+      g.free = std::all_of(g.codes.begin(), g.codes.end(), [](const TPrefixCode& c) { return c.Single() >= 0; }) &&
+               (g.codes[0].Single() < 256 || g.codes[0].Single() >= 256 + 24);
       Check();
     }
     Pixels(xsize, height, codes, meta, metaBits, metaWidth, cacheBits, argb);
@@ -310,6 +316,18 @@ class TVp8lStream {
     const int mask = metaBits == 0 ? 0 : (1 << metaBits) - 1;
     while (pos < total) {
       if ((col & mask) == 0) groupAt();
+      if (g->free && !argb) {
+        // The pixels up to the end of the block's row read no bits: a
+        // picture of such codes is counted through, not walked pixel by pixel.
+        const int step = (meta.empty() ? width : std::min(width, (col | mask) + 1)) - col;
+        pos += static_cast<std::size_t>(step);
+        col += step;
+        if (col == width) {
+          col = 0;
+          ++row;
+        }
+        continue;
+      }
       const int green = g->codes[0].Read(bits_);
       if (green < 256) {
         const int red = g->codes[1].Read(bits_);

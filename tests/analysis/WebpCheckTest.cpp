@@ -169,12 +169,27 @@ TEST(WebpCheck, BrokenHeadersAndCodesAreDamage) {
       const TFileExtent e = ExtentOf(with(alpha, at, static_cast<std::uint8_t>(alpha[at] ^ (1 << bit))));
       ASSERT_NE(e.Verdict, vdVerified) << "byte " << at << " bit " << bit;
     }
-  // Hand-made: the smallest VP8L picture, 1x1 with two one-symbol codes
-  // per channel and the picture's one pixel taking no bits.
-  std::string tiny = "RIFF" + Le32(4 + 8 + 6) + "WEBP" + "VP8L" + Le32(6);
-  const std::uint8_t stream[6] = {0x2F, 0x00, 0x00, 0x00, 0x00, 0x00};
-  tiny.append(reinterpret_cast<const char*>(stream), 6);
-  EXPECT_NE(ExtentOf(tiny).Verdict, vdVerified);
+  // Hand-made VP8L pictures: prefix codes of no symbol at all, and a
+  // picture of 16384 x 16384 whose codes take no bits, counted through at once.
+  auto lossless1 = [](const std::vector<std::pair<std::uint32_t, int>>& fields) {
+    std::string stream;
+    std::uint64_t acc = 0;
+    int held = 0;
+    for (const auto& [value, bits] : fields) {
+      acc |= static_cast<std::uint64_t>(value) << held;
+      held += bits;
+      for (; held >= 8; held -= 8, acc >>= 8) stream += static_cast<char>(acc & 0xFF);
+    }
+    if (held > 0) stream += static_cast<char>(acc & 0xFF);
+    std::string chunk = "VP8L" + Le32(stream.size()) + stream;
+    if (stream.size() & 1) chunk += '\0';
+    return "RIFF" + Le32(4 + chunk.size()) + "WEBP" + chunk;
+  };
+  const std::string noCode = lossless1({{0x2F, 8}, {0, 14}, {0, 14}, {0, 4}, {0, 3}, {0, 1}, {0, 4}, {0, 32}});
+  EXPECT_EQ(ExtentOf(noCode).Verdict, vdDamaged);
+  std::vector<std::pair<std::uint32_t, int>> free = {{0x2F, 8}, {16383, 14}, {16383, 14}, {0, 4}, {0, 3}};
+  for (int code = 0; code < 5; ++code) free.push_back({1, 4});  // one symbol, 0, of one bit
+  EXPECT_EQ(ExtentOf(lossless1(free)).Verdict, vdVerified);
 }
 
 }  // namespace
