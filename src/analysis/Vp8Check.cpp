@@ -17,9 +17,11 @@ namespace vantrel {
 namespace {
 
 // How many bits past its last symbol a partition may run on (the encoder's
-// flush: libwebp writes 9 to 17 zero bits, libvpx 32, then the bits to the
-// byte), and how far past its end a decoder may read while it decodes.
-constexpr std::int64_t kMaxTailBits = 48;
+// flush: libwebp writes 9 to 17 zero decisions, then the bits to the byte;
+// measured, 8 to 23 bits are left), and how far past its end a decoder may
+// read while it decodes.
+constexpr std::int64_t kMaxTailBits = 24;
+constexpr int kMinFlushZeros = 8;
 constexpr std::int64_t kMaxOverBits = 16;
 
 // For a range less one, the shifts that bring the range back to 128 or
@@ -112,12 +114,19 @@ class TBoolDecoder {
 };
 
 // After the last symbol, the rest of a partition is the encoder's flush:
-// bits of even odds, each a zero, to the partition's end.
-bool Flushed(TBoolDecoder t) {
-  if (t.TailBits() < 0 || t.TailBits() > kMaxTailBits) return false;
-  for (int i = 0; i < 4 * kMaxTailBits && t.TailBits() > 0; ++i)
-    if (t.Bit(128)) return false;
-  return t.TailBits() <= 0;
+// decisions at even odds, each a zero, to the partition's end. After
+// libwebp's flush, 8 or more of them are read back; a stream that ends with
+// fewer (libvpx leaves one to eight) is read but not vouched for: a decoder
+// put out of step by a wrong cluster ends at random, and a short flush
+// tests too few bits to tell it.
+enum class TFlush : std::uint8_t { Whole, Short, Wrong };
+TFlush Flushed(TBoolDecoder t) {
+  if (t.TailBits() < 0 || t.TailBits() > kMaxTailBits) return TFlush::Wrong;
+  int zeros = 0;
+  for (; zeros < 4 * kMaxTailBits && t.TailBits() > 0; ++zeros)
+    if (t.Bit(128)) return TFlush::Wrong;
+  if (t.TailBits() > 0) return TFlush::Wrong;
+  return zeros >= kMinFlushZeros ? TFlush::Whole : TFlush::Short;
 }
 
 class TVp8Frame {
@@ -357,13 +366,19 @@ TCodecCheck TVp8Frame::Check(const std::uint8_t* d, std::size_t n) {
     if (tb.TailBits() < -kMaxOverBits) return damaged(partStart[p] + tb.Size() - 1);
   }
   // Every decoder ends with its partition's bytes but for the encoder's
-  // flush: zero bits at even odds to the last byte.
-  if (!Flushed(br)) return damaged(10 + firstSize - 1 - static_cast<std::size_t>(std::clamp<std::int64_t>(br.TailBits() / 8, 0, static_cast<std::int64_t>(firstSize) - 1)));
-  for (std::size_t p = 0; p < tokens.size(); ++p)
-    if (!Flushed(tokens[p])) {
-      const std::int64_t back = std::clamp<std::int64_t>(tokens[p].TailBits() / 8, 0, static_cast<std::int64_t>(tokens[p].Size()) - 1);
-      return damaged(partStart[p] + tokens[p].Size() - 1 - static_cast<std::size_t>(back));
+  // flush: zero decisions at even odds to the last byte.
+  bool shortFlush = false;
+  for (std::size_t p = 0; p <= tokens.size(); ++p) {
+    const TBoolDecoder& t = p == 0 ? br : tokens[p - 1];
+    const std::size_t start = p == 0 ? 10 : partStart[p - 1];
+    const TFlush f = Flushed(t);
+    if (f == TFlush::Wrong) {
+      const std::int64_t back = std::clamp<std::int64_t>(t.TailBits() / 8, 0, static_cast<std::int64_t>(t.Size()) - 1);
+      return damaged(start + t.Size() - 1 - static_cast<std::size_t>(back));
     }
+    shortFlush = shortFlush || f == TFlush::Short;
+  }
+  if (shortFlush) return out;  // unchecked
   out.Result = TCodecResult::Whole;
   return out;
 }
