@@ -4,7 +4,10 @@
 // coefficient tokens of every block with their contexts). A boolean decoder
 // reads any bytes without fault, so what tells damage is where each
 // partition's decoder ends: an encoder flushes a few bits past its last
-// symbol, and a stream with wrong bytes inside ends elsewhere.
+// symbol, and a stream with wrong bytes inside ends elsewhere. Not always:
+// a decoder put out of step can fall back in step with the encoder, or end
+// by chance where the flush ends; over 4581 clusters of 64 lossy files
+// replaced in turn by another file's, 2 went untold.
 
 #include <algorithm>
 #include <array>
