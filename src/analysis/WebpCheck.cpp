@@ -16,6 +16,8 @@ using namespace std::string_view_literals;
 
 // A bitstream larger than this is not held to be decoded; its file stays unchecked.
 constexpr std::uint64_t kMaxStreamBytes = 256ull << 20;
+// Nor are more chunks than this listed (an animation has one a frame).
+constexpr std::size_t kMaxChunks = std::size_t{1} << 20;
 
 struct TChunk {
   std::array<char, 4> id{};
@@ -50,6 +52,7 @@ class TWebpCheck {
   bool Chunks(std::uint64_t start, std::uint64_t end, std::vector<TChunk>& out) {
     std::uint64_t pos = start;
     while (pos + 8 <= end) {
+      if (out.size() >= kMaxChunks) return Fail();
       TChunk c;
       c.at = pos;
       c.size = b_.Le32(pos + 4);

@@ -80,6 +80,24 @@ const std::vector<TWebp>& WebpFiles() {
 
 TFileExtent ExtentOf(const std::string& bytes) { return test::FoundExtent("WEBP", bytes, kCluster); }
 
+// A simple lossless WebP of a VP8L stream written field by field (value,
+// bits), least significant bit first.
+std::string Vp8lFile(const std::vector<std::pair<std::uint32_t, int>>& fields, const std::string& after = "") {
+  std::string stream;
+  std::uint64_t acc = 0;
+  int held = 0;
+  for (const auto& [value, bits] : fields) {
+    acc |= static_cast<std::uint64_t>(value) << held;
+    held += bits;
+    for (; held >= 8; held -= 8, acc >>= 8) stream += static_cast<char>(acc & 0xFF);
+  }
+  if (held > 0) stream += static_cast<char>(acc & 0xFF);
+  stream += after;
+  std::string chunk = "VP8L" + Le32(stream.size()) + stream;
+  if (stream.size() & 1) chunk += '\0';
+  return "RIFF" + Le32(4 + chunk.size()) + "WEBP" + chunk;
+}
+
 // Every cluster of every file replaced in turn by a cluster of another
 // file: the check must never take it for whole, and should tell damage
 // (a cluster of picture data for another) nearly always.
@@ -171,6 +189,11 @@ TEST(WebpCheck, BrokenHeadersAndCodesAreDamage) {
   EXPECT_EQ(ExtentOf(with(alpha, 20, static_cast<std::uint8_t>(alpha[20] | 0x08))).Verdict, vdDamaged);
   const TFileExtent canvas = ExtentOf(with(alpha, 24, static_cast<std::uint8_t>(alpha[24] + 1)));
   EXPECT_EQ(canvas.Verdict, vdDamaged);
+  // An animation frame placed outside the canvas.
+  std::string anim = find("anim-lossy.webp");
+  ASSERT_EQ(anim.compare(44, 4, "ANMF"), 0);
+  anim[52] = static_cast<char>(0xFF);
+  EXPECT_EQ(ExtentOf(anim).Verdict, vdDamaged);
   // Every bit of the chunk headers before the alpha plane's stream flipped
   // in turn: never whole. (A bit of entropy-coded data may flip one symbol
   // into another of the same length: no check can tell that.)
@@ -181,25 +204,42 @@ TEST(WebpCheck, BrokenHeadersAndCodesAreDamage) {
     }
   // Hand-made VP8L pictures: prefix codes of no symbol at all, and a
   // picture of 16384 x 16384 whose codes take no bits, counted through at once.
-  auto lossless1 = [](const std::vector<std::pair<std::uint32_t, int>>& fields) {
-    std::string stream;
-    std::uint64_t acc = 0;
-    int held = 0;
-    for (const auto& [value, bits] : fields) {
-      acc |= static_cast<std::uint64_t>(value) << held;
-      held += bits;
-      for (; held >= 8; held -= 8, acc >>= 8) stream += static_cast<char>(acc & 0xFF);
-    }
-    if (held > 0) stream += static_cast<char>(acc & 0xFF);
-    std::string chunk = "VP8L" + Le32(stream.size()) + stream;
-    if (stream.size() & 1) chunk += '\0';
-    return "RIFF" + Le32(4 + chunk.size()) + "WEBP" + chunk;
-  };
-  const std::string noCode = lossless1({{0x2F, 8}, {0, 14}, {0, 14}, {0, 4}, {0, 3}, {0, 1}, {0, 4}, {0, 32}});
+  const std::string noCode = Vp8lFile({{0x2F, 8}, {0, 14}, {0, 14}, {0, 4}, {0, 3}, {0, 1}, {0, 4}, {0, 32}});
   EXPECT_EQ(ExtentOf(noCode).Verdict, vdDamaged);
   std::vector<std::pair<std::uint32_t, int>> free = {{0x2F, 8}, {16383, 14}, {16383, 14}, {0, 4}, {0, 3}};
   for (int code = 0; code < 5; ++code) free.push_back({1, 4});  // one symbol, 0, of one bit
-  EXPECT_EQ(ExtentOf(lossless1(free)).Verdict, vdVerified);
+  EXPECT_EQ(ExtentOf(Vp8lFile(free)).Verdict, vdVerified);
+}
+
+// The rules of a VP8L stream, one broken at a time in a 1 x 2 picture whose
+// green code holds a literal (code 0) and a copy of one pixel (code 1).
+TEST(WebpCheck, Vp8lRulesAreKept) {
+  using TFields = std::vector<std::pair<std::uint32_t, int>>;
+  auto picture = [](const TFields& options, const TFields& pixels) {
+    TFields f = {{0x2F, 8}, {0, 14}, {1, 14}, {0, 4}};
+    f.insert(f.end(), options.begin(), options.end());
+    // Green: code lengths through a code of two one-bit symbols, 1 (code 0)
+    // and 18 (code 1, a run of zeros): symbols 0 and 256 of one bit each.
+    const TFields green = {{0, 1}, {0, 4}, {0, 3}, {1, 3}, {0, 3}, {1, 3}, {0, 1},
+                           {0, 1}, {1, 1}, {127, 7}, {1, 1}, {106, 7}, {0, 1}, {1, 1}, {12, 7}};
+    f.insert(f.end(), green.begin(), green.end());
+    for (int code = 0; code < 4; ++code) f.push_back({1, 4});  // red, blue, alpha, distance: one symbol, 0
+    f.insert(f.end(), pixels.begin(), pixels.end());
+    return f;
+  };
+  const TFields plain = {{0, 3}};  // no transform, no colour cache, no entropy image
+  EXPECT_EQ(ExtentOf(Vp8lFile(picture(plain, {{0, 1}, {1, 1}}))).Verdict, vdVerified);
+  // A copy from before the picture's start.
+  EXPECT_EQ(ExtentOf(Vp8lFile(picture(plain, {{1, 1}, {0, 1}}))).Verdict, vdDamaged);
+  // A byte after the stream's end; the same transform twice; a colour cache of 12 bits.
+  EXPECT_EQ(ExtentOf(Vp8lFile(picture(plain, {{0, 1}, {1, 1}}), std::string(1, '\0'))).Verdict, vdDamaged);
+  EXPECT_EQ(ExtentOf(Vp8lFile(picture({{1, 1}, {2, 2}, {1, 1}, {2, 2}, {0, 1}, {0, 1}, {0, 1}}, {{0, 1}, {1, 1}}))).Verdict,
+            vdDamaged);
+  EXPECT_EQ(ExtentOf(Vp8lFile(picture({{0, 1}, {1, 1}, {12, 4}, {0, 1}}, {{0, 1}, {1, 1}}))).Verdict, vdDamaged);
+  // The code-length code over-subscribed: three codes of one bit.
+  EXPECT_EQ(ExtentOf(Vp8lFile({{0x2F, 8}, {0, 14}, {1, 14}, {0, 4}, {0, 3}, {0, 1}, {0, 4}, {1, 3}, {1, 3}, {1, 3}, {0, 3}}))
+                .Verdict,
+            vdDamaged);
 }
 
 }  // namespace
