@@ -109,8 +109,10 @@ TEST(WebpCheck, WholeFilesAreVerifiedAndNoReplacedClusterEverIs) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const TWebp& f = files[i];
     SCOPED_TRACE(f.name);
-    const TFileExtent whole = ExtentOf(f.bytes);
+    std::uint64_t reads = 0;
+    const TFileExtent whole = test::FoundExtent("WEBP", f.bytes, kCluster, &reads);
     EXPECT_EQ(whole.Size, f.bytes.size());
+    EXPECT_LE(reads, (f.bytes.size() + kCluster - 1) / kCluster) << "every cluster read once, forward";
     // A lossless stream does not vouch for its clusters (its codes decode any
     // bits): such files are at best plausible, the lossy ones verified.
     const bool lossless = f.name.find("lossless") != std::string::npos || f.name.find("near") != std::string::npos;
