@@ -118,18 +118,19 @@ class TBoolDecoder {
 
 // After the last symbol, the rest of a partition is the encoder's flush:
 // decisions at even odds, each a zero, to the partition's end. After
-// libwebp's flush, 8 or more of them are read back; a stream that ends with
-// fewer (libvpx leaves one to eight) is read but not vouched for: a decoder
-// put out of step by a wrong cluster ends at random, and a short flush
-// tests too few bits to tell it.
-enum class TFlush : std::uint8_t { Whole, Short, Wrong };
+// libwebp's flush, 8 or more of them are read back from no more than 24
+// bits. A stream whose flush is shorter (libvpx leaves one to eight bits)
+// or longer is read but not vouched for: a decoder put out of step by a
+// wrong cluster ends at random, and a short flush tests too few bits to
+// tell it.
+enum class TFlush : std::uint8_t { Whole, Unsure, Wrong };
 TFlush Flushed(TBoolDecoder t) {
-  if (t.TailBits() < 0 || t.TailBits() > kMaxTailBits) return TFlush::Wrong;
+  const std::int64_t tail = t.TailBits();
+  if (tail < 0) return TFlush::Wrong;
   int zeros = 0;
-  for (; zeros < 4 * kMaxTailBits && t.TailBits() > 0; ++zeros)
+  for (; t.TailBits() > 0; ++zeros)
     if (t.Bit(128)) return TFlush::Wrong;
-  if (t.TailBits() > 0) return TFlush::Wrong;
-  return zeros >= kMinFlushZeros ? TFlush::Whole : TFlush::Short;
+  return zeros >= kMinFlushZeros && tail <= kMaxTailBits ? TFlush::Whole : TFlush::Unsure;
 }
 
 class TVp8Frame {
@@ -379,7 +380,7 @@ TCodecCheck TVp8Frame::Check(const std::uint8_t* d, std::size_t n) {
       const std::int64_t back = std::clamp<std::int64_t>(t.TailBits() / 8, 0, static_cast<std::int64_t>(t.Size()) - 1);
       return damaged(start + t.Size() - 1 - static_cast<std::size_t>(back));
     }
-    shortFlush = shortFlush || f == TFlush::Short;
+    shortFlush = shortFlush || f == TFlush::Unsure;
   }
   if (shortFlush) return out;  // unchecked
   out.Result = TCodecResult::Whole;

@@ -191,6 +191,16 @@ TEST(WebpCheck, BrokenHeadersAndCodesAreDamage) {
   EXPECT_EQ(ExtentOf(with(alpha, 20, static_cast<std::uint8_t>(alpha[20] | 0x08))).Verdict, vdDamaged);
   const TFileExtent canvas = ExtentOf(with(alpha, 24, static_cast<std::uint8_t>(alpha[24] + 1)));
   EXPECT_EQ(canvas.Verdict, vdDamaged);
+  // A last partition followed by more zero bytes than libwebp's flush: a
+  // flush of another length, not damage.
+  {
+    ASSERT_EQ(lossy.compare(12, 4, "VP8 "), 0);
+    std::size_t size = 0;
+    for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<std::uint8_t>(lossy[16 + static_cast<std::size_t>(i)]);
+    std::string frame = lossy.substr(20, size) + std::string(6, '\0');
+    std::string chunk = "VP8 " + Le32(frame.size()) + frame + (frame.size() & 1 ? std::string(1, '\0') : "");
+    EXPECT_EQ(ExtentOf("RIFF" + Le32(4 + chunk.size()) + "WEBP" + chunk).Verdict, vdPlausible);
+  }
   // An animation frame placed outside the canvas.
   std::string anim = find("anim-lossy.webp");
   ASSERT_EQ(anim.compare(44, 4, "ANMF"), 0);
