@@ -120,4 +120,11 @@ if command -v ffmpeg >/dev/null; then
   ffq -c:v mpeg4 -q:v 8 -c:a pcm_s16le -ar 8000 -ac 1 -f avi "$out/filetype/avi"
   ffq -c:v mjpeg -q:v 8 -an -f avi "$out/filetype/avi-mjpeg"
 fi
+# Small WebP pictures, lossy with a lossless alpha plane and lossless,
+# whose VP8 and VP8L bitstreams the checks decode.
+if command -v cwebp >/dev/null && command -v convert >/dev/null; then
+  convert -size 48x32 gradient:red-blue -alpha set -channel A -fx 'i/w' "png32:$tmp/w.png"
+  cwebp -quiet -q 50 "$tmp/w.png" -o "$out/filetype/webp"
+  cwebp -quiet -lossless "$tmp/w.png" -o "$out/filetype/webp-lossless"
+fi
 echo "seeds in $out"

@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 googletest
   ccache zlib1g-dev libz-mingw-w64-dev liblzma-dev libxml2-utils
   exfatprogs exfat-fuse fuse3 libfuse3-dev gddrescue python3-fusepy
-  dbus python3-dbusmock desktop-file-utils appstream lintian libfuse2 libimage-exiftool-perl
+  dbus python3-dbusmock desktop-file-utils appstream lintian libfuse2 libimage-exiftool-perl webp
 )
 
 missing=()

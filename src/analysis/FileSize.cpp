@@ -18,6 +18,7 @@
 #include "analysis/SevenZipCheck.h"
 #include "analysis/SqliteCheck.h"
 #include "analysis/TarCheck.h"
+#include "analysis/WebpCheck.h"
 
 namespace vantrel {
 
@@ -1281,7 +1282,8 @@ TFileExtent FindFileExtent(const std::string& typeName, IClusterSource& source) 
   else if (t == "GIF") extent.Size = GifSize(b);
   else if (t == "BMP") extent.Size = BmpSize(b);
   else if (t == "AVI") extent.Size = AviSize(b);
-  else if (t == "WAV" || t == "CDR" || t == "RIFF" || t == "WEBP") extent.Size = RiffSize(b);
+  else if (t == "WAV" || t == "CDR" || t == "RIFF") extent.Size = RiffSize(b);
+  else if (t == "WEBP") extent.Size = WebpSize(b);
   else if (t == "ZIP") extent = ZipExtent(b);
   else if (t == "RAR") extent.Size = RarSize(b);
   else if (t == "TAR") extent.Size = TarSize(b);
