@@ -3,8 +3,11 @@
 // a range of a found file, a code looked up by its next bits, and the
 // tables the two formats share.
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "analysis/FileBytes.h"
@@ -90,6 +93,72 @@ class TStreamBits {
   std::size_t avail_ = 0;
 };
 
+// The bits of bytes in memory, most significant first, with Exp-Golomb
+// codes; the bytes must be followed by kPadding readable zero bytes, and bits
+// past the end read as zeros.
+class TMemoryBits {
+ public:
+  static constexpr std::size_t kPadding = 8;
+  TMemoryBits(const std::uint8_t* p, std::size_t bytes) : p_(p), bytes_(bytes) {}
+
+  // n from 0 to 32.
+  std::uint32_t Peek(int n) const {
+    if (n == 0) return 0;
+    const std::size_t at = std::min<std::size_t>(static_cast<std::size_t>(pos_ >> 3), bytes_);
+    std::uint64_t v = 0;
+#if defined(__GNUC__)
+    std::memcpy(&v, p_ + at, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+#else
+    for (int i = 0; i < 8; ++i) v = v << 8 | p_[at + static_cast<std::size_t>(i)];
+#endif
+    return static_cast<std::uint32_t>((v << (pos_ & 7)) >> (64 - n));
+  }
+  void Skip(int n) { pos_ += static_cast<std::uint64_t>(n); }
+  std::uint32_t Get(int n) {
+    const std::uint32_t v = Peek(n);
+    Skip(n);
+    return v;
+  }
+  bool Flag() { return Get(1) != 0; }
+  // An unsigned Exp-Golomb code; kBad when none of 32 bits or fewer starts here.
+  static constexpr std::uint32_t kBad = ~0u;
+  std::uint32_t Ue() {
+    const std::uint32_t v = Peek(32);
+    if (v == 0) {
+      Skip(32);
+      return kBad;
+    }
+    const int zeros = LeadingZeros(v);
+    if (zeros < 16) {
+      Skip(2 * zeros + 1);
+      return (v >> (31 - 2 * zeros)) - 1;
+    }
+    Skip(zeros);
+    return Get(zeros + 1) - 1;
+  }
+  // A signed one; false when there is none, or it lies outside [low, high].
+  bool Se(std::int32_t low, std::int32_t high, std::int32_t& value) {
+    const std::uint32_t k = Ue();
+    if (k == kBad) return false;
+    const std::int64_t v = (k & 1) ? (static_cast<std::int64_t>(k) + 1) / 2 : -static_cast<std::int64_t>(k / 2);
+    if (v < low || v > high) return false;
+    value = static_cast<std::int32_t>(v);
+    return true;
+  }
+  bool Se(std::int32_t low, std::int32_t high) {
+    std::int32_t v = 0;
+    return Se(low, high, v);
+  }
+  static int LeadingZeros(std::uint32_t v) { return std::countl_zero(v); }
+  std::uint64_t Pos() const { return pos_; }
+
+ private:
+  const std::uint8_t* p_;
+  std::size_t bytes_;
+  std::uint64_t pos_ = 0;
+};
+
 struct TCode {
   std::uint16_t code;
   std::uint8_t length;
@@ -102,9 +171,13 @@ class TVlc {
   // signedCodes: a sign bit follows every code but the last, and is read with it.
   template <std::size_t N>
   TVlc(const std::array<TCode, N>& codes, int maxLength, bool signedCodes = false)
+      : TVlc(codes.data(), N, maxLength, signedCodes) {}
+  // Codes of length 0 are symbols the table does not have.
+  TVlc(const TCode* codes, std::size_t n, int maxLength, bool signedCodes = false)
       : maxLength_(maxLength), lut_(std::size_t{1} << maxLength) {
-    for (std::size_t i = 0; i < N; ++i) {
-      const bool sign = signedCodes && i + 1 < N;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (codes[i].length == 0) continue;
+      const bool sign = signedCodes && i + 1 < n;
       const int length = codes[i].length + (sign ? 1 : 0);
       const int free = maxLength - length;
       for (std::uint32_t bit = 0; bit < (sign ? 2u : 1u); ++bit) {
@@ -115,7 +188,8 @@ class TVlc {
     }
   }
   // The index of the next code, or -1 when none starts there.
-  int Read(TStreamBits& bits) const {
+  template <class TBitsIn>
+  int Read(TBitsIn& bits) const {
     const TCode& e = lut_[bits.Peek(maxLength_)];
     if (e.length == 0) return -1;
     bits.Skip(e.length);
