@@ -1,0 +1,139 @@
+// H.264 movies made by ffmpeg with libx264's CAVLC in every shape it writes
+// (I, P and B slices, one or several slices a frame, 8x8 transforms,
+// weighted prediction, monochrome): whole ones are verified through their
+// slices' macroblocks, any cluster of them replaced is never verified and
+// nearly always damaged; a movie written with CABAC is left as its headers
+// show it, never taken for damaged.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/FileSize.h"
+#include "support/FoundExtent.h"
+#include "support/LostImages.h"
+#include "support/TempDir.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint32_t kCluster = 2048;
+
+struct Movie {
+  std::string name, bytes;
+};
+
+const std::vector<Movie>& Movies() {
+  static const std::vector<Movie> movies = [] {
+    const std::string dir = test::MadeOnce("avc-slices", [](const std::string& d) {
+      const std::string ff = "cd " + test::ShellQuote(d) + " && ffmpeg -nostdin -loglevel error -y -fflags +bitexact ";
+      // Moving noise over the test picture: frames of several clusters each.
+      auto src = [](const char* size, const char* seconds) {
+        return std::string("-f lavfi -i testsrc2=s=") + size + ":d=" + seconds + ",noise=alls=10:allf=t ";
+      };
+      const std::string x264 = "-c:v libx264 -pix_fmt yuv420p ";
+      test::ImageTool(ff + src("256x192", "1") + "-f lavfi -i sine=f=300 -shortest " + x264 +
+                      "-preset ultrafast -crf 18 -c:a aac u18.mp4");
+      test::ImageTool(ff + src("176x144", "2") + x264 + "-preset ultrafast -crf 34 u34.mov");
+      test::ImageTool(ff + src("208x120", "1") + x264 + "-profile:v baseline -crf 26 base.mp4");
+      test::ImageTool(ff + src("256x192", "1") + x264 + "-preset ultrafast -crf 24 -x264-params slices=4 slices.mov");
+      test::ImageTool(ff + src("256x144", "1") + x264 +
+                      "-preset medium -crf 26 -x264-params cabac=0:bframes=2:ref=3:weightp=2 bframes.mp4");
+      test::ImageTool(ff + src("160x96", "1") + x264 + "-preset ultrafast -crf 30 -g 1 intra.mp4");
+      test::ImageTool(ff + src("160x128", "1") + "-c:v libx264 -pix_fmt gray -preset ultrafast -crf 28 gray.mp4");
+      test::ImageTool(ff + src("256x144", "1") + x264 + "-preset veryfast -crf 24 cabac.mp4");
+    });
+    std::vector<Movie> out;
+    for (const char* name : {"u18.mp4", "u34.mov", "base.mp4", "slices.mov", "bframes.mp4", "intra.mp4", "gray.mp4", "cabac.mp4"})
+      out.push_back({name, test::ReadFile(dir + "/" + name)});
+    return out;
+  }();
+  return movies;
+}
+
+std::string TypeOf(const std::string& name) { return name.ends_with(".mov") ? "MOV" : "MP4"; }
+
+TFileExtent ExtentOf(const Movie& m, const std::string& bytes) { return test::FoundExtent(TypeOf(m.name), bytes, kCluster); }
+
+TEST(AvcSliceCheck, WholeCavlcMoviesAreVerifiedAndNoClusterOfThemCanBeReplacedUnseen) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  std::mt19937 random(264);
+  const auto& movies = Movies();
+  for (std::size_t i = 0; i + 1 < movies.size(); ++i) {
+    const Movie& m = movies[i];
+    SCOPED_TRACE(m.name);
+    const TFileExtent whole = ExtentOf(m, m.bytes);
+    ASSERT_EQ(whole.Size, m.bytes.size());
+    EXPECT_EQ(whole.Verdict, vdVerified) << VerdictName(whole.Verdict) << " at " << whole.BadOffset;
+    // Every cluster in turn replaced: by noise, or by the same place of
+    // another movie (valid slice data of another stream).
+    const Movie& other = movies[(i + 1) % (movies.size() - 1)];
+    const std::size_t clusters = (m.bytes.size() + kCluster - 1) / kCluster;
+    ASSERT_GE(clusters, 8u);
+    int damaged = 0, tried = 0;
+    for (std::size_t c = 1; c < clusters; ++c) {
+      std::string broken = m.bytes;
+      const std::size_t from = c * kCluster, to = std::min(broken.size(), from + kCluster);
+      for (std::size_t k = from; k < to; ++k)
+        broken[k] = c % 2 == 0 || k >= other.bytes.size() ? static_cast<char>(random()) : other.bytes[k];
+      if (broken == m.bytes) continue;
+      ++tried;
+      const TFileExtent e = ExtentOf(m, broken);
+      EXPECT_NE(e.Verdict, vdVerified) << "cluster " << c;
+      if (e.Verdict == vdDamaged) {
+        ++damaged;
+        EXPECT_LT(e.BadOffset, m.bytes.size());
+      }
+    }
+    EXPECT_GE(damaged * 4, tried * 3) << damaged << " of " << tried << " damaged";
+  }
+}
+
+// One bit changed inside a slice larger than a cluster (where no NAL unit
+// header nor slice header lies) is mostly damage inside that slice, after
+// the bit (a changed sign or level parses as well as the right one).
+TEST(AvcSliceCheck, ABitChangedInsideASliceIsDamageInThatSlice) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const Movie& m = Movies()[0];
+  ASSERT_EQ(m.name, "u18.mp4");
+  // The first video sample (after audio): x264's SEI, then the IDR slice, each after its length.
+  auto be32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) v = v << 8 | static_cast<std::uint8_t>(m.bytes[at + k]);
+    return v;
+  };
+  std::size_t sliceAt = 0, sliceEnd = 0;
+  for (std::size_t p = m.bytes.find("mdat"); sliceAt == 0 && p + 5 < m.bytes.size(); ++p) {
+    if (m.bytes[p + 4] != 0x06 || be32(p) > m.bytes.size() - p - 9) continue;
+    const std::size_t q = p + 4 + be32(p);
+    if (m.bytes[q + 4] == 0x65 && be32(q) <= m.bytes.size() - q - 4) sliceAt = q, sliceEnd = q + 4 + be32(q);
+  }
+  ASSERT_GT(sliceEnd - sliceAt, 3 * kCluster);
+  int damaged = 0, tried = 0;
+  for (std::size_t at = sliceAt + 64; at + 64 < sliceEnd; at += 499, ++tried) {
+    std::string broken = m.bytes;
+    broken[at] = static_cast<char>(broken[at] ^ 0x10);
+    const TFileExtent e = ExtentOf(m, broken);
+    if (e.Verdict != vdDamaged) continue;
+    ++damaged;
+    EXPECT_GE(e.BadOffset, at);
+    EXPECT_LT(e.BadOffset, sliceEnd);
+  }
+  EXPECT_GE(damaged * 2, tried) << damaged << " of " << tried << " damaged";
+}
+
+// Slices written with CABAC are not parsed: frames larger than a cluster
+// leave the movie unverified, and it is never taken for damaged.
+TEST(AvcSliceCheck, CabacSlicesAreLeftUncheckedNeverDamaged) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const Movie& m = Movies().back();
+  ASSERT_EQ(m.name, "cabac.mp4");
+  const TFileExtent e = ExtentOf(m, m.bytes);
+  EXPECT_EQ(e.Size, m.bytes.size());
+  EXPECT_EQ(e.Verdict, vdPlausible) << VerdictName(e.Verdict);
+}
+
+}  // namespace
+}  // namespace vantrel
