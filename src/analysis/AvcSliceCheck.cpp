@@ -114,24 +114,63 @@ constexpr std::uint8_t kBlockX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 
 constexpr std::uint8_t kBlockY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
 
 template <std::size_t R, std::size_t C>
-TVlc Table(const std::uint8_t (&length)[R][C], const std::uint8_t (&code)[R][C], std::size_t row) {
+TVlc Table(const std::uint8_t (&length)[R][C], const std::uint8_t (&code)[R][C], std::size_t row, int rootBits = 0) {
   std::array<TCode, C> codes{};
   int longest = 1;
   for (std::size_t i = 0; i < C; ++i) {
     codes[i] = {code[row][i], length[row][i]};
     longest = std::max<int>(longest, length[row][i]);
   }
-  return TVlc(codes.data(), C, longest);
+  return TVlc(codes.data(), C, longest, false, rootBits);
+}
+
+// The suffixLength after a level of levelCode read with suffixLength.
+int NextSuffixLength(int suffixLength, std::int64_t levelCode) {
+  const std::int64_t magnitude = (levelCode + 2) >> 1;
+  if (suffixLength == 0) suffixLength = 1;
+  if (magnitude > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
+  return suffixLength;
 }
 
 struct TCavlcTables {
-  std::vector<TVlc> coeffToken, totalZeros, chromaDcZeros, run;
+  std::vector<TVlc> coeffToken, totalZeros, chromaDcZeros;
   std::vector<TVlc> chromaDcToken;
+  // Levels whose prefix and suffix fit in the next 8 bits, by suffixLength
+  // * 2 + (whether 2 is added to the first one): the bits they take in the
+  // low nibble, the next suffixLength in the high one; 0 for longer ones.
+  std::array<std::array<std::uint8_t, 256>, 14> level{};
+  // run_before by zerosLeft - 1 up to 6 and its next 3 bits, and for more
+  // by its next 11: the bits it takes in the low nibble, the run in the
+  // high one; 0 for no code.
+  std::array<std::array<std::uint8_t, 8>, 6> runShort{};
+  std::array<std::uint8_t, 2048> runLong{};
   TCavlcTables() {
-    for (std::size_t i = 0; i < 4; ++i) coeffToken.push_back(Table(kCoeffTokenLength, kCoeffTokenCode, i));
+    for (std::size_t z = 0; z < 7; ++z)
+      for (std::size_t r = 0; r < 15; ++r) {
+        const int length = kRunLength[z][r];
+        if (length == 0) continue;
+        const int width = z < 6 ? 3 : 11;
+        const std::uint8_t entry = static_cast<std::uint8_t>(length | r << 4);
+        for (int k = 0; k < 1 << (width - length); ++k) {
+          const std::size_t at = static_cast<std::size_t>(kRunCode[z][r] << (width - length) | k);
+          if (z < 6) runShort[z][at] = entry;
+          else runLong[at] = entry;
+        }
+      }
+    for (int suffixLength = 0; suffixLength <= 6; ++suffixLength)
+      for (int first = 0; first < 2; ++first)
+        for (int bits = 1; bits < 256; ++bits) {
+          const int prefix = std::countl_zero(static_cast<std::uint8_t>(bits));
+          const int length = prefix + 1 + suffixLength;
+          if (length > 8) continue;
+          const int suffix = bits >> (8 - length) & ((1 << suffixLength) - 1);
+          const int code = (prefix << suffixLength) + suffix + 2 * first;
+          level[static_cast<std::size_t>(suffixLength * 2 + first)][static_cast<std::size_t>(bits)] =
+              static_cast<std::uint8_t>(length | NextSuffixLength(suffixLength, code) << 4);
+        }
+    for (std::size_t i = 0; i < 4; ++i) coeffToken.push_back(Table(kCoeffTokenLength, kCoeffTokenCode, i, 8));
     for (std::size_t i = 0; i < 15; ++i) totalZeros.push_back(Table(kTotalZerosLength, kTotalZerosCode, i));
     for (std::size_t i = 0; i < 3; ++i) chromaDcZeros.push_back(Table(kChromaDcZerosLength, kChromaDcZerosCode, i));
-    for (std::size_t i = 0; i < 7; ++i) run.push_back(Table(kRunLength, kRunCode, i));
     chromaDcToken.push_back(Table(kChromaDcTokenLength, kChromaDcTokenCode, 0));
   }
 };
@@ -403,6 +442,13 @@ class TSliceData {
     bits_.Skip(ones);
     int suffixLength = total > 10 && ones < 3 ? 1 : 0;
     for (int i = ones; i < total; ++i) {
+      const int first = i == ones && ones < 3 ? 1 : 0;
+      const std::uint8_t fast = t_.level[static_cast<std::size_t>(suffixLength * 2 + first)][bits_.Peek(8)];
+      if (fast != 0) {
+        bits_.Skip(fast & 15);
+        suffixLength = fast >> 4;
+        continue;
+      }
       const std::uint32_t v = bits_.Peek(32);
       if (v == 0) return -1;
       const int prefix = TMemoryBits::LeadingZeros(v);
@@ -415,10 +461,8 @@ class TSliceData {
       }
       if (prefix >= 15 && suffixLength == 0) code += 15;
       if (prefix >= 16) code += (std::int64_t{1} << (prefix - 3)) - 4096;
-      if (i == ones && ones < 3) code += 2;
-      const std::int64_t magnitude = (code + 2) >> 1;
-      if (suffixLength == 0) suffixLength = 1;
-      if (magnitude > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
+      code += 2 * first;
+      suffixLength = NextSuffixLength(suffixLength, code);
     }
     int zeros = 0;
     if (total < maxCoeff) {
@@ -427,8 +471,11 @@ class TSliceData {
       if (zeros < 0 || zeros > maxCoeff - total) return -1;
     }
     for (int i = 0; i < total - 1 && zeros > 0; ++i) {
-      const int run = t_.run[static_cast<std::size_t>(std::min(zeros, 7) - 1)].Read(bits_);
-      if (run < 0 || run > zeros) return -1;
+      const std::uint8_t e = zeros < 7 ? t_.runShort[static_cast<std::size_t>(zeros - 1)][bits_.Peek(3)]
+                                       : t_.runLong[bits_.Peek(11)];
+      const int run = e >> 4;
+      if (e == 0 || run > zeros) return -1;
+      bits_.Skip(e & 15);
       zeros -= run;
     }
     return total;
