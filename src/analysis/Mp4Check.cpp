@@ -734,12 +734,16 @@ class TIsoMediaCheck {
           const std::uint32_t mb = bits.Ue(), sliceType = bits.Ue(), pps = bits.Ue();
           if (!bits.Over && (mb == ~0u || sliceType > 9 || pps > 255)) return Fail(pos + prefix + 1);
           if (!bits.Over) cov_.CheckedRange(pos + prefix + 1, pos + prefix + 1 + bits.BytesUsed());
-          // The slice's macroblocks parsed to its trailing bits vouch for all of it.
-          if (e.avc) {
+          // A slice that holds a whole cluster, where no other NAL unit
+          // starts, is parsed through its macroblocks to its trailing bits
+          // and then vouches for all of it; smaller ones are seen by the
+          // NAL units around them.
+          const std::uint64_t cluster = b_.ClusterSize(), nalEnd = pos + prefix + length;
+          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster) {
             std::uint64_t badAt = 0;
             const TAvcResult slice = e.avc->Slice(b_, pos + prefix, length, badAt);
             if (slice == TAvcResult::Damaged) return Fail(badAt);
-            if (slice == TAvcResult::Whole) cov_.CheckedRange(pos, pos + prefix + length);
+            if (slice == TAvcResult::Whole) cov_.CheckedRange(pos, nalEnd);
           }
         }
         if ((type == 7 || type == 8) && e.avc) e.avc->ParameterSet(b_, pos + prefix, length);
