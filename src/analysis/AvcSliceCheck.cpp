@@ -180,10 +180,12 @@ const TCavlcTables& Tables() {
   return tables;
 }
 
-// The stop bit of rbsp_trailing_bits: the last bit set of the bytes, or
-// ~0 when the last byte is zero (a NAL unit never ends so).
+// The stop bit of rbsp_trailing_bits: the last bit set of the bytes, or ~0
+// when none is. Zero bytes after it are left alone: muxers that take NAL
+// units from a byte stream may keep its trailing zero bytes in them.
 std::uint64_t StopBit(const std::vector<std::uint8_t>& rbsp, std::size_t bytes) {
-  if (bytes == 0 || rbsp[bytes - 1] == 0) return ~0ull;
+  while (bytes > 0 && rbsp[bytes - 1] == 0) --bytes;
+  if (bytes == 0) return ~0ull;
   return static_cast<std::uint64_t>(bytes - 1) * 8 + 7 - static_cast<std::uint64_t>(std::countr_zero(rbsp[bytes - 1]));
 }
 
@@ -218,8 +220,8 @@ class TSliceData {
              std::uint32_t refL0, std::uint32_t refL1, std::uint32_t first)
       : bits_(bits), sps_(sps), pps_(pps), t_(Tables()), type_(type), refL0_(refL0), refL1_(refL1), first_(first),
         top_(sps.mbWidth) {
-    const int depth = std::max(sps.bitDepthLuma, sps.bitDepthChroma);
-    maxLevelPrefix_ = sps.profile == 66 || sps.profile == 77 || sps.profile == 88 ? 15 : std::max(15, 11 + depth);
+    // Levels of the profiles beyond these may take an escape of any length.
+    maxLevelPrefix_ = sps.profile == 66 || sps.profile == 77 || sps.profile == 88 ? 15 : 31;
     qpOffset_ = 6 * (sps.bitDepthLuma - 8);
   }
 
@@ -503,7 +505,7 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
   if (size == 0 || size > kMaxNalSize) return false;
   rbsp_.resize(static_cast<std::size_t>(size) + TMemoryBits::kPadding);
   removed_.clear();
-  std::size_t n = 0;
+  std::size_t n = 0, startCodeIndex = 0;
   int zeros = 0;
   for (std::uint64_t pos = offset; pos < offset + size;) {
     std::size_t avail = 0;
@@ -518,7 +520,7 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
           zeros = 0;
           continue;
         }
-        if (!startCode) startCodeAt = pos + i;
+        if (!startCode) startCodeAt = pos + i, startCodeIndex = n;
         startCode = true;
       }
       zeros = c == 0 ? zeros + 1 : 0;
@@ -528,6 +530,10 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
   }
   std::fill(rbsp_.begin() + static_cast<std::ptrdiff_t>(n), rbsp_.end(), 0);
   rbsp_.resize(n + TMemoryBits::kPadding);
+  // Three zero bytes among the trailing ones are no start code.
+  if (startCode && std::all_of(rbsp_.begin() + static_cast<std::ptrdiff_t>(startCodeIndex), rbsp_.end(),
+                               [](std::uint8_t c) { return c == 0; }))
+    startCode = false;
   return true;
 }
 
@@ -700,14 +706,16 @@ TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64
   }
   // pred_weight_table
   if ((pps.weighted && p) || (pps.weightedBipred == 1 && bSlice)) {
+    const std::int32_t offsetRange = std::max(128, 1 << (std::max(sps.bitDepthLuma, sps.bitDepthChroma) - 1));
     if (bits.Ue() > 7) return damaged(bits.Pos());
     if (chromaArrayType != 0 && bits.Ue() > 7) return damaged(bits.Pos());
     for (int list = 0; list < (bSlice ? 2 : 1); ++list)
       for (std::uint32_t i = 0; i < (list == 0 ? refL0 : refL1); ++i) {
-        if (bits.Flag() && (!bits.Se(-128, 127) || !bits.Se(-128, 127))) return damaged(bits.Pos());
+        // A weight, then an offset (wider for more than 8 bits a sample).
+        if (bits.Flag() && (!bits.Se(-128, 127) || !bits.Se(-offsetRange, offsetRange - 1))) return damaged(bits.Pos());
         if (chromaArrayType != 0 && bits.Flag())
           for (int k = 0; k < 4; ++k)
-            if (!bits.Se(-128, 127)) return damaged(bits.Pos());
+            if (!bits.Se(k % 2 == 0 ? -128 : -offsetRange, k % 2 == 0 ? 127 : offsetRange - 1)) return damaged(bits.Pos());
       }
   }
   // dec_ref_pic_marking

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AvcSliceCheck.h"
+#include "analysis/FileBytes.h"
 #include "analysis/FileSize.h"
 #include "support/FoundExtent.h"
 #include "support/LostImages.h"
@@ -122,6 +124,54 @@ TEST(AvcSliceCheck, ABitChangedInsideASliceIsDamageInThatSlice) {
     EXPECT_LT(e.BadOffset, sliceEnd);
   }
   EXPECT_GE(damaged * 2, tried) << damaged << " of " << tried << " damaged";
+}
+
+// The slice check on its own, over NAL units taken from a movie: zero bytes
+// after the trailing bits (which muxers that take NAL units from a byte
+// stream keep) leave a slice whole; a slice cut short, or one whose
+// parameter sets are missing, is not.
+TEST(AvcSliceCheck, ASliceEndsAtItsTrailingBitsWhateverZeroBytesFollow) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const std::string& movie = Movies()[1].bytes;
+  ASSERT_EQ(Movies()[1].name, "u34.mov");
+  auto be = [&](std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int k = 0; k < bytes; ++k) v = v << 8 | static_cast<std::uint8_t>(movie[at + k]);
+    return v;
+  };
+  // The parameter sets of the avcC record, then the first IDR slice after an SEI.
+  const std::size_t avcc = movie.find("avcC") + 4;
+  ASSERT_EQ(be(avcc + 5, 1) & 0x1F, 1u);
+  const std::size_t spsLength = be(avcc + 6, 2), ppsAt = avcc + 8 + spsLength + 1;
+  const std::string sps = movie.substr(avcc + 8, spsLength), pps = movie.substr(ppsAt + 2, be(ppsAt, 2));
+  std::string slice;
+  for (std::size_t p = movie.find("mdat"); slice.empty() && p + 5 < movie.size(); ++p) {
+    if (movie[p + 4] != 0x06 || be(p, 4) > movie.size() - p - 9) continue;
+    const std::size_t q = p + 4 + be(p, 4);
+    if (movie[q + 4] == 0x65 && be(q, 4) <= movie.size() - q - 4) slice = movie.substr(q + 4, be(q, 4));
+  }
+  ASSERT_GT(slice.size(), 100u);
+  auto check = [&](const std::string& nal, bool withSets) {
+    const std::string bytes = sps + pps + nal;
+    TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), kCluster);
+    FileBytes b(source);
+    TAvcSliceCheck avc;
+    if (withSets) {
+      avc.ParameterSet(b, 0, sps.size());
+      avc.ParameterSet(b, sps.size(), pps.size());
+    }
+    std::uint64_t bad = 0;
+    return avc.Slice(b, sps.size() + pps.size(), nal.size(), bad);
+  };
+  EXPECT_EQ(check(slice, true), TAvcResult::Whole);
+  EXPECT_EQ(check(slice + std::string(3, '\0'), true), TAvcResult::Whole);
+  EXPECT_EQ(check(slice, false), TAvcResult::Unchecked);
+  EXPECT_EQ(check(slice.substr(0, slice.size() - 1), true), TAvcResult::Damaged);
+  EXPECT_EQ(check(slice.substr(0, slice.size() / 2), true), TAvcResult::Damaged);
+  // A start code inside a NAL unit is damage where it lies.
+  std::string started = slice;
+  started.replace(slice.size() / 2, 3, std::string("\0\0\1", 3));
+  EXPECT_EQ(check(started, true), TAvcResult::Damaged);
 }
 
 // Slices written with CABAC are not parsed: frames larger than a cluster
