@@ -5,6 +5,7 @@
 #include <bit>
 #include <climits>
 
+#include "analysis/AvcCabac.h"
 #include "analysis/FileBytes.h"
 #include "analysis/VlcBits.h"
 
@@ -620,7 +621,7 @@ void TAvcSliceCheck::Pps(std::size_t bytes, std::uint64_t stopBit) {
   p.bottomFieldPoc = bits.Flag();
   const std::uint32_t groups = bits.Ue();
   if (groups > 7) return;
-  p.decodable = groups == 0 && !p.cabac;
+  p.decodable = groups == 0;
   if (groups > 0) {
     // Slice groups are not parsed; the rest of the set is not needed.
     p.valid = true;
@@ -732,6 +733,12 @@ TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64
       }
     }
   }
+  int initIdc = 0;
+  if (pps.cabac && type != 2) {
+    const std::uint32_t idc = bits.Ue();
+    if (idc > 2) return damaged(bits.Pos());
+    initIdc = static_cast<int>(idc);
+  }
   const int qpOffset = 6 * (sps.bitDepthLuma - 8);
   std::int32_t qpDelta = 0;
   if (!bits.Se(-87, 87, qpDelta) || pps.initQp + qpDelta < -qpOffset || pps.initQp + qpDelta > 51)
@@ -742,6 +749,11 @@ TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64
     if (idc != 1 && (!bits.Se(-6, 6) || !bits.Se(-6, 6))) return damaged(bits.Pos());
   }
   if (bits.Pos() > stop) return damaged(stop);
+  if (pps.cabac) {
+    if (!ParseCabacSlice(bits, sps, pps, type, refL0, refL1, first, pps.initQp + qpDelta, initIdc, stop))
+      return damaged(std::min(bits.Pos(), stop));
+    return TAvcResult::Whole;
+  }
   TSliceData data(bits, sps, pps, type, refL0, refL1, first);
   if (!data.Run(stop)) return damaged(std::min(bits.Pos(), stop));
   return TAvcResult::Whole;

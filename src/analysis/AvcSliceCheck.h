@@ -1,11 +1,12 @@
 #pragma once
-// The check of H.264 slices written with CAVLC: the parameter sets a stream
-// carries are kept, and each slice is parsed from its header through every
-// macroblock (types, prediction, motion vector differences, coded block
-// patterns, the residual blocks with their context of non-zero counts) to
-// its trailing bits, without reconstructing a picture. Streams whose slices
-// use what this check does not parse (CABAC, slice groups, interlace,
-// 4:2:2/4:4:4, SP/SI slices) are left unchecked.
+// The check of H.264 slices: the parameter sets a stream carries are kept,
+// and each slice is parsed from its header through every macroblock (types,
+// prediction, motion vector differences, coded block patterns, the residual
+// blocks with the contexts their neighbours give them), with CAVLC to its
+// trailing bits or with CABAC to its end_of_slice_flag, without
+// reconstructing a picture. Streams whose slices use what this check does
+// not parse (slice groups, interlace, 4:2:2/4:4:4, SP/SI slices) are left
+// unchecked.
 
 #include <cstdint>
 #include <vector>
