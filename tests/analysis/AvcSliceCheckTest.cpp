@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 #include <string>
 #include <vector>
@@ -177,6 +178,124 @@ TEST(AvcSliceCheck, ASliceEndsAtItsTrailingBitsWhateverZeroBytesFollow) {
   std::string started = slice;
   started.replace(slice.size() / 2, 3, std::string("\0\0\1", 3));
   EXPECT_EQ(check(started, true), TAvcResult::Damaged);
+}
+
+// NAL units written bit by bit: a picture of one macroblock (Intra_16x16
+// with no coefficients) parses whole; a picture too large for any level
+// forgets its parameter sets, and a macroblock type, a first macroblock or
+// bits that cannot be are damage.
+class TBitWriter {
+ public:
+  void Bits(std::uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) Bit(v >> i & 1);
+  }
+  void Ue(std::uint32_t v) {
+    const std::uint32_t x = v + 1;
+    const int n = 32 - std::countl_zero(x);
+    Bits(0, n - 1);
+    Bits(x, n);
+  }
+  std::string Nal() {
+    Bit(1);  // the stop bit
+    while (bits_ % 8 != 0) Bit(0);
+    return bytes_;
+  }
+
+ private:
+  void Bit(std::uint32_t b) {
+    if (bits_ % 8 == 0) bytes_.push_back('\0');
+    if (b) bytes_.back() = static_cast<char>(bytes_.back() | 0x80 >> (bits_ % 8));
+    ++bits_;
+  }
+  std::string bytes_;
+  std::size_t bits_ = 0;
+};
+
+std::string Sps(std::uint32_t widthMbs, std::uint32_t heightMbs, bool frameMbsOnly = true) {
+  TBitWriter w;
+  w.Bits(0x67, 8);
+  w.Bits(66, 8);  // Baseline
+  w.Bits(0, 8);
+  w.Bits(30, 8);
+  w.Ue(0);  // seq_parameter_set_id
+  w.Ue(0);  // log2_max_frame_num_minus4
+  w.Ue(2);  // pic_order_cnt_type
+  w.Ue(1);  // max_num_ref_frames
+  w.Bits(0, 1);
+  w.Ue(widthMbs - 1);
+  w.Ue(heightMbs - 1);
+  w.Bits(frameMbsOnly ? 1 : 0, 1);
+  if (!frameMbsOnly) w.Bits(0, 1);
+  w.Bits(1, 1);  // direct_8x8_inference_flag
+  w.Bits(0, 2);  // no cropping, no VUI
+  return w.Nal();
+}
+
+std::string Pps() {
+  TBitWriter w;
+  w.Bits(0x68, 8);
+  w.Ue(0);
+  w.Ue(0);
+  w.Bits(0, 2);  // CAVLC, no bottom field order
+  w.Ue(0);       // one slice group
+  w.Ue(0);
+  w.Ue(0);
+  w.Bits(0, 3);
+  w.Ue(0);  // pic_init_qp_minus26, pic_init_qs_minus26, chroma_qp_index_offset: se 0
+  w.Ue(0);
+  w.Ue(0);
+  w.Bits(1, 1);  // deblocking_filter_control_present_flag
+  w.Bits(0, 2);
+  return w.Nal();
+}
+
+// An IDR I slice from firstMb of macroblocks of mbType, Intra_16x16 with
+// no coefficients: chroma prediction, mb_qp_delta and an empty DC block.
+std::string Slice(std::uint32_t firstMb, int macroblocks, std::uint32_t mbType = 1, bool extraBit = false) {
+  TBitWriter w;
+  w.Bits(0x65, 8);
+  w.Ue(firstMb);
+  w.Ue(7);  // I, every slice of the picture
+  w.Ue(0);
+  w.Bits(0, 4);  // frame_num
+  w.Ue(0);       // idr_pic_id
+  w.Bits(0, 2);  // dec_ref_pic_marking
+  w.Ue(0);       // slice_qp_delta
+  w.Ue(1);       // disable_deblocking_filter_idc
+  for (int i = 0; i < macroblocks; ++i) {
+    w.Ue(mbType);
+    w.Ue(0);
+    w.Ue(0);
+    w.Bits(1, 1);  // coeff_token: no coefficients
+  }
+  if (extraBit) w.Bits(1, 1);
+  return w.Nal();
+}
+
+TEST(AvcSliceCheck, HandWrittenSlicesParseToTheirEndAndNoFurther) {
+  auto check = [](const std::string& sps, const std::string& slice) {
+    const std::string pps = Pps(), bytes = sps + pps + slice;
+    TMemoryClusterSource source(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 512);
+    FileBytes b(source);
+    TAvcSliceCheck avc;
+    avc.ParameterSet(b, 0, sps.size());
+    avc.ParameterSet(b, sps.size(), pps.size());
+    std::uint64_t bad = 0;
+    return avc.Slice(b, sps.size() + pps.size(), slice.size(), bad);
+  };
+  EXPECT_EQ(check(Sps(1, 1), Slice(0, 1)), TAvcResult::Whole);
+  EXPECT_EQ(check(Sps(4, 2), Slice(0, 8)), TAvcResult::Whole);
+  EXPECT_EQ(check(Sps(4, 2), Slice(5, 3)), TAvcResult::Whole);
+  // A macroblock past the picture, a slice starting past it, a type no I slice has.
+  EXPECT_EQ(check(Sps(4, 2), Slice(5, 4)), TAvcResult::Damaged);
+  EXPECT_EQ(check(Sps(4, 2), Slice(8, 1)), TAvcResult::Damaged);
+  EXPECT_EQ(check(Sps(1, 1), Slice(0, 1, 26)), TAvcResult::Damaged);
+  // A bit left over after the last macroblock.
+  EXPECT_EQ(check(Sps(1, 1), Slice(0, 1, 1, true)), TAvcResult::Damaged);
+  // Pictures larger than any level holds, and interlaced ones, are not parsed.
+  EXPECT_EQ(check(Sps(1000, 1000), Slice(0, 1)), TAvcResult::Unchecked);
+  EXPECT_EQ(check(Sps(5000, 1), Slice(0, 1)), TAvcResult::Unchecked);
+  EXPECT_EQ(check(Sps(1, 1, false), Slice(0, 1)), TAvcResult::Unchecked);
 }
 
 // Interlaced pictures are not parsed: frames larger than a cluster leave the
