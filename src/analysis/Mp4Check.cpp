@@ -4,9 +4,11 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
+#include "analysis/AvcSliceCheck.h"
 #include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/H263Check.h"
@@ -79,6 +81,8 @@ struct TSampleEntry {
   // MPEG-4 video: the layer its decoder configuration describes, replaced
   // by one a sample carries.
   mutable TMpeg4VideoCheck mpeg4;
+  // H.264: the parameter sets of the decoder configuration and the samples.
+  std::shared_ptr<TAvcSliceCheck> avc;
 };
 
 struct TRange {
@@ -382,6 +386,8 @@ class TIsoMediaCheck {
           if (c >= 0 && (c & 3) != 2) {
             e.codec = TCodec::Avc;
             e.nalLengthSize = (c & 3) + 1;
+            e.avc = std::make_shared<TAvcSliceCheck>();
+            AvcParameterSets(in, in + size, *e.avc);
           }
         }
         if (hevc && child == FourCC("hvcC") && size >= 22) {
@@ -418,6 +424,26 @@ class TIsoMediaCheck {
       if (b_.ok) Boxes(in, end, find);
     }
     return e;
+  }
+
+  // The sequence and picture parameter sets of an avcC record, each after
+  // its 16-bit length.
+  void AvcParameterSets(std::uint64_t pos, std::uint64_t end, TAvcSliceCheck& avc) {
+    if (end - pos < 6) return;
+    int count = b_.Byte(pos + 5) & 0x1F;
+    pos += 6;
+    for (int list = 0; list < 2; ++list) {
+      for (int i = 0; i < count; ++i) {
+        if (end - pos < 2) return;
+        const std::uint64_t length = b_.Be16(pos);
+        if (!b_.ok || length > end - pos - 2) return;
+        avc.ParameterSet(b_, pos + 2, length);
+        pos += 2 + length;
+      }
+      if (list == 1 || pos >= end) return;
+      count = b_.Byte(pos++);
+      if (count < 0) return;
+    }
   }
 
   // The atoms inside a sample description, as far as they chain: nothing
@@ -708,7 +734,19 @@ class TIsoMediaCheck {
           const std::uint32_t mb = bits.Ue(), sliceType = bits.Ue(), pps = bits.Ue();
           if (!bits.Over && (mb == ~0u || sliceType > 9 || pps > 255)) return Fail(pos + prefix + 1);
           if (!bits.Over) cov_.CheckedRange(pos + prefix + 1, pos + prefix + 1 + bits.BytesUsed());
+          // A slice that holds a whole cluster, where no other NAL unit
+          // starts, is parsed through its macroblocks to its trailing bits
+          // and then vouches for all of it; smaller ones are seen by the
+          // NAL units around them.
+          const std::uint64_t cluster = b_.ClusterSize(), nalEnd = pos + prefix + length;
+          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster) {
+            std::uint64_t badAt = 0;
+            const TAvcResult slice = e.avc->Slice(b_, pos + prefix, length, badAt);
+            if (slice == TAvcResult::Damaged) return Fail(badAt);
+            if (slice == TAvcResult::Whole) cov_.CheckedRange(pos, nalEnd);
+          }
         }
+        if ((type == 7 || type == 8) && e.avc) e.avc->ParameterSet(b_, pos + prefix, length);
       } else {
         const int type = first >> 1 & 0x3F, temporal = h[prefix + 1] & 7;
         const bool reserved = (type >= 10 && type <= 15) || (type >= 22 && type <= 31) || (type >= 41 && type <= 47);

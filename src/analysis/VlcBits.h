@@ -3,8 +3,11 @@
 // a range of a found file, a code looked up by its next bits, and the
 // tables the two formats share.
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "analysis/FileBytes.h"
@@ -90,6 +93,90 @@ class TStreamBits {
   std::size_t avail_ = 0;
 };
 
+// The bits of bytes in memory, most significant first, with Exp-Golomb
+// codes; the bytes must be followed by kPadding readable zero bytes, and bits
+// past the end read as zeros.
+class TMemoryBits {
+ public:
+  static constexpr std::size_t kPadding = 8;
+  TMemoryBits(const std::uint8_t* p, std::size_t bytes) : p_(p), bytes_(bytes) { Refill(); }
+
+  // n from 0 to 32.
+  std::uint32_t Peek(int n) const { return n == 0 ? 0 : static_cast<std::uint32_t>(cache_ >> (64 - n)); }
+  void Skip(int n) {
+    pos_ += static_cast<std::uint64_t>(n);
+    if (n < held_ - 32) {
+      cache_ <<= n;
+      held_ -= n;
+    } else {
+      Refill();
+    }
+  }
+  std::uint32_t Get(int n) {
+    const std::uint32_t v = Peek(n);
+    Skip(n);
+    return v;
+  }
+  bool Flag() { return Get(1) != 0; }
+  // An unsigned Exp-Golomb code; kBad when none of 32 bits or fewer starts here.
+  static constexpr std::uint32_t kBad = ~0u;
+  std::uint32_t Ue() {
+    const std::uint32_t v = Peek(32);
+    if (v == 0) {
+      Skip(32);
+      return kBad;
+    }
+    const int zeros = LeadingZeros(v);
+    if (zeros < 16) {
+      Skip(2 * zeros + 1);
+      return (v >> (31 - 2 * zeros)) - 1;
+    }
+    Skip(zeros);
+    return Get(zeros + 1) - 1;
+  }
+  // A signed one; false when there is none, or it lies outside [low, high].
+  bool Se(std::int32_t low, std::int32_t high, std::int32_t& value) {
+    const std::uint32_t k = Ue();
+    if (k == kBad) return false;
+    const std::int64_t v = (k & 1) ? (static_cast<std::int64_t>(k) + 1) / 2 : -static_cast<std::int64_t>(k / 2);
+    if (v < low || v > high) return false;
+    value = static_cast<std::int32_t>(v);
+    return true;
+  }
+  bool Se(std::int32_t low, std::int32_t high) {
+    std::int32_t v = 0;
+    return Se(low, high, v);
+  }
+  static int LeadingZeros(std::uint32_t v) { return std::countl_zero(v); }
+  std::uint64_t Pos() const { return pos_; }
+
+ private:
+  // The bits from pos_ on into cache_: at least 57 of them.
+  void Refill() {
+    const std::size_t at = static_cast<std::size_t>(pos_ >> 3);
+    if (at >= bytes_) {
+      cache_ = 0;
+      held_ = 64;
+      return;
+    }
+    std::uint64_t v = 0;
+#if defined(__GNUC__)
+    std::memcpy(&v, p_ + at, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+#else
+    for (int i = 0; i < 8; ++i) v = v << 8 | p_[at + static_cast<std::size_t>(i)];
+#endif
+    cache_ = v << (pos_ & 7);
+    held_ = 64 - static_cast<int>(pos_ & 7);
+  }
+
+  const std::uint8_t* p_;
+  std::size_t bytes_;
+  std::uint64_t pos_ = 0;
+  std::uint64_t cache_ = 0;  // the next bits, most significant first
+  int held_ = 0;             // how many of them are the bytes'
+};
+
 struct TCode {
   std::uint16_t code;
   std::uint8_t length;
@@ -102,28 +189,53 @@ class TVlc {
   // signedCodes: a sign bit follows every code but the last, and is read with it.
   template <std::size_t N>
   TVlc(const std::array<TCode, N>& codes, int maxLength, bool signedCodes = false)
-      : maxLength_(maxLength), lut_(std::size_t{1} << maxLength) {
-    for (std::size_t i = 0; i < N; ++i) {
-      const bool sign = signedCodes && i + 1 < N;
+      : TVlc(codes.data(), N, maxLength, signedCodes) {}
+  // Codes of length 0 are symbols the table does not have. rootBits, when
+  // given, splits a table of long codes in two levels: the first rootBits
+  // bits, then the rest for the codes longer than that.
+  TVlc(const TCode* codes, std::size_t n, int maxLength, bool signedCodes = false, int rootBits = 0)
+      : maxLength_(maxLength), rootBits_(rootBits <= 0 || rootBits >= maxLength ? maxLength : rootBits),
+        subMask_((1u << (maxLength - rootBits_)) - 1), lut_(std::size_t{1} << rootBits_) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (codes[i].length == 0) continue;
+      const bool sign = signedCodes && i + 1 < n;
       const int length = codes[i].length + (sign ? 1 : 0);
-      const int free = maxLength - length;
       for (std::uint32_t bit = 0; bit < (sign ? 2u : 1u); ++bit) {
-        const std::size_t first = static_cast<std::size_t>(sign ? codes[i].code << 1 | bit : codes[i].code) << free;
-        for (std::size_t s = 0; s < (std::size_t{1} << free); ++s)
-          lut_[first | s] = {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(length)};
+        const std::size_t code = sign ? static_cast<std::size_t>(codes[i].code) << 1 | bit : codes[i].code;
+        const TCode entry = {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(length)};
+        if (length <= rootBits_) {
+          Fill(code << (rootBits_ - length), rootBits_ - length, entry);
+          continue;
+        }
+        // A code longer than the first level: in the table of its first bits.
+        const std::size_t prefix = code >> (length - rootBits_);
+        if (lut_[prefix].length != kSubTable) {
+          lut_[prefix] = {static_cast<std::uint16_t>(lut_.size()), kSubTable};
+          lut_.resize(lut_.size() + subMask_ + 1);
+        }
+        const std::size_t rest = code & ((std::size_t{1} << (length - rootBits_)) - 1);
+        Fill(lut_[prefix].code + (rest << (maxLength - length)), maxLength - length, entry);
       }
     }
   }
   // The index of the next code, or -1 when none starts there.
-  int Read(TStreamBits& bits) const {
-    const TCode& e = lut_[bits.Peek(maxLength_)];
-    if (e.length == 0) return -1;
-    bits.Skip(e.length);
-    return e.code;
+  template <class TBitsIn>
+  int Read(TBitsIn& bits) const {
+    const TCode* e = &lut_[bits.Peek(rootBits_)];
+    if (e->length == kSubTable) e = &lut_[e->code + (bits.Peek(maxLength_) & subMask_)];
+    if (e->length == 0) return -1;
+    bits.Skip(e->length);
+    return e->code;
   }
 
  private:
+  static constexpr std::uint8_t kSubTable = 0xFF;  // code: where the second level starts
+  void Fill(std::size_t first, int free, TCode entry) {
+    for (std::size_t s = 0; s < (std::size_t{1} << free); ++s) lut_[first + s] = entry;
+  }
   int maxLength_;
+  int rootBits_;
+  std::uint32_t subMask_;
   std::vector<TCode> lut_;  // code: the index in the table
 };
 

@@ -60,7 +60,8 @@ TEST(FileVerdict, WholeFilesPassTheirChecksAndAClusterOfAnotherFileNeverDoes) {
   const auto& files = MediaFiles();
   ASSERT_GE(files.size(), 35u);
   // Formats whose checks cover every byte.
-  const std::set<std::string> checked = {"JPG", "PNG", "GIF", "ZIP", "GZ", "FLAC", "OGG", "MID", "SQLITE", "7Z", "M4A", "3GP", "AVI", "WEBP"};
+  const std::set<std::string> checked = {"JPG", "PNG",  "GIF", "ZIP", "GZ",  "FLAC", "OGG",  "MID", "SQLITE",
+                                         "7Z",  "M4A",  "3GP", "AVI", "MP4", "MOV",  "WEBP"};
   std::map<std::string, std::string> seen;
   int verified = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
