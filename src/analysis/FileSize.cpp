@@ -586,6 +586,43 @@ std::uint64_t PdfSize(FileBytes& b) {
   return end;
 }
 
+// The CRC-16 (reflected 0x8005, from 0) of the bytes [from, to); a value no
+// CRC-16 has when they cannot be read.
+std::uint32_t Crc16Arc(FileBytes& b, std::uint64_t from, std::uint64_t to) {
+  static const auto kTable = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+      t[i] = static_cast<std::uint16_t>(c);
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0;
+  while (from < to) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(from, avail);
+    if (!p) return 0x10000;
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
+    for (std::size_t i = 0; i < avail; ++i) crc = (crc >> 8) ^ kTable[(crc ^ p[i]) & 0xFF];
+    from += avail;
+  }
+  return crc;
+}
+
+// Whether the bytes [from, to) are all zeros.
+bool Zeros(FileBytes& b, std::uint64_t from, std::uint64_t to) {
+  while (from < to) {
+    std::size_t avail = 0;
+    const std::uint8_t* p = b.At(from, avail);
+    if (!p) return false;
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
+    if (std::any_of(p, p + avail, [](std::uint8_t c) { return c != 0; })) return false;
+    from += avail;
+  }
+  return true;
+}
+
 // The frame chain from the tag or first frame, then a closing tag. A chain
 // that starts inside a frame (a cluster from the middle of a file) has its
 // first header within the longest frame of its stream.
@@ -629,7 +666,8 @@ std::uint64_t Mp3Size(FileBytes& b) {
   // its place: the chain starts at the first byte, no tag or frame is as
   // long as a cluster, and the last header lies in the last cluster.
   const std::uint64_t clusterSize = b.ClusterSize();
-  bool covered = first == pos && (pos + 4 <= clusterSize || Id3TagChecked(b, pos));
+  const bool tagCovered = first == pos && (pos + 4 <= clusterSize || Id3TagChecked(b, pos));
+  bool covered = tagCovered;
   std::uint64_t lastStart = 0;
   const std::uint64_t chainStart = first;
   std::array<std::uint8_t, 4> firstHeader{};
@@ -660,6 +698,7 @@ std::uint64_t Mp3Size(FileBytes& b) {
   }
   if (frames < 2 && !(frames == 1 && pos > 0 && b.Is(0, "ID3"))) return 0;
   const std::uint64_t chainEnd = pos;
+  bool musicChecked = false;
   bool ends = b.Is(pos, "TAG");
   if (ends) {
     lastStart = pos;
@@ -671,12 +710,29 @@ std::uint64_t Mp3Size(FileBytes& b) {
     const bool mpeg1 = (firstHeader[1] & 0x18) == 0x18, mono = (firstHeader[3] >> 6) == 3;
     const std::uint64_t at = chainStart + 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17)) +
                              ((firstHeader[1] & 0x01) ? 0 : 2);
-    if ((b.Is(at, "Xing") || b.Is(at, "Info")) && (b.Be32(at + 4) & 3) == 3 && b.ok) {
+    const std::uint32_t flags = b.Be32(at + 4);
+    if ((b.Is(at, "Xing") || b.Is(at, "Info")) && (flags & 3) == 3 && b.ok) {
       const std::uint64_t total = b.Be32(at + 8), bytes = b.Be32(at + 12);
       ends = ends || (total + 1 == frames && bytes == chainEnd - chainStart);
+      // The encoder's extension of that frame (LAME's, and FFmpeg's that
+      // follows it) holds a CRC-16 of all the frames after it, and one of
+      // itself: together they test every byte of the music, however long
+      // its frames. A file changed since (its gain adjusted) fails them
+      // without being damaged.
+      // Only read where the headers in their places do not cover the file.
+      const std::uint64_t ext = at + 16 + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+      const std::uint64_t music = chainStart + firstLength;
+      const bool headersCover = covered && lastStart / clusterSize == (pos - 1) / clusterSize;
+      if (!headersCover && tagCovered && ext + 36 <= music && b.Be32(ext + 28) == chainEnd - chainStart && b.ok &&
+          Crc16Arc(b, chainStart, ext + 34) == b.Be16(ext + 34) && Crc16Arc(b, music, chainEnd) == b.Be16(ext + 32) &&
+          b.ok && Zeros(b, ext + 36, music))
+        musicChecked = true;  // the rest of that frame is the encoder's zeros
     }
   }
-  if (covered && ends && frames > 0 && lastStart / clusterSize == (pos - 1) / clusterSize) b.Verified();
+  b.ok = true;
+  if (ends && frames > 0 &&
+      ((covered && lastStart / clusterSize == (pos - 1) / clusterSize) || (tagCovered && musicChecked)))
+    b.Verified();
   return pos;
 }
 

@@ -130,6 +130,31 @@ TEST(FileVerdict, AnMp3FrameWhoseCrcFailsIsDamagedAtThatFrame) {
   EXPECT_EQ(damaged.Size, bytes.size());
 }
 
+// Frames as long as a cluster leave clusters without a header, but the
+// encoder's tag in the first frame carries a CRC of all the music: with it
+// holding the file is whole, and a cluster replaced anywhere is seen.
+TEST(FileVerdict, AnMp3WhoseFramesOutgrowTheClusterIsWholeByItsEncodersMusicCrc) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  test::TempDir dir;
+  test::ImageTool("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=300:d=3 -ar 44100 -ac 2 " +
+                  test::ShellQuote(dir / "a.wav") + " && lame --quiet -b 320 " + test::ShellQuote(dir / "a.wav") + " " +
+                  test::ShellQuote(dir / "a.mp3"));
+  const std::string song = test::ReadFile(dir / "a.mp3");
+  constexpr std::uint32_t kSmall = 512;  // frames of 1044 bytes
+  EXPECT_EQ(test::FoundExtent("MP3", song, kSmall).Verdict, vdVerified);
+  std::mt19937 random(3);
+  for (std::size_t at = kSmall; at < song.size(); at += 7 * kSmall) {
+    std::string broken = song;
+    for (std::size_t i = at; i < std::min(song.size(), at + kSmall); ++i) broken[i] = static_cast<char>(random());
+    EXPECT_NE(test::FoundExtent("MP3", broken, kSmall).Verdict, vdVerified) << "cluster at " << at;
+  }
+  // A frame changed after encoding (its gain adjusted) is no damage, but
+  // no longer vouched for by the tag.
+  std::string changed = song;
+  changed[song.size() / 2] = static_cast<char>(changed[song.size() / 2] ^ 1);
+  EXPECT_NE(test::FoundExtent("MP3", changed, kSmall).Verdict, vdVerified);
+}
+
 // A Windows program's checksum covers every byte: programs that carry one
 // are whole while it holds, and a cluster changed anywhere (or a checksum
 // of nothing) leaves them at most plausible.
