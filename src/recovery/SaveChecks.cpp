@@ -1,0 +1,133 @@
+#include "recovery/SaveChecks.h"
+
+#include <algorithm>
+
+#include "common/Sha256.h"
+#include "recovery/SavedFileCheck.h"
+
+namespace vantrel {
+
+namespace {
+
+// Emptied buffers kept for the next files: a few, and not the largest ones,
+// so that a save of a few big files does not hold their memory to the end.
+constexpr std::size_t kSpareCount = 4;
+constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
+
+unsigned WorkerCount(unsigned asked) {
+  if (asked > 0) return asked;
+  // The saving thread copies on one core; the checks take the others.
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(cores > 1 ? cores - 1 : 1u, 1u, 8u);
+}
+
+void RunJob(TSaveCheckJob& job) {
+  try {
+    if (job.Check)
+      job.Extent = CheckSavedFile(job.Path, job.ClusterSize, job.Written, job.Kept.data(), job.Kept.size());
+    if (job.Hash) {
+      TSha256 digest;
+      digest.Update(job.Kept.data(), std::min<std::size_t>(job.Kept.size(), job.Written));
+      job.Sha256 = digest.HexDigest();
+    }
+  } catch (...) {
+    // No memory for the checks: the file keeps no verdict, as a type
+    // without checks would.
+    job.Extent = TFileExtent{};
+  }
+}
+
+}  // namespace
+
+TSaveChecks::TSaveChecks(std::size_t inFlightLimit, unsigned workers) : limit_(inFlightLimit) {
+  const unsigned count = WorkerCount(workers);
+  threads_.reserve(count);
+  for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Work(); });
+}
+
+TSaveChecks::~TSaveChecks() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  work_.notify_all();
+  for (auto& thread : threads_) thread.join();
+}
+
+void TSaveChecks::Submit(std::unique_ptr<TSaveCheckJob> job) {
+  const std::size_t bytes = job->Kept.capacity();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return inFlight_ == 0 || inFlight_ + bytes <= limit_; });
+    inFlight_ += bytes;
+    peak_ = std::max(peak_, inFlight_);
+    slots_.push_back({std::move(job), false, false});
+  }
+  work_.notify_one();
+}
+
+std::unique_ptr<TSaveCheckJob> TSaveChecks::TakeNext(bool wait) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (wait) done_.wait(lock, [&] { return slots_.empty() || slots_.front().Done; });
+  if (slots_.empty() || !slots_.front().Done) return nullptr;
+  std::unique_ptr<TSaveCheckJob> job = std::move(slots_.front().Job);
+  slots_.pop_front();
+  return job;
+}
+
+bool TSaveChecks::Holds(const std::string& path, const TFATFile* file) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The saving thread alone changes a job's path and file, and only before
+  // handing it in: reading them here is safe while a worker checks it.
+  for (const TSlot& slot : slots_)
+    if (slot.Job->File == file || slot.Job->Path == path) return true;
+  return false;
+}
+
+std::vector<std::uint8_t> TSaveChecks::SpareBuffer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spares_.empty()) return {};
+  std::vector<std::uint8_t> buffer = std::move(spares_.back());
+  spares_.pop_back();
+  spareBytes_ -= buffer.capacity();
+  return buffer;
+}
+
+std::size_t TSaveChecks::PeakInFlight() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return peak_;
+}
+
+void TSaveChecks::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    auto next = slots_.end();
+    work_.wait(lock, [&] {
+      if (stop_) return true;
+      next = std::find_if(slots_.begin(), slots_.end(), [](const TSlot& s) { return !s.Started; });
+      return next != slots_.end();
+    });
+    if (stop_) return;
+    next->Started = true;
+    TSaveCheckJob* job = next->Job.get();
+    lock.unlock();
+    RunJob(*job);
+    // The kept bytes are no longer needed: their memory goes back.
+    std::vector<std::uint8_t> kept = std::move(job->Kept);
+    job->Kept = {};
+    const std::size_t bytes = kept.capacity();
+    lock.lock();
+    inFlight_ -= bytes;
+    if (bytes > 0 && spares_.size() < kSpareCount && spareBytes_ + bytes <= kSpareBytes) {
+      kept.clear();
+      spareBytes_ += bytes;
+      spares_.push_back(std::move(kept));
+    }
+    // The slot may have moved in the deque since: find it again by its job.
+    for (TSlot& slot : slots_)
+      if (slot.Job.get() == job) slot.Done = true;
+    done_.notify_all();
+  }
+}
+
+}  // namespace vantrel
