@@ -11,7 +11,7 @@ namespace {
 
 // Emptied buffers kept for the next files: a few, and not the largest ones,
 // so that a save of a few big files does not hold their memory to the end.
-constexpr std::size_t kSpareCount = 4;
+constexpr std::size_t kSpareCount = 16;
 constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
 
 unsigned WorkerCount(unsigned asked) {
@@ -84,11 +84,19 @@ bool TSaveChecks::Holds(const std::string& path, const TFATFile* file) const {
   return false;
 }
 
-std::vector<std::uint8_t> TSaveChecks::SpareBuffer() {
+std::vector<std::uint8_t> TSaveChecks::SpareBuffer(std::size_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (spares_.empty()) return {};
-  std::vector<std::uint8_t> buffer = std::move(spares_.back());
-  spares_.pop_back();
+  // The smallest that holds size, and not far larger (a buffer counts with
+  // all its room among the bytes in flight): fresh memory costs a fault on
+  // every page.
+  auto best = spares_.end();
+  for (auto it = spares_.begin(); it != spares_.end(); ++it)
+    if (it->capacity() >= size && it->capacity() / 4 <= size &&
+        (best == spares_.end() || it->capacity() < best->capacity()))
+      best = it;
+  if (best == spares_.end()) return {};
+  std::vector<std::uint8_t> buffer = std::move(*best);
+  spares_.erase(best);
   spareBytes_ -= buffer.capacity();
   return buffer;
 }
@@ -118,6 +126,12 @@ void TSaveChecks::Work() {
     const std::size_t bytes = kept.capacity();
     lock.lock();
     inFlight_ -= bytes;
+    // The newest buffers are kept, the oldest given up for them.
+    while (bytes > 0 && bytes <= kSpareBytes && !spares_.empty() &&
+           (spares_.size() >= kSpareCount || spareBytes_ + bytes > kSpareBytes)) {
+      spareBytes_ -= spares_.front().capacity();
+      spares_.erase(spares_.begin());
+    }
     if (bytes > 0 && spares_.size() < kSpareCount && spareBytes_ + bytes <= kSpareBytes) {
       kept.clear();
       spareBytes_ += bytes;

@@ -47,7 +47,7 @@ struct TSaveCheckJob {
 class TSaveChecks {
  public:
   // workers 0: one fewer than the machine's cores, at least one.
-  explicit TSaveChecks(std::size_t inFlightLimit = std::size_t{256} << 20, unsigned workers = 0);
+  explicit TSaveChecks(std::size_t inFlightLimit = std::size_t{64} << 20, unsigned workers = 0);
   ~TSaveChecks();
   TSaveChecks(const TSaveChecks&) = delete;
   TSaveChecks& operator=(const TSaveChecks&) = delete;
@@ -61,8 +61,9 @@ class TSaveChecks {
   std::unique_ptr<TSaveCheckJob> TakeNext(bool wait);
   // Whether a job not yet taken names this saved path or this file.
   bool Holds(const std::string& path, const TFATFile* file) const;
-  // An emptied buffer of a finished job for the next file's bytes.
-  std::vector<std::uint8_t> SpareBuffer();
+  // An emptied buffer of a finished job with room for size bytes, for the
+  // next file's bytes; an empty one when there is none.
+  std::vector<std::uint8_t> SpareBuffer(std::size_t size);
 
   unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
   // The most kept bytes that were ever waiting at once (for the tests).

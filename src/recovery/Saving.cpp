@@ -352,8 +352,16 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
   std::vector<std::uint8_t>& kept = beside ? ownKept : context.Kept;
   kept.clear();
   const bool keep = size > 0 && (checked || hashLater);
-  if (keep && beside) kept = context.Checks->SpareBuffer();
-  if (keep) kept.reserve(std::min<std::size_t>(size, context.KeptLimit));
+  std::size_t room = std::min<std::size_t>(size, context.KeptLimit);
+  if (keep && beside) {
+    // Buffers in powers of two, so that those the workers hand back fit
+    // the next files and no fresh memory is needed for each.
+    std::size_t rounded = 65536;
+    while (rounded < room) rounded *= 2;
+    room = std::min(rounded, context.KeptLimit);
+    kept = context.Checks->SpareBuffer(room);
+  }
+  if (keep) kept.reserve(room);
   TSha256 digest;
   std::uint64_t written = 0;
   bool readFailed = false, writeError = false;
