@@ -58,7 +58,9 @@ void TSaveChecks::Submit(std::unique_ptr<TSaveCheckJob> job) {
   const std::size_t bytes = job->Kept.capacity();
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return inFlight_ == 0 || inFlight_ + bytes <= limit_; });
+    // Rather than wait for room, the saving thread checks a file itself.
+    while (inFlight_ != 0 && inFlight_ + bytes > limit_)
+      if (!RunOne(lock)) done_.wait(lock);
     inFlight_ += bytes;
     peak_ = std::max(peak_, inFlight_);
     slots_.push_back({std::move(job), false, false});
@@ -68,7 +70,9 @@ void TSaveChecks::Submit(std::unique_ptr<TSaveCheckJob> job) {
 
 std::unique_ptr<TSaveCheckJob> TSaveChecks::TakeNext(bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (wait) done_.wait(lock, [&] { return slots_.empty() || slots_.front().Done; });
+  if (wait)
+    while (!slots_.empty() && !slots_.front().Done)
+      if (!RunOne(lock)) done_.wait(lock);
   if (slots_.empty() || !slots_.front().Done) return nullptr;
   std::unique_ptr<TSaveCheckJob> job = std::move(slots_.front().Job);
   slots_.pop_front();
@@ -109,39 +113,43 @@ std::size_t TSaveChecks::PeakInFlight() const {
 void TSaveChecks::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    auto next = slots_.end();
     work_.wait(lock, [&] {
-      if (stop_) return true;
-      next = std::find_if(slots_.begin(), slots_.end(), [](const TSlot& s) { return !s.Started; });
-      return next != slots_.end();
+      return stop_ || std::any_of(slots_.begin(), slots_.end(), [](const TSlot& s) { return !s.Started; });
     });
     if (stop_) return;
-    next->Started = true;
-    TSaveCheckJob* job = next->Job.get();
-    lock.unlock();
-    RunJob(*job);
-    // The kept bytes are no longer needed: their memory goes back.
-    std::vector<std::uint8_t> kept = std::move(job->Kept);
-    job->Kept = {};
-    const std::size_t bytes = kept.capacity();
-    lock.lock();
-    inFlight_ -= bytes;
-    // The newest buffers are kept, the oldest given up for them.
-    while (bytes > 0 && bytes <= kSpareBytes && !spares_.empty() &&
-           (spares_.size() >= kSpareCount || spareBytes_ + bytes > kSpareBytes)) {
-      spareBytes_ -= spares_.front().capacity();
-      spares_.erase(spares_.begin());
-    }
-    if (bytes > 0 && spares_.size() < kSpareCount && spareBytes_ + bytes <= kSpareBytes) {
-      kept.clear();
-      spareBytes_ += bytes;
-      spares_.push_back(std::move(kept));
-    }
-    // The slot may have moved in the deque since: find it again by its job.
-    for (TSlot& slot : slots_)
-      if (slot.Job.get() == job) slot.Done = true;
-    done_.notify_all();
+    RunOne(lock);
   }
+}
+
+bool TSaveChecks::RunOne(std::unique_lock<std::mutex>& lock) {
+  const auto next = std::find_if(slots_.begin(), slots_.end(), [](const TSlot& s) { return !s.Started; });
+  if (next == slots_.end()) return false;
+  next->Started = true;
+  TSaveCheckJob* job = next->Job.get();
+  lock.unlock();
+  RunJob(*job);
+  // The kept bytes are no longer needed: their memory goes back.
+  std::vector<std::uint8_t> kept = std::move(job->Kept);
+  job->Kept = {};
+  const std::size_t bytes = kept.capacity();
+  lock.lock();
+  inFlight_ -= bytes;
+  // The newest buffers are kept, the oldest given up for them.
+  while (bytes > 0 && bytes <= kSpareBytes && !spares_.empty() &&
+         (spares_.size() >= kSpareCount || spareBytes_ + bytes > kSpareBytes)) {
+    spareBytes_ -= spares_.front().capacity();
+    spares_.erase(spares_.begin());
+  }
+  if (bytes > 0 && spares_.size() < kSpareCount && spareBytes_ + bytes <= kSpareBytes) {
+    kept.clear();
+    spareBytes_ += bytes;
+    spares_.push_back(std::move(kept));
+  }
+  // The slot may have moved in the deque since: find it again by its job.
+  for (TSlot& slot : slots_)
+    if (slot.Job.get() == job) slot.Done = true;
+  done_.notify_all();
+  return true;
 }
 
 }  // namespace vantrel

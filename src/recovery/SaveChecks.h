@@ -52,12 +52,13 @@ class TSaveChecks {
   TSaveChecks(const TSaveChecks&) = delete;
   TSaveChecks& operator=(const TSaveChecks&) = delete;
 
-  // Queues a job; waits first while the kept bytes already waiting and the
-  // job's own would pass the limit (a job larger than the limit alone waits
-  // for an empty queue).
+  // Queues a job. While the kept bytes already waiting and the job's own
+  // would pass the limit, the calling thread checks waiting files itself
+  // (or waits for the workers); a job larger than the limit alone waits for
+  // an empty queue.
   void Submit(std::unique_ptr<TSaveCheckJob> job);
   // The oldest job not yet taken, when its checks are done (or, with wait,
-  // once they are); null when none is.
+  // once they are, the calling thread helping with them); null when none is.
   std::unique_ptr<TSaveCheckJob> TakeNext(bool wait);
   // Whether a job not yet taken names this saved path or this file.
   bool Holds(const std::string& path, const TFATFile* file) const;
@@ -75,6 +76,9 @@ class TSaveChecks {
     bool Started = false, Done = false;
   };
   void Work();
+  // Runs the oldest job nobody has started, with the lock held before and
+  // after; false when there is none.
+  bool RunOne(std::unique_lock<std::mutex>& lock);
 
   const std::size_t limit_;
   mutable std::mutex mutex_;
