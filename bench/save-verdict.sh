@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # What the verdicts cost a save: the time of saving every file of a FAT32
 # volume of real media files (tests/fixtures/make_media.sh) with the checks
-# of their formats and without them (VANTREL_SAVE_NO_CHECKS=1), and the ratio.
+# of their formats and without them (VANTREL_SAVE_NO_CHECKS=1), and the ratio;
+# also with the checks one file at a time on the saving thread
+# (VANTREL_SAVE_SERIAL_CHECKS=1) instead of on workers beside the copy.
 #
 # Makes a FAT32 image (SAVE_MIB MiB, 384 by default) holding VERDICT_FILES
 # media files (240 by default; their types from MEDIA_TYPES) copied in with
