@@ -27,7 +27,8 @@ void RunJob(TSaveCheckJob& job) {
       job.Extent = CheckSavedFile(job.Path, job.ClusterSize, job.Written, job.Kept.data(), job.Kept.size());
     if (job.Hash) {
       TSha256 digest;
-      digest.Update(job.Kept.data(), std::min<std::size_t>(job.Kept.size(), job.Written));
+      const std::size_t size = std::min<std::size_t>(job.Kept.size(), job.Written);
+      if (size > 0) digest.Update(job.Kept.data(), size);  // an empty file keeps no buffer at all
       job.Sha256 = digest.HexDigest();
     }
   } catch (...) {
