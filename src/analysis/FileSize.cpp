@@ -896,12 +896,12 @@ constexpr std::array<std::uint16_t, 256> MakeCrc16() {
   return t;
 }
 
-// CRC-16 (0x8005) tables for four bytes at a time: entry i of table k is the
-// sum of byte i followed by k zero bytes.
-constexpr std::array<std::array<std::uint16_t, 256>, 4> MakeCrc16Slices() {
-  std::array<std::array<std::uint16_t, 256>, 4> t{};
+// CRC-16 (0x8005) tables for eight bytes at a time: entry i of table k is
+// the sum of byte i followed by k zero bytes.
+constexpr std::array<std::array<std::uint16_t, 256>, 8> MakeCrc16Slices() {
+  std::array<std::array<std::uint16_t, 256>, 8> t{};
   t[0] = MakeCrc16();
-  for (std::size_t k = 1; k < 4; ++k)
+  for (std::size_t k = 1; k < 8; ++k)
     for (std::size_t i = 0; i < 256; ++i)
       t[k][i] = static_cast<std::uint16_t>(t[k - 1][i] << 8 ^ t[0][t[k - 1][i] >> 8]);
   return t;
@@ -910,9 +910,10 @@ constexpr auto kCrc16Slices = MakeCrc16Slices();
 
 std::uint16_t UpdateCrc16(std::uint16_t crc, const std::uint8_t* p, std::size_t n) {
   const auto& t = kCrc16Slices;
-  for (; n >= 4; p += 4, n -= 4) {
+  for (; n >= 8; p += 8, n -= 8) {
     const std::uint32_t x = crc ^ (static_cast<std::uint32_t>(p[0]) << 8 | p[1]);
-    crc = static_cast<std::uint16_t>(t[3][x >> 8] ^ t[2][x & 0xFF] ^ t[1][p[2]] ^ t[0][p[3]]);
+    crc = static_cast<std::uint16_t>(t[7][x >> 8] ^ t[6][x & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^
+                                     t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
   }
   for (; n > 0; ++p, --n) crc = static_cast<std::uint16_t>(crc << 8 ^ t[0][(crc >> 8) ^ *p]);
   return crc;
@@ -958,6 +959,34 @@ class BitStream {
     }
     return v;
   }
+  // Passes over n bits (most significant first) as Gets of them would; the
+  // whole bytes among them go into the CRC-16 a run at a time. The CRC-8,
+  // the header's, is not kept past the header. False where they cannot be read.
+  bool SkipBits(std::uint64_t n) {
+    if (failed_) return false;
+    const int held = static_cast<int>(std::min<std::uint64_t>(n, static_cast<std::uint64_t>(count_)));
+    count_ -= held;
+    bits_ &= (1ull << count_) - 1;
+    n -= static_cast<std::uint64_t>(held);
+    for (std::uint64_t bytes = n / 8; bytes > 0;) {
+      if (avail_ == 0) {
+        p_ = b_.At(offset_, avail_);
+        if (!p_) {
+          failed_ = true;
+          return false;
+        }
+      }
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(avail_, bytes));
+      crc16 = UpdateCrc16(crc16, p_, take);
+      p_ += take;
+      avail_ -= take;
+      offset_ += take;
+      bytes -= take;
+    }
+    if (n % 8) Get(static_cast<int>(n % 8));
+    return !failed_;
+  }
+
   // Zero bits up to the next one, which is consumed; -1 past limit zeros.
   std::int64_t Unary(std::int64_t limit) {
     std::int64_t zeros = 0;
@@ -1002,6 +1031,18 @@ class BitStream {
     std::uint64_t offset = offset_;
     std::uint16_t c16 = crc16;
     auto fill = [&] {
+      if (have <= 56 && avail >= 8) {
+        // The whole bytes that fit, from one load of eight.
+        std::uint64_t word = 0;
+        for (int k = 0; k < 8; ++k) word = word << 8 | p[k];
+        const int take = (64 - have) / 8;
+        bits = take == 8 ? word : bits << (8 * take) | word >> (64 - 8 * take);
+        p += take;
+        avail -= static_cast<std::size_t>(take);
+        offset += static_cast<std::uint64_t>(take);
+        have += 8 * take;
+        return;
+      }
       for (; have <= 56 && avail > 0; --avail, ++offset, have += 8) bits = bits << 8 | *p++;
     };
     // At least n bits (n <= 32) in bits, from the next clusters when this one runs out.
@@ -1140,10 +1181,7 @@ std::uint32_t FlacFrame(FileBytes& b, std::uint64_t& pos, std::uint32_t streamBi
       if (wasted < 0 || static_cast<std::uint32_t>(wasted) + 1 >= sampleBits) return 0;
       sampleBits -= static_cast<std::uint32_t>(wasted) + 1;
     }
-    auto skip = [&](std::uint64_t n) {
-      for (; n >= 32 && !s.Failed(); n -= 32) s.Get(32);
-      if (n) s.Get(static_cast<int>(n));
-    };
+    auto skip = [&](std::uint64_t n) { s.SkipBits(n); };
     std::uint32_t order = 0;
     if (type == 0) {
       skip(sampleBits);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "common/DebugLog.h"
@@ -25,6 +26,7 @@
 #include "host/UserInterface.h"
 #include "recovery/FileDates.h"
 #include "recovery/RecoveryReport.h"
+#include "recovery/SaveChecks.h"
 #include "recovery/SavedFileCheck.h"
 
 #ifdef _WIN32
@@ -249,48 +251,58 @@ bool CheckedWhenSaved(const TFATFile& file, const TSaveContext& context) {
   return context.Check && (file.Status != isLost || context.FATChoice != 0 || file.Verdict == vdNone);
 }
 
-// The verdict of a file just written, from the bytes the save kept and the
-// rest read back; its record for the report; its date when asked for.
-void NoteSavedFile(TFATFile& file, const std::string& path, std::uint64_t written, const std::string& sha256,
-                   bool truncated, const std::vector<TByteRange>& lost, std::uint8_t choice, TSaveContext& context) {
-  const bool unreadable = !lost.empty();
+// The part of a saved file's note that needs nothing of its checks, done on
+// the saving thread as soon as the file is written: its date when asked for,
+// and its record for the report, whose byte runs are read from the volume.
+void PrepareNote(TFATFile& file, TSaveCheckJob& job, std::uint8_t choice, TSaveContext& context) {
   TFATdrive& drive = *file.FATDrive();
-  if (CheckedWhenSaved(file, context)) {
-    const TFileExtent extent =
-        CheckSavedFile(path, drive.BytesPerCluster, written, context.Kept.data(), context.Kept.size());
-    file.Verdict = extent.Verdict;
-    file.BadOffset = extent.BadOffset;
-  }
-  // Sectors that could not be read, and a file cut short by its chain or
-  // the volume, say more than any check of the bytes.
-  if (truncated) file.Verdict = vdCut;
-  if (unreadable) file.Verdict = vdUnreadable;
-  if (file.Verdict == vdDamaged)
-    context.Report.FailedCheck.push_back(path + " (偏移 " + std::to_string(file.BadOffset) + ")");
-  if (context.KeepDates && file.Status != isLost && !SetFATModificationTime(path, file.Date, file.Time))
+  if (context.KeepDates && file.Status != isLost && !SetFATModificationTime(job.Path, file.Date, file.Time))
     ++context.Report.DatesImpossible;
-  if (!context.Record) return;
-  TSavedFile saved;
-  saved.Path = path;
+  if (!job.Record) return;
+  TSavedFile& saved = job.Saved;
+  saved.Path = job.Path;
   // The path on the volume from its root ("\\DOCS\\A.TXT"); a lost file,
   // which has none, is named by where the search put it.
   const TCustomDirectory* top = file.Parent;
   while (top && top->Parent) top = top->Parent;
   const std::string folder = file.GetPath(file.Status == isLost ? nullptr : top);
   saved.OriginalPath = (file.Status == isLost ? "" : "\\") + (folder.empty() ? "" : folder + "\\") + DisplayNameOf(file);
-  saved.Size = written;
-  saved.Sha256 = sha256;
+  saved.Size = job.Written;
   // The clusters the file was read from, through the choice used for it.
-  saved.Runs = FileRuns(drive, file.StartCluster, written, choice);
-  saved.Lost = lost;
+  saved.Runs = FileRuns(drive, file.StartCluster, job.Written, choice);
+  saved.Lost = job.Lost;
   saved.Status = file.Status;
   saved.Condition = file.Condition;
-  saved.Verdict = file.Verdict;
-  saved.BadOffset = file.BadOffset;
   saved.StartCluster = file.StartCluster;
   saved.Date = file.Date;
   saved.Time = file.Time;
-  context.Report.Saved.push_back(std::move(saved));
+}
+
+// The rest once the file's checks are done, in the order the files were
+// saved: its verdict, the list of files that failed their checks, and its
+// record for the report.
+void ApplyNote(TSaveCheckJob& job, TSaveContext& context) {
+  TFATFile& file = *job.File;
+  if (job.Check) {
+    file.Verdict = job.Extent.Verdict;
+    file.BadOffset = job.Extent.BadOffset;
+  }
+  // Sectors that could not be read, and a file cut short by its chain or
+  // the volume, say more than any check of the bytes.
+  if (job.Truncated) file.Verdict = vdCut;
+  if (!job.Lost.empty()) file.Verdict = vdUnreadable;
+  if (file.Verdict == vdDamaged)
+    context.Report.FailedCheck.push_back(job.Path + " (偏移 " + std::to_string(file.BadOffset) + ")");
+  if (!job.Record) return;
+  if (job.Hash) job.Saved.Sha256 = std::move(job.Sha256);
+  job.Saved.Verdict = file.Verdict;
+  job.Saved.BadOffset = file.BadOffset;
+  context.Report.Saved.push_back(std::move(job.Saved));
+}
+
+// The results of the checks done so far, up to the first still running.
+void ApplyFinishedChecks(TSaveContext& context) {
+  while (auto job = context.Checks->TakeNext(false)) ApplyNote(*job, context);
 }
 
 }  // namespace
@@ -323,15 +335,33 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     ++context.Report.FilesFailed;
     return false;
   }
+  // A file saved again (the same entry, or another of the same name) waits
+  // for the checks of the first one, which may read that path back.
+  const bool beside = context.Checks != nullptr;
+  if (beside && context.Checks->Holds(path, &file)) FinishSaveChecks(context);
   TTargetFile out;
   if (!out.Open(path)) return writeFailed();
 
   std::vector<std::uint8_t> buffer(kPieceSize);
+  const bool checked = CheckedWhenSaved(file, context);
+  // Beside the copy, a file the kept bytes hold whole is hashed by the
+  // worker that checks it.
+  const bool hashLater = beside && context.Record && size <= context.KeptLimit;
   // The file's first bytes, for the checks of its format after the save.
-  std::vector<std::uint8_t>& kept = context.Kept;
+  std::vector<std::uint8_t> ownKept;
+  std::vector<std::uint8_t>& kept = beside ? ownKept : context.Kept;
   kept.clear();
-  const bool keep = size > 0 && CheckedWhenSaved(file, context);
-  if (keep) kept.reserve(std::min<std::size_t>(size, context.KeptLimit));
+  const bool keep = size > 0 && (checked || hashLater);
+  std::size_t room = std::min<std::size_t>(size, context.KeptLimit);
+  if (keep && beside) {
+    // Buffers in powers of two, so that those the workers hand back fit
+    // the next files and no fresh memory is needed for each.
+    std::size_t rounded = 65536;
+    while (rounded < room) rounded *= 2;
+    room = std::min(rounded, context.KeptLimit);
+    kept = context.Checks->SpareBuffer(room);
+  }
+  if (keep) kept.reserve(room);
   TSha256 digest;
   std::uint64_t written = 0;
   bool readFailed = false, writeError = false;
@@ -354,7 +384,7 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
       writeError = true;
       break;
     }
-    if (context.Record) digest.Update(buffer.data(), delivered);  // for the report only
+    if (context.Record && !hashLater) digest.Update(buffer.data(), delivered);  // for the report only
     if (keep && kept.size() < context.KeptLimit)
       kept.insert(kept.end(), buffer.begin(), buffer.begin() + std::min<std::size_t>(delivered, context.KeptLimit - kept.size()));
     written += delivered;
@@ -387,10 +417,27 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
     context.Report.Damaged.push_back(std::move(damaged));
   }
   ++context.Report.FilesSaved;
-  NoteSavedFile(file, path, written, context.Record ? digest.HexDigest() : std::string(), size < file.RecordedSize(),
-                cursor.FailedSectors > 0 ? (cursor.Lost.empty() ? std::vector<TByteRange>{{0, size}} : cursor.Lost)
-                                         : std::vector<TByteRange>{},
-                choice, context);
+  auto job = std::make_unique<TSaveCheckJob>();
+  job->File = &file;
+  job->Path = path;
+  job->ClusterSize = drive.BytesPerCluster;
+  job->Written = written;
+  job->Check = checked;
+  job->Truncated = size < file.RecordedSize();
+  if (cursor.FailedSectors > 0) job->Lost = cursor.Lost.empty() ? std::vector<TByteRange>{{0, size}} : cursor.Lost;
+  job->Record = context.Record;
+  PrepareNote(file, *job, choice, context);
+  if (context.Record && !hashLater) job->Saved.Sha256 = digest.HexDigest();
+  if (beside) {
+    job->Kept = std::move(ownKept);
+    job->Hash = hashLater;
+    context.Checks->Submit(std::move(job));
+    ApplyFinishedChecks(context);
+  } else {
+    if (checked)
+      job->Extent = CheckSavedFile(path, drive.BytesPerCluster, written, context.Kept.data(), context.Kept.size());
+    ApplyNote(*job, context);
+  }
   return true;
 }
 
@@ -492,12 +539,21 @@ bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& 
     }
     if (!result || Cancelled(context)) break;
   }
-  if (loadedHere) folder.Items.reset();
+  if (loadedHere) {
+    // The checks beside the copy give their verdicts to these items.
+    FinishSaveChecks(context);
+    folder.Items.reset();
+  }
   if (Cancelled(context)) context.Report.Stopped = true;
   // Last, after everything written into it.
   if (context.KeepDates && folder.Status != isLost && !SetFATModificationTime(path, folder.Date, folder.Time))
     ++context.Report.DatesImpossible;
   return result;
+}
+
+void FinishSaveChecks(TSaveContext& context) {
+  if (!context.Checks) return;
+  while (auto job = context.Checks->TakeNext(true)) ApplyNote(*job, context);
 }
 
 namespace {
@@ -578,6 +634,13 @@ TSaveReport SaveSelectedTo(TFATdrive& drive, const std::vector<TFSObject*>& sele
   context.Record = RunSettings().WriteReport;
   // The save benchmark measures the checks' cost against a save without them.
   context.Check = std::getenv("VANTREL_SAVE_NO_CHECKS") == nullptr;
+  // The checks and the report's hashes run beside the copy (one file at a
+  // time on the saving thread only to measure what that gains).
+  std::unique_ptr<TSaveChecks> checks;
+  if ((context.Check || context.Record) && std::getenv("VANTREL_SAVE_SERIAL_CHECKS") == nullptr) {
+    checks = std::make_unique<TSaveChecks>();
+    context.Checks = checks.get();
+  }
   const std::string& target = chosen.Folder;
 
   status.Init("Saving files...", "Preparing for saving...", "", "", "", true, true);
@@ -597,6 +660,8 @@ TSaveReport SaveSelectedTo(TFATdrive& drive, const std::vector<TFSObject*>& sele
       result = SaveFolder(*static_cast<TFATDirectory*>(item), target, context, true, deletedMode, deletedMode);
     if (!result) break;
   }
+  // Every verdict and record in before anything reads them.
+  FinishSaveChecks(context);
   if (status.Cancelled) context.Report.Stopped = true;
   if (RunSettings().WriteReport && !context.Report.Saved.empty()) {
     // The record of the save; one that cannot be written costs no saved file.

@@ -18,6 +18,7 @@ class TFATDirectory;
 class TFATFile;
 class TFATdrive;
 class TFSObject;
+class TSaveChecks;
 class TStatusDialog;
 
 // One file a save wrote, for the recovery report.
@@ -114,6 +115,10 @@ struct TSaveContext {
   // from the saved file when the checks reach it.
   std::size_t KeptLimit = std::size_t{64} << 20;
   std::vector<std::uint8_t> Kept;
+  // When set, the checks and the report's hash of each file run on its
+  // workers beside the copy of the next files; their results are applied in
+  // the order of the files by FinishSaveChecks (and as they come in).
+  TSaveChecks* Checks = nullptr;
 };
 
 // A name from the disk made safe as one file name in the target folder: no
@@ -131,6 +136,11 @@ bool SaveFileData(TFATFile& file, const std::string& folder, TSaveContext& conte
 bool SaveFile(TFATFile& file, const std::string& folder, TSaveContext& context);
 bool SaveFolder(TFATDirectory& folder, const std::string& target, TSaveContext& context, bool recursive,
                 bool onlyDeleted, bool load, int depth = 0);
+
+// Waits for the checks still running beside the copy and applies their
+// results in the order the files were saved: verdicts, the list of files
+// that failed them, the report's records. Nothing to do without Checks.
+void FinishSaveChecks(TSaveContext& context);
 
 // The save-to command for the selected items of one drive: asks for the
 // folder and the FAT copy (no FAT preselected in the deleted view) and saves
