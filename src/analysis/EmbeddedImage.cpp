@@ -74,14 +74,7 @@ bool Id3TagChecked(FileBytes& b, std::uint64_t size) {
     if (!b.Get(pos, frame.data(), headerSize)) return false;
     if (frame[0] == 0) {
       // Padding: zeros to the end of the tag.
-      for (std::uint64_t at = pos; at < end;) {
-        std::size_t avail = 0;
-        const std::uint8_t* p = b.At(at, avail);
-        if (!p) return false;
-        avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, end - at));
-        if (std::any_of(p, p + avail, [](std::uint8_t c) { return c != 0; })) return false;
-        at += avail;
-      }
+      if (!b.AllZeros(pos, end)) return false;
       coverage.CheckedRange(pos, end);
       break;
     }

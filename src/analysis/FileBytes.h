@@ -122,6 +122,19 @@ class FileBytes {
     return npos;
   }
 
+  // Whether the bytes [from, to) can be read and are all zeros.
+  bool AllZeros(std::uint64_t from, std::uint64_t to) {
+    while (from < to) {
+      std::size_t avail = 0;
+      const std::uint8_t* p = At(from, avail);
+      if (!p) return false;
+      avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
+      if (std::any_of(p, p + avail, [](std::uint8_t c) { return c != 0; })) return false;
+      from += avail;
+    }
+    return true;
+  }
+
   bool ok = true;
   // A read went past the end of the volume, or met a cluster that cannot be
   // read or is another file's: a structure that breaks off there was cut.

@@ -610,19 +610,6 @@ std::uint32_t Crc16Arc(FileBytes& b, std::uint64_t from, std::uint64_t to) {
   return crc;
 }
 
-// Whether the bytes [from, to) are all zeros.
-bool Zeros(FileBytes& b, std::uint64_t from, std::uint64_t to) {
-  while (from < to) {
-    std::size_t avail = 0;
-    const std::uint8_t* p = b.At(from, avail);
-    if (!p) return false;
-    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, to - from));
-    if (std::any_of(p, p + avail, [](std::uint8_t c) { return c != 0; })) return false;
-    from += avail;
-  }
-  return true;
-}
-
 // The frame chain from the tag or first frame, then a closing tag. A chain
 // that starts inside a frame (a cluster from the middle of a file) has its
 // first header within the longest frame of its stream.
@@ -725,7 +712,7 @@ std::uint64_t Mp3Size(FileBytes& b) {
       const bool headersCover = covered && lastStart / clusterSize == (pos - 1) / clusterSize;
       if (!headersCover && tagCovered && ext + 36 <= music && b.Be32(ext + 28) == chainEnd - chainStart && b.ok &&
           Crc16Arc(b, chainStart, ext + 34) == b.Be16(ext + 34) && Crc16Arc(b, music, chainEnd) == b.Be16(ext + 32) &&
-          b.ok && Zeros(b, ext + 36, music))
+          b.ok && b.AllZeros(ext + 36, music))
         musicChecked = true;  // the rest of that frame is the encoder's zeros
     }
   }

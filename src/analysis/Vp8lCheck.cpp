@@ -310,6 +310,18 @@ class TVp8lStream {
     std::size_t pos = 0;
     int col = 0, row = 0;
     const TCodeGroup* g = &codes[0];
+    // One pixel more, with its colour where the picture is kept.
+    auto emit = [&](std::uint32_t c) {
+      if (argb) {
+        argb->push_back(c);
+        insert(c);
+      }
+      ++pos;
+      if (++col == width) {
+        col = 0;
+        ++row;
+      }
+    };
     auto groupAt = [&] {
       if (!meta.empty()) g = &codes[meta[static_cast<std::size_t>(row >> metaBits) * static_cast<std::size_t>(metaWidth) + static_cast<std::size_t>(col >> metaBits)]];
     };
@@ -333,17 +345,8 @@ class TVp8lStream {
         const int red = g->codes[1].Read(bits_);
         const int blue = g->codes[2].Read(bits_);
         const int alpha = g->codes[3].Read(bits_);
-        if (argb) {
-          const std::uint32_t c = static_cast<std::uint32_t>(alpha) << 24 | static_cast<std::uint32_t>(red) << 16 |
-                                  static_cast<std::uint32_t>(green) << 8 | static_cast<std::uint32_t>(blue);
-          argb->push_back(c);
-          insert(c);
-        }
-        ++pos;
-        if (++col == width) {
-          col = 0;
-          ++row;
-        }
+        emit(static_cast<std::uint32_t>(alpha) << 24 | static_cast<std::uint32_t>(red) << 16 |
+             static_cast<std::uint32_t>(green) << 8 | static_cast<std::uint32_t>(blue));
       } else if (green < 256 + 24) {
         const std::size_t length = static_cast<std::size_t>(Prefixed(green - 256));
         const int code = Prefixed(g->codes[4].Read(bits_));
@@ -372,16 +375,7 @@ class TVp8lStream {
         }
         if (pos < total) groupAt();
       } else {  // a colour from the cache
-        if (argb) {
-          const std::uint32_t c = cache[static_cast<std::size_t>(green - 256 - 24)];
-          argb->push_back(c);
-          insert(c);
-        }
-        ++pos;
-        if (++col == width) {
-          col = 0;
-          ++row;
-        }
+        emit(argb ? cache[static_cast<std::size_t>(green - 256 - 24)] : 0);
       }
       if (bits_.Over()) throw TBadStream{};
     }
