@@ -4,9 +4,12 @@
 // second of each type (its fastest round) are printed, with the type's share of the total time.
 //
 // Usage: bench_verdicts DIR...   (e.g. a folder made by tests/fixtures/make_media.sh)
+// With VERDICT_LIST=1 each file's verdict and first bad offset are printed
+// too, one line a file, to compare two builds' verdicts.
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
     int files = 0, verified = 0;
   };
   std::map<std::string, Total> totals;
+  const bool list = std::getenv("VERDICT_LIST") != nullptr;
   for (int a = 1; a < argc; ++a) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[a])) {
       if (!entry.is_regular_file()) continue;
@@ -38,15 +42,20 @@ int main(int argc, char** argv) {
       if (!DetectFileType(bytes.data(), std::min<std::size_t>(bytes.size(), kCluster), kind, type) || kind != 1) continue;
       const int rounds = static_cast<int>(std::max<std::size_t>(1, (64u << 20) / bytes.size() / 8));
       TVerdict verdict = vdNone;
+      std::uint64_t bad = 0;
       // The fastest round: the machine may be busy with other work.
       double best = 1e9;
       for (int r = 0; r < rounds; ++r) {
         const auto start = std::chrono::steady_clock::now();
         TMemoryClusterSource source(bytes.data(), bytes.size(), kCluster);
-        verdict = FindFileExtent(type, source).Verdict;
+        const TFileExtent extent = FindFileExtent(type, source);
+        verdict = extent.Verdict;
+        bad = extent.BadOffset;
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         best = std::min(best, took.count());
       }
+      if (list) std::printf("%s %d %llu\n", entry.path().filename().c_str(), static_cast<int>(verdict),
+                            static_cast<unsigned long long>(bad));
       Total& t = totals[type];
       t.seconds += best;
       t.bytes += bytes.size();

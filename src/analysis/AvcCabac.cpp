@@ -31,6 +31,23 @@ constexpr std::uint32_t kAllCoded = 0x7FFFFFF;
 // flush its last interval with a few bits more than it reads.
 constexpr std::uint64_t kEndSlack = 24;
 
+// The decoder's tables by a context's state << 1 | its most probable bin:
+// the range of the less probable bin by (range >> 6) & 3, and the next
+// state after the more (0) or the less (1) probable bin.
+struct TTables {
+  std::array<std::array<std::uint8_t, 128>, 4> lps{};
+  std::array<std::array<std::uint8_t, 2>, 128> next{};
+  constexpr TTables() {
+    for (int s = 0; s < 128; ++s) {
+      const int state = s >> 1, mps = s & 1;
+      for (int q = 0; q < 4; ++q) lps[q][s] = kRangeLps[state][q];
+      next[s][0] = static_cast<std::uint8_t>(std::min(state + 1, 62) << 1 | mps);
+      next[s][1] = static_cast<std::uint8_t>(kLpsNext[state] << 1 | (state == 0 ? 1 - mps : mps));
+    }
+  }
+};
+constexpr TTables kTables{};
+
 class TCabacSlice {
  public:
   TCabacSlice(TMemoryBits& bits, const TAvcSliceCheck::TSps& sps, const TAvcSliceCheck::TPps& pps, int type,
@@ -40,6 +57,14 @@ class TCabacSlice {
   }
 
   bool Run(int qp, int initIdc, std::uint64_t stop) {
+    const bool ok = Slice(qp, initIdc, stop);
+    // The caller reads the first bad bit from the reader.
+    bits_.Seek(Pos());
+    return ok;
+  }
+
+ private:
+  bool Slice(int qp, int initIdc, std::uint64_t stop) {
     // cabac_alignment_one_bit
     while (bits_.Pos() % 8 != 0)
       if (!bits_.Flag()) return false;
@@ -48,14 +73,18 @@ class TCabacSlice {
     const std::uint32_t pictureMbs = sps_.mbWidth * sps_.mbHeight;
     for (std::uint32_t mb = first_;; ++mb) {
       if (mb >= pictureMbs || !Macroblock(mb)) return false;
-      if (bits_.Pos() > stop + 1) return false;
+      if (Pos() > stop + 1) return false;
       // end_of_slice_flag: its last bit is the stop bit.
-      if (Terminate()) return bits_.Pos() <= stop + 1 && bits_.Pos() + kEndSlack >= stop + 1;
+      if (Terminate()) return Pos() <= stop + 1 && Pos() + kEndSlack >= stop + 1;
     }
   }
 
- private:
-  // The arithmetic decoder.
+  // The arithmetic decoder. value_ holds the 9 bits of the decoder's offset
+  // in bits 62..54 and the next ahead_ bits of the slice under them, so
+  // that the offset compares with the range shifted up by 54 and a
+  // renormalisation is a shift; bits come in by the word when fewer than 8
+  // are ahead. Bit 63 stays clear: the offset is below the range, < 512.
+  static constexpr int kRangeShift = 54;
   void InitContexts(int qp, int initIdc) {
     const int q = std::clamp(qp, 0, 51);
     states_.fill(0);
@@ -68,48 +97,61 @@ class TCabacSlice {
   }
   bool InitEngine() {
     range_ = 510;
-    offset_ = bits_.Get(9);
-    return offset_ < 510;
+    const std::uint32_t offset = bits_.Get(9);
+    value_ = static_cast<std::uint64_t>(offset) << kRangeShift;
+    next_ = bits_.Pos();
+    ahead_ = 0;
+    Refill();
+    return offset < 510;
+  }
+  // The bits the decoder has taken into its offset, as a reader of one bit
+  // at a time would stand.
+  std::uint64_t Pos() const { return next_ - static_cast<std::uint64_t>(ahead_); }
+  void Refill() {
+    const int take = kRangeShift - ahead_;
+    value_ |= bits_.BitsAt(next_) >> (64 - kRangeShift + ahead_);
+    next_ += static_cast<std::uint64_t>(take);
+    ahead_ = kRangeShift;
+  }
+  void Shift(int n) {
+    range_ <<= n;
+    value_ <<= n;
+    ahead_ -= n;
+    if (ahead_ < 8) Refill();
   }
   int Decision(int ctx) {
     std::uint8_t& s = states_[static_cast<std::size_t>(ctx)];
-    int state = s >> 1, mps = s & 1;
-    const std::uint32_t lps = kRangeLps[state][(range_ >> 6) & 3];
+    const std::uint32_t lps = kTables.lps[(range_ >> 6) & 3][s];
     range_ -= lps;
-    int bin = mps;
-    if (offset_ >= range_) {
-      bin = !mps;
-      offset_ -= range_;
+    const std::uint64_t scaled = static_cast<std::uint64_t>(range_) << kRangeShift;
+    const int isLps = value_ >= scaled ? 1 : 0;
+    if (isLps) {
+      value_ -= scaled;
       range_ = lps;
-      if (state == 0) mps = 1 - mps;
-      state = kLpsNext[state];
-    } else {
-      state = std::min(state + 1, 62);
     }
-    s = static_cast<std::uint8_t>(state << 1 | mps);
-    Renorm();
+    const int bin = (s & 1) ^ isLps;
+    s = kTables.next[s][isLps];
+    // A range of 256 or more has 23 leading zeros.
+    Shift(std::countl_zero(range_) - 23);
     return bin;
   }
-  void Renorm() {
-    if (range_ >= 256) return;
-    const int shift = std::countl_zero(range_) - 23;
-    range_ <<= shift;
-    offset_ = offset_ << shift | bits_.Get(shift);
-  }
   int Bypass() {
-    offset_ = offset_ << 1 | bits_.Get(1);
-    if (offset_ >= range_) {
-      offset_ -= range_;
+    value_ <<= 1;
+    if (--ahead_ < 8) Refill();
+    const std::uint64_t scaled = static_cast<std::uint64_t>(range_) << kRangeShift;
+    if (value_ >= scaled) {
+      value_ -= scaled;
       return 1;
     }
     return 0;
   }
   int Terminate() {
     range_ -= 2;
-    if (offset_ >= range_) return 1;
-    Renorm();
+    if (value_ >= static_cast<std::uint64_t>(range_) << kRangeShift) return 1;
+    Shift(std::countl_zero(range_) - 23);
     return 0;
   }
+
   // Exp-Golomb bins of order k, bypass coded: false when longer than any value.
   bool ExpGolomb(int k, std::uint32_t& value) {
     while (Bypass()) {
@@ -248,6 +290,7 @@ class TCabacSlice {
   }
 
   bool Pcm() {
+    bits_.Seek(Pos());
     const int align = static_cast<int>((8 - (bits_.Pos() & 7)) & 7);
     if (bits_.Get(align) != 0) return false;
     const int chromaSamples = sps_.chromaFormat == 0 ? 0 : 128;
@@ -556,7 +599,10 @@ class TCabacSlice {
   std::uint32_t first_;
   int qpOffset_ = 0;
   std::array<std::uint8_t, kContexts> states_{};
-  std::uint32_t range_ = 510, offset_ = 0;
+  std::uint32_t range_ = 510;
+  std::uint64_t value_ = 0;
+  std::uint64_t next_ = 0;  // the next bit of the slice to come into value_
+  int ahead_ = 0;
   bool prevQpDelta_ = false;
   std::uint32_t mbX_ = 0;
   bool leftAvail_ = false, topAvail_ = false;

@@ -149,6 +149,17 @@ class TMemoryBits {
   }
   static int LeadingZeros(std::uint32_t v) { return std::countl_zero(v); }
   std::uint64_t Pos() const { return pos_; }
+  // To bit position pos, for a reader that took the bits on by itself.
+  void Seek(std::uint64_t pos) {
+    pos_ = pos;
+    Refill();
+  }
+  // The 64 bits from bit pos on, past the end zeros: for readers of their own.
+  std::uint64_t BitsAt(std::uint64_t pos) const {
+    const std::size_t at = static_cast<std::size_t>(pos >> 3);
+    if (at >= bytes_) return 0;
+    return Load(at) << (pos & 7);
+  }
 
  private:
   // The bits from pos_ on into cache_: at least 57 of them.
@@ -159,6 +170,11 @@ class TMemoryBits {
       held_ = 64;
       return;
     }
+    cache_ = Load(at) << (pos_ & 7);
+    held_ = 64 - static_cast<int>(pos_ & 7);
+  }
+  // The eight bytes from at on, the first one most significant.
+  std::uint64_t Load(std::size_t at) const {
     std::uint64_t v = 0;
 #if defined(__GNUC__)
     std::memcpy(&v, p_ + at, sizeof v);
@@ -166,8 +182,7 @@ class TMemoryBits {
 #else
     for (int i = 0; i < 8; ++i) v = v << 8 | p_[at + static_cast<std::size_t>(i)];
 #endif
-    cache_ = v << (pos_ & 7);
-    held_ = 64 - static_cast<int>(pos_ & 7);
+    return v;
   }
 
   const std::uint8_t* p_;
