@@ -538,12 +538,23 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
   return true;
 }
 
-std::uint64_t TAvcSliceCheck::FileOffset(std::uint64_t offset, std::uint64_t index) const {
-  const auto before = std::upper_bound(removed_.begin(), removed_.end(), index) - removed_.begin();
+namespace {
+
+// Where the rbsp byte at index of the NAL unit at offset lies in the file,
+// removed the indexes before which an emulation prevention byte was.
+std::uint64_t FileOffset(const std::vector<std::uint64_t>& removed, std::uint64_t offset, std::uint64_t index) {
+  const auto before = std::upper_bound(removed.begin(), removed.end(), index) - removed.begin();
   return offset + index + static_cast<std::uint64_t>(before);
 }
 
+TAvcResult ParseSlice(const std::vector<std::uint8_t>& rbsp, const std::vector<TAvcSliceCheck::TSps>& sps,
+                      const std::vector<TAvcSliceCheck::TPps>& pps, std::uint64_t& badIndex);
+
+}  // namespace
+
 void TAvcSliceCheck::ParameterSet(FileBytes& b, std::uint64_t offset, std::uint64_t size) {
+  // Slices taken out before this one keep the sets they were read with.
+  params_.reset();
   bool startCode = false;
   std::uint64_t at = 0;
   if (size < 2 || size > 4096 || !Load(b, offset, size, startCode, at) || startCode) return;
@@ -654,21 +665,65 @@ TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64
     badAt = startCodeAt;
     return TAvcResult::Damaged;
   }
-  const std::size_t bytes = rbsp_.size() - TMemoryBits::kPadding;
-  const std::uint64_t stop = StopBit(rbsp_, bytes);
+  std::uint64_t badIndex = 0;
+  const TAvcResult result = ParseSlice(rbsp_, sps_, pps_, badIndex);
+  if (result == TAvcResult::Damaged) badAt = FileOffset(removed_, offset, badIndex);
+  return result;
+}
+
+std::unique_ptr<TAvcSliceJob> TAvcSliceCheck::Take(FileBytes& b, std::uint64_t offset, std::uint64_t size,
+                                                   TAvcResult& now, std::uint64_t& badAt) {
+  bool startCode = false;
+  std::uint64_t startCodeAt = 0;
+  now = TAvcResult::Unchecked;
+  if (size < 2 || !Load(b, offset, size, startCode, startCodeAt)) return nullptr;
+  if (startCode) {
+    badAt = startCodeAt;
+    now = TAvcResult::Damaged;
+    return nullptr;
+  }
+  if (!params_) params_ = std::make_shared<const TAvcParams>(TAvcParams{sps_, pps_});
+  auto job = std::make_unique<TAvcSliceJob>();
+  job->Params = params_;
+  job->Offset = offset;
+  job->Rbsp = std::move(rbsp_);
+  job->Removed = std::move(removed_);
+  rbsp_.clear();
+  removed_.clear();
+  return job;
+}
+
+void TAvcSliceCheck::Run(TAvcSliceJob& job) {
+  std::uint64_t badIndex = 0;
+  job.Result = ParseSlice(job.Rbsp, job.Params->Sps, job.Params->Pps, badIndex);
+  if (job.Result == TAvcResult::Damaged) job.BadAt = FileOffset(job.Removed, job.Offset, badIndex);
+  job.Rbsp = {};
+  job.Removed = {};
+}
+
+namespace {
+
+// A slice NAL unit's rbsp (with its padding) parsed with the parameter sets
+// sps and pps; on damage, badIndex is the rbsp byte where parsing failed.
+TAvcResult ParseSlice(const std::vector<std::uint8_t>& rbsp, const std::vector<TAvcSliceCheck::TSps>& spsSets,
+                      const std::vector<TAvcSliceCheck::TPps>& ppsSets, std::uint64_t& badIndex) {
+  using TSps = TAvcSliceCheck::TSps;
+  using TPps = TAvcSliceCheck::TPps;
+  const std::size_t bytes = rbsp.size() - TMemoryBits::kPadding;
+  const std::uint64_t stop = StopBit(rbsp, bytes);
   auto damaged = [&](std::uint64_t bit) {
-    badAt = FileOffset(offset, std::min<std::uint64_t>(bit / 8, bytes - 1));
+    badIndex = std::min<std::uint64_t>(bit / 8, bytes - 1);
     return TAvcResult::Damaged;
   };
   if (stop == ~0ull) return damaged(bytes * 8 - 1);
-  const int nalType = rbsp_[0] & 0x1F, refIdc = rbsp_[0] >> 5 & 3;
-  TMemoryBits bits(rbsp_.data(), bytes);
+  const int nalType = rbsp[0] & 0x1F, refIdc = rbsp[0] >> 5 & 3;
+  TMemoryBits bits(rbsp.data(), bytes);
   bits.Skip(8);
   const std::uint32_t first = bits.Ue(), sliceType = bits.Ue(), ppsId = bits.Ue();
   if (first == TMemoryBits::kBad || sliceType > 9 || ppsId > 255) return damaged(8);
-  const TPps& pps = pps_[ppsId];
-  if (!pps.valid || !pps.decodable || !sps_[pps.sps].valid) return TAvcResult::Unchecked;
-  const TSps& sps = sps_[pps.sps];
+  const TPps& pps = ppsSets[ppsId];
+  if (!pps.valid || !pps.decodable || !spsSets[pps.sps].valid) return TAvcResult::Unchecked;
+  const TSps& sps = spsSets[pps.sps];
   if (!sps.decodable) return TAvcResult::Unchecked;
   const int type = static_cast<int>(sliceType % 5);
   if (type > 2) return TAvcResult::Unchecked;  // SP and SI slices
@@ -758,5 +813,7 @@ TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64
   if (!data.Run(stop)) return damaged(std::min(bits.Pos(), stop));
   return TAvcResult::Whole;
 }
+
+}  // namespace
 
 }  // namespace vantrel

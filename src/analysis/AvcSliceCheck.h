@@ -9,6 +9,7 @@
 // unchecked.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vantrel {
@@ -21,6 +22,9 @@ enum class TAvcResult : std::uint8_t {
   Unchecked,  // a parameter set missing, a feature not parsed, or bytes that cannot be read
 };
 
+struct TAvcParams;
+struct TAvcSliceJob;
+
 class TAvcSliceCheck {
  public:
   // A sequence or picture parameter set: the NAL unit of size bytes at
@@ -29,6 +33,13 @@ class TAvcSliceCheck {
   // Parses the slice NAL unit of size bytes at offset (its header byte
   // first); on damage, badAt is the byte where parsing failed.
   TAvcResult Slice(FileBytes& b, std::uint64_t offset, std::uint64_t size, std::uint64_t& badAt);
+  // The same in two steps, so that slices are parsed beside the reading:
+  // Take reads the slice with the parameter sets known now and gives a job
+  // for Run, on any thread; or null when the result is known at once (now,
+  // with badAt on damage).
+  std::unique_ptr<TAvcSliceJob> Take(FileBytes& b, std::uint64_t offset, std::uint64_t size, TAvcResult& now,
+                                     std::uint64_t& badAt);
+  static void Run(TAvcSliceJob& job);
 
   struct TSps {
     bool valid = false;
@@ -63,8 +74,6 @@ class TAvcSliceCheck {
   // removed; false when it cannot be read or is too large to look into.
   // startCode is set when bytes of a start code lie inside it.
   bool Load(FileBytes& b, std::uint64_t offset, std::uint64_t size, bool& startCode, std::uint64_t& startCodeAt);
-  // Where the rbsp byte at index lies in the file.
-  std::uint64_t FileOffset(std::uint64_t offset, std::uint64_t index) const;
   void Sps(std::size_t bytes, std::uint64_t stopBit);
   void Pps(std::size_t bytes, std::uint64_t stopBit);
 
@@ -72,6 +81,24 @@ class TAvcSliceCheck {
   std::vector<TPps> pps_ = std::vector<TPps>(256);
   std::vector<std::uint8_t> rbsp_;
   std::vector<std::uint64_t> removed_;  // the rbsp indexes before which an emulation prevention byte was
+  // The parameter sets as slices taken out since the last set was read see them.
+  std::shared_ptr<const TAvcParams> params_;
+};
+
+struct TAvcParams {
+  std::vector<TAvcSliceCheck::TSps> Sps;
+  std::vector<TAvcSliceCheck::TPps> Pps;
+};
+
+// A slice taken out to be parsed: its rbsp with padding and where it lies.
+struct TAvcSliceJob {
+  std::shared_ptr<const TAvcParams> Params;
+  std::uint64_t Offset = 0;
+  std::vector<std::uint8_t> Rbsp;
+  std::vector<std::uint64_t> Removed;
+  // Filled by Run.
+  TAvcResult Result = TAvcResult::Unchecked;
+  std::uint64_t BadAt = 0;
 };
 
 }  // namespace vantrel

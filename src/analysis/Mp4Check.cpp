@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/AvcSliceCheck.h"
+#include "analysis/SliceQueue.h"
 #include "analysis/ClusterCoverage.h"
 #include "analysis/FileBytes.h"
 #include "analysis/H263Check.h"
@@ -603,13 +604,28 @@ class TIsoMediaCheck {
   }
 
   bool Fail(std::uint64_t at) {
+    if (!SettleSlices()) return false;
     b_.Damaged(at);
     return false;
   }
   // The bytes cannot be read on: the file stays unverified.
   bool Cut() {
+    if (!SettleSlices()) return false;
     incomplete_ = true;
     return false;
+  }
+  // Waits for the slices parsed beside the reading; false when one of them
+  // is damaged (the first in the file), which is then what the file is.
+  bool SettleSlices() {
+    if (slices_.Empty()) return true;
+    for (const TSliceQueue::TDone& d : slices_.Finish()) {
+      if (d.Result == TAvcResult::Damaged) {
+        b_.Damaged(d.BadAt);
+        return false;
+      }
+      if (d.Result == TAvcResult::Whole) cov_.CheckedRange(d.From, d.To);
+    }
+    return true;
   }
   bool Incomplete() {
     incomplete_ = true;
@@ -702,7 +718,7 @@ class TIsoMediaCheck {
                                                                         : SampleStart(s, e);
       if (!ok) return false;
     }
-    return true;
+    return SettleSlices();
   }
 
   // The NAL units of an H.264/H.265 sample, each length prefix leading to
@@ -739,12 +755,9 @@ class TIsoMediaCheck {
           // and then vouches for all of it; smaller ones are seen by the
           // NAL units around them.
           const std::uint64_t cluster = b_.ClusterSize(), nalEnd = pos + prefix + length;
-          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster) {
-            std::uint64_t badAt = 0;
-            const TAvcResult slice = e.avc->Slice(b_, pos + prefix, length, badAt);
-            if (slice == TAvcResult::Damaged) return Fail(badAt);
-            if (slice == TAvcResult::Whole) cov_.CheckedRange(pos, nalEnd);
-          }
+          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster &&
+              !slices_.Add(*e.avc, b_, pos + prefix, length, pos, nalEnd) && !SettleSlices())
+            return false;
         }
         if ((type == 7 || type == 8) && e.avc) e.avc->ParameterSet(b_, pos + prefix, length);
       } else {
@@ -895,6 +908,7 @@ class TIsoMediaCheck {
   std::vector<std::uint64_t> moofs_;  // where each fragment starts, in order
   bool indexed_ = false;
   bool incomplete_ = false;
+  TSliceQueue slices_;
 };
 
 }  // namespace

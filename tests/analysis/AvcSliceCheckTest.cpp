@@ -15,6 +15,7 @@
 #include "analysis/AvcSliceCheck.h"
 #include "analysis/FileBytes.h"
 #include "analysis/FileSize.h"
+#include "analysis/SliceQueue.h"
 #include "support/FoundExtent.h"
 #include "support/LostImages.h"
 #include "support/TempDir.h"
@@ -97,6 +98,38 @@ TEST(AvcSliceCheck, WholeMoviesAreVerifiedAndNoClusterOfThemCanBeReplacedUnseen)
     }
     EXPECT_GE(damaged * 4, tried * 3) << damaged << " of " << tried << " damaged";
   }
+}
+
+// Slices parsed on the workers beside the reading, with few bytes let wait
+// so that the reading waits for them too, give every movie with any
+// cluster replaced the verdict and the first bad offset that parsing one
+// slice after the other gives.
+TEST(AvcSliceCheck, SlicesParsedBesideTheReadingFindWhatOneAfterTheOtherFinds) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  std::mt19937 random(265);
+  const auto& movies = Movies();
+  struct Reset {
+    ~Reset() { TSliceQueue::SetParallel(true); }
+  } reset;
+  int compared = 0;
+  for (std::size_t i = 0; i < movies.size(); ++i) {
+    const Movie& m = movies[i];
+    SCOPED_TRACE(m.name);
+    const std::size_t clusters = (m.bytes.size() + kCluster - 1) / kCluster;
+    for (std::size_t c = 0; c <= clusters; c += 3) {
+      std::string broken = m.bytes;
+      for (std::size_t k = c * kCluster; k < std::min(broken.size(), (c + 1) * kCluster); ++k)
+        broken[k] = static_cast<char>(random());
+      TSliceQueue::SetParallel(false);
+      const TFileExtent serial = ExtentOf(m, broken);
+      TSliceQueue::SetParallel(true, 3 * kCluster);
+      const TFileExtent parallel = ExtentOf(m, broken);
+      EXPECT_EQ(serial.Verdict, parallel.Verdict) << "cluster " << c;
+      EXPECT_EQ(serial.BadOffset, parallel.BadOffset) << "cluster " << c;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 100);
 }
 
 // One bit changed inside a slice larger than a cluster (where no NAL unit
