@@ -114,12 +114,18 @@ void TSliceQueue::SetParallel(bool on, std::size_t limit) {
 TSliceQueue::TSliceQueue(std::size_t limit)
     : limit_(limit != 0 ? limit : gLimit.load()), state_(std::make_shared<TState>()) {}
 
-TSliceQueue::~TSliceQueue() {
-  // Nobody asks for these any more; a worker parsing one holds what it needs.
+TSliceQueue::~TSliceQueue() { Drop(); }
+
+void TSliceQueue::Drop() {
+  // Those nobody has started are never parsed; a worker parsing one holds
+  // what it needs and finishes on its own.
   for (auto& e : entries_) {
     int expected = 0;
     e->Stage.compare_exchange_strong(expected, 2);
   }
+  entries_.clear();
+  waiting_ = 0;
+  settled_ = 0;
 }
 
 void TSliceQueue::Complete(TEntry& e) {
@@ -164,15 +170,8 @@ std::vector<TSliceQueue::TDone> TSliceQueue::Finish() {
     done.push_back(e->Done);
     if (e->Done.Result == TAvcResult::Damaged) break;
   }
-  // What comes after a damaged slice is not looked at: those nobody has
-  // started are never parsed; a worker parsing one finishes on its own.
-  for (auto& e : entries_) {
-    int expected = 0;
-    e->Stage.compare_exchange_strong(expected, 2);
-  }
-  entries_.clear();
-  waiting_ = 0;
-  settled_ = 0;
+  // What comes after a damaged slice is not looked at.
+  Drop();
   state_ = std::make_shared<TState>();
   return done;
 }

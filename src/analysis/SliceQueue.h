@@ -49,6 +49,8 @@ class TSliceQueue {
   struct TState;
   struct TEntry;
   void Complete(TEntry& e);
+  // Forgets every entry.
+  void Drop();
 
   std::size_t limit_;
   std::size_t waiting_ = 0;  // bytes of the entries not yet known to be done
