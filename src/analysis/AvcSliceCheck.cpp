@@ -143,6 +143,9 @@ struct TCavlcTables {
   // * 2 + (whether 2 is added to the first one): the bits they take in the
   // low nibble, the next suffixLength in the high one; 0 for longer ones.
   std::array<std::array<std::uint8_t, 256>, 14> level{};
+  // The same for two levels in a row, the second one's suffixLength in
+  // bits 4-6 and bit 7 set; where only the first fits, its entry of level.
+  std::array<std::array<std::uint8_t, 256>, 14> levelPair{};
   // run_before by zerosLeft - 1 up to 6 and its next 3 bits, and for more
   // by its next 11: the bits it takes in the low nibble, the run in the
   // high one; 0 for no code.
@@ -172,6 +175,16 @@ struct TCavlcTables {
           level[static_cast<std::size_t>(suffixLength * 2 + first)][static_cast<std::size_t>(bits)] =
               static_cast<std::uint8_t>(length | NextSuffixLength(suffixLength, code) << 4);
         }
+    for (std::size_t state = 0; state < 14; ++state)
+      for (std::size_t bits = 0; bits < 256; ++bits) {
+        const std::uint8_t one = level[state][bits];
+        levelPair[state][bits] = one;
+        if (one == 0) continue;
+        const int length = one & 15;
+        const std::uint8_t two = level[static_cast<std::size_t>((one >> 4) * 2)][bits << length & 0xFF];
+        if (two != 0 && (two & 15) <= 8 - length)
+          levelPair[state][bits] = static_cast<std::uint8_t>(0x80 | (length + (two & 15)) | (two & 0x70));
+      }
     for (std::size_t token = 0; token < 68; ++token) {
       const auto entry = [&](int length) {
         return static_cast<std::uint16_t>(length | (token & 3) << 5 | (token >> 2) << 7);
@@ -505,11 +518,27 @@ class TSliceData {
     int suffixLength = total > 10 && ones < 3 ? 1 : 0;
     for (int i = ones; i < total; ++i) {
       const int first = i == ones && ones < 3 ? 1 : 0;
-      const std::uint8_t fast = t_.level[static_cast<std::size_t>(suffixLength * 2 + first)][bits.Peek(8)];
-      if (fast != 0) {
-        bits.Skip(fast & 15);
-        suffixLength = fast >> 4;
-        continue;
+      const std::size_t state = static_cast<std::size_t>(suffixLength * 2 + first);
+      if (i + 1 < total) {
+        const std::uint8_t pair = t_.levelPair[state][bits.Peek(8)];
+        if (pair & 0x80) {
+          bits.Skip(pair & 15);
+          suffixLength = pair >> 4 & 7;
+          ++i;
+          continue;
+        }
+        if (pair != 0) {
+          bits.Skip(pair & 15);
+          suffixLength = pair >> 4;
+          continue;
+        }
+      } else {
+        const std::uint8_t fast = t_.level[state][bits.Peek(8)];
+        if (fast != 0) {
+          bits.Skip(fast & 15);
+          suffixLength = fast >> 4;
+          continue;
+        }
       }
       const std::uint32_t v = bits.Peek(32);
       if (v == 0) return -1;
