@@ -493,7 +493,16 @@ class TSliceData {
   // One residual block of up to maxCoeff coefficients: its TotalCoeff, or
   // -1 when it cannot be. nC -1 is the chroma DC block.
   int Block(int nC, int maxCoeff) {
-    TMemoryBits& bits = bits_;
+    // The reader is worked on in a copy the compiler keeps in registers.
+    TMemoryBits bits = bits_;
+    const int total = ReadBlock(bits, nC, maxCoeff);
+    bits_ = bits;
+    return total;
+  }
+#if defined(__GNUC__)
+  [[gnu::always_inline]]
+#endif
+  inline int ReadBlock(TMemoryBits& bits, int nC, int maxCoeff) const {
     std::uint32_t entry = 0;
     if (nC < 0) {
       entry = t_.tokenDc[bits.Peek(8)];
