@@ -151,6 +151,10 @@ struct TCavlcTables {
   // high one; 0 for no code.
   std::array<std::array<std::uint8_t, 8>, 6> runShort{};
   std::array<std::uint8_t, 2048> runLong{};
+  // Two run_before codes in a row by zerosLeft - 1 up to 6 and the next 6
+  // bits: the bits they take in bits 0-2, the two runs in 3-5, bit 6 set;
+  // 0 where the first leaves no zeros.
+  std::array<std::array<std::uint8_t, 64>, 6> runPair{};
   TCavlcTables() {
     for (std::size_t z = 0; z < 7; ++z)
       for (std::size_t r = 0; r < 15; ++r) {
@@ -163,6 +167,14 @@ struct TCavlcTables {
           if (z < 6) runShort[z][at] = entry;
           else runLong[at] = entry;
         }
+      }
+    for (std::size_t z = 0; z < 6; ++z)
+      for (std::size_t bits = 0; bits < 64; ++bits) {
+        const std::uint8_t one = runShort[z][bits >> 3];
+        const std::size_t left = z + 1 - static_cast<std::size_t>(one >> 4);
+        if (left == 0) continue;
+        const std::uint8_t two = runShort[left - 1][bits << (one & 15) >> 3 & 7];
+        runPair[z][bits] = static_cast<std::uint8_t>(0x40 | ((one & 15) + (two & 15)) | ((one >> 4) + (two >> 4)) << 3);
       }
     for (int suffixLength = 0; suffixLength <= 6; ++suffixLength)
       for (int first = 0; first < 2; ++first)
@@ -574,6 +586,16 @@ class TSliceData {
       if (zeros > maxCoeff - total) return -1;
     }
     for (int i = 0; i < total - 1 && zeros > 0; ++i) {
+      if (zeros < 7 && i + 2 < total) {
+        // Every 3 bits start a code where 6 zeros or fewer are left.
+        const std::uint8_t pair = t_.runPair[static_cast<std::size_t>(zeros - 1)][bits.Peek(6)];
+        if (pair != 0) {
+          bits.Skip(pair & 7);
+          zeros -= pair >> 3 & 7;
+          ++i;
+          continue;
+        }
+      }
       const std::uint8_t e = zeros < 7 ? t_.runShort[static_cast<std::size_t>(zeros - 1)][bits.Peek(3)]
                                        : t_.runLong[bits.Peek(11)];
       const int run = e >> 4;
