@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <climits>
+#include <cstring>
 
 #include "analysis/AvcCabac.h"
 #include "analysis/FileBytes.h"
@@ -636,6 +637,15 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
     if (!p) return false;
     avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, offset + size - pos));
     for (std::size_t i = 0; i < avail; ++i) {
+      if (zeros == 0) {
+        // The bytes before the next zero byte are taken as they are.
+        const void* zero = std::memchr(p + i, 0, avail - i);
+        const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : avail;
+        std::memcpy(rbsp_.data() + n, p + i, end - i);
+        n += end - i;
+        i = end;
+        if (i == avail) break;
+      }
       const std::uint8_t c = p[i];
       if (zeros >= 2 && c <= 3) {
         if (c == 3) {
