@@ -458,6 +458,13 @@ class TSliceData {
   }
 
   bool Residual(bool intra16, int cbpLuma, int cbpChroma) {
+    // The reader is worked on in a copy the compiler keeps in registers.
+    TMemoryBits bits = bits_;
+    const bool whole = Residual(bits, intra16, cbpLuma, cbpChroma);
+    bits_ = bits;
+    return whole;
+  }
+  bool Residual(TMemoryBits& bits, bool intra16, int cbpLuma, int cbpChroma) {
     std::array<std::array<std::uint8_t, 4>, 4> luma{};  // [y][x]
     std::array<std::array<std::array<std::uint8_t, 2>, 2>, 2> chroma{};  // [component][y][x]
     const TEdge& above = top_[mbX_];
@@ -466,25 +473,25 @@ class TSliceData {
       const int top = y > 0 ? luma[y - 1][x] : topAvail_ ? above.luma[x] : -1;
       return Predicted(left, top);
     };
-    if (intra16 && Block(lumaNc(0, 0), 16) < 0) return false;
+    if (intra16 && ReadBlock(bits, lumaNc(0, 0), 16) < 0) return false;
     for (int i = 0; i < 16; ++i) {
       if (!(cbpLuma >> (i / 4) & 1)) continue;
       const int x = kBlockX[i], y = kBlockY[i];
-      const int n = Block(lumaNc(x, y), intra16 ? 15 : 16);
+      const int n = ReadBlock(bits, lumaNc(x, y), intra16 ? 15 : 16);
       if (n < 0) return false;
       luma[y][x] = static_cast<std::uint8_t>(n);
     }
     if (sps_.chromaFormat != 0) {
       if (cbpChroma & 3)
         for (int c = 0; c < 2; ++c)
-          if (Block(-1, 4) < 0) return false;
+          if (ReadBlock(bits, -1, 4) < 0) return false;
       if (cbpChroma & 2)
         for (int c = 0; c < 2; ++c)
           for (int i = 0; i < 4; ++i) {
             const int x = i & 1, y = i >> 1;
             const int left = x > 0 ? chroma[c][y][0] : leftAvail_ ? left_.chroma[c][y] : -1;
             const int top = y > 0 ? chroma[c][0][x] : topAvail_ ? above.chroma[c][x] : -1;
-            const int n = Block(Predicted(left, top), 15);
+            const int n = ReadBlock(bits, Predicted(left, top), 15);
             if (n < 0) return false;
             chroma[c][y][x] = static_cast<std::uint8_t>(n);
           }
@@ -505,13 +512,6 @@ class TSliceData {
 
   // One residual block of up to maxCoeff coefficients: its TotalCoeff, or
   // -1 when it cannot be. nC -1 is the chroma DC block.
-  int Block(int nC, int maxCoeff) {
-    // The reader is worked on in a copy the compiler keeps in registers.
-    TMemoryBits bits = bits_;
-    const int total = ReadBlock(bits, nC, maxCoeff);
-    bits_ = bits;
-    return total;
-  }
 #if defined(__GNUC__)
   [[gnu::always_inline]]
 #endif
