@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <climits>
+#include <cstring>
 
 #include "analysis/AvcCabac.h"
 #include "analysis/FileBytes.h"
@@ -114,17 +115,6 @@ constexpr std::uint8_t kPSubParts[4] = {1, 2, 2, 4};
 constexpr std::uint8_t kBlockX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
 constexpr std::uint8_t kBlockY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
 
-template <std::size_t R, std::size_t C>
-TVlc Table(const std::uint8_t (&length)[R][C], const std::uint8_t (&code)[R][C], std::size_t row, int rootBits = 0) {
-  std::array<TCode, C> codes{};
-  int longest = 1;
-  for (std::size_t i = 0; i < C; ++i) {
-    codes[i] = {code[row][i], length[row][i]};
-    longest = std::max<int>(longest, length[row][i]);
-  }
-  return TVlc(codes.data(), C, longest, false, rootBits);
-}
-
 // The suffixLength after a level of levelCode read with suffixLength.
 int NextSuffixLength(int suffixLength, std::int64_t levelCode) {
   const std::int64_t magnitude = (levelCode + 2) >> 1;
@@ -134,17 +124,38 @@ int NextSuffixLength(int suffixLength, std::int64_t levelCode) {
 }
 
 struct TCavlcTables {
-  std::vector<TVlc> coeffToken, totalZeros, chromaDcZeros;
-  std::vector<TVlc> chromaDcToken;
+  // coeff_token looked up in one step for 4 <= nC (by its next 10 or 6
+  // bits) and the chroma DC block (8 bits), in two for nC < 4: the first 8
+  // bits, then the next 8 in the part of tokenLong the entry names. An
+  // entry holds the code's length in bits 0-4, TrailingOnes in 5-6 and
+  // TotalCoeff in 7-11; 0 for no code, kLongToken | offset for a longer one.
+  static constexpr std::uint16_t kLongToken = 0x8000;
+  std::array<std::array<std::uint16_t, 256>, 2> tokenShort{};  // nC < 2, nC < 4
+  std::vector<std::uint16_t> tokenLong;
+  std::array<std::uint16_t, 1024> token4{};
+  std::array<std::uint16_t, 64> token8{};
+  std::array<std::uint16_t, 256> tokenDc{};
+  // total_zeros by TotalCoeff - 1 and the next 9 bits (3 for the chroma DC
+  // block): the length in the low nibble, the count in the high one; 0 for
+  // no code.
+  std::array<std::array<std::uint8_t, 512>, 15> zeros{};
+  std::array<std::array<std::uint8_t, 8>, 3> zerosDc{};
   // Levels whose prefix and suffix fit in the next 8 bits, by suffixLength
   // * 2 + (whether 2 is added to the first one): the bits they take in the
   // low nibble, the next suffixLength in the high one; 0 for longer ones.
   std::array<std::array<std::uint8_t, 256>, 14> level{};
+  // The same for two levels in a row, the second one's suffixLength in
+  // bits 4-6 and bit 7 set; where only the first fits, its entry of level.
+  std::array<std::array<std::uint8_t, 256>, 14> levelPair{};
   // run_before by zerosLeft - 1 up to 6 and its next 3 bits, and for more
   // by its next 11: the bits it takes in the low nibble, the run in the
   // high one; 0 for no code.
   std::array<std::array<std::uint8_t, 8>, 6> runShort{};
   std::array<std::uint8_t, 2048> runLong{};
+  // Two run_before codes in a row by zerosLeft - 1 up to 6 and the next 6
+  // bits: the bits they take in bits 0-2, the two runs in 3-5, bit 6 set;
+  // 0 where the first leaves no zeros.
+  std::array<std::array<std::uint8_t, 64>, 6> runPair{};
   TCavlcTables() {
     for (std::size_t z = 0; z < 7; ++z)
       for (std::size_t r = 0; r < 15; ++r) {
@@ -158,6 +169,14 @@ struct TCavlcTables {
           else runLong[at] = entry;
         }
       }
+    for (std::size_t z = 0; z < 6; ++z)
+      for (std::size_t bits = 0; bits < 64; ++bits) {
+        const std::uint8_t one = runShort[z][bits >> 3];
+        const std::size_t left = z + 1 - static_cast<std::size_t>(one >> 4);
+        if (left == 0) continue;
+        const std::uint8_t two = runShort[left - 1][bits << (one & 15) >> 3 & 7];
+        runPair[z][bits] = static_cast<std::uint8_t>(0x40 | ((one & 15) + (two & 15)) | ((one >> 4) + (two >> 4)) << 3);
+      }
     for (int suffixLength = 0; suffixLength <= 6; ++suffixLength)
       for (int first = 0; first < 2; ++first)
         for (int bits = 1; bits < 256; ++bits) {
@@ -169,10 +188,61 @@ struct TCavlcTables {
           level[static_cast<std::size_t>(suffixLength * 2 + first)][static_cast<std::size_t>(bits)] =
               static_cast<std::uint8_t>(length | NextSuffixLength(suffixLength, code) << 4);
         }
-    for (std::size_t i = 0; i < 4; ++i) coeffToken.push_back(Table(kCoeffTokenLength, kCoeffTokenCode, i, 8));
-    for (std::size_t i = 0; i < 15; ++i) totalZeros.push_back(Table(kTotalZerosLength, kTotalZerosCode, i));
-    for (std::size_t i = 0; i < 3; ++i) chromaDcZeros.push_back(Table(kChromaDcZerosLength, kChromaDcZerosCode, i));
-    chromaDcToken.push_back(Table(kChromaDcTokenLength, kChromaDcTokenCode, 0));
+    for (std::size_t state = 0; state < 14; ++state)
+      for (std::size_t bits = 0; bits < 256; ++bits) {
+        const std::uint8_t one = level[state][bits];
+        levelPair[state][bits] = one;
+        if (one == 0) continue;
+        const int length = one & 15;
+        const std::uint8_t two = level[static_cast<std::size_t>((one >> 4) * 2)][bits << length & 0xFF];
+        if (two != 0 && (two & 15) <= 8 - length)
+          levelPair[state][bits] = static_cast<std::uint8_t>(0x80 | (length + (two & 15)) | (two & 0x70));
+      }
+    for (std::size_t token = 0; token < 68; ++token) {
+      const auto entry = [&](int length) {
+        return static_cast<std::uint16_t>(length | (token & 3) << 5 | (token >> 2) << 7);
+      };
+      for (std::size_t row = 0; row < 2; ++row) {
+        const int length = kCoeffTokenLength[row][token];
+        if (length == 0) continue;
+        const std::uint32_t code = kCoeffTokenCode[row][token];
+        if (length <= 8) {
+          Spread(tokenShort[row].data(), code, length, 8, entry(length));
+          continue;
+        }
+        std::uint16_t& root = tokenShort[row][code >> (length - 8)];
+        if (root == 0) {
+          root = static_cast<std::uint16_t>(kLongToken | tokenLong.size());
+          tokenLong.resize(tokenLong.size() + 256);
+        }
+        Spread(tokenLong.data() + (root & ~kLongToken), code & ((1u << (length - 8)) - 1), length - 8, 8,
+               entry(length));
+      }
+      if (kCoeffTokenLength[2][token] != 0)
+        Spread(token4.data(), kCoeffTokenCode[2][token], kCoeffTokenLength[2][token], 10,
+               entry(kCoeffTokenLength[2][token]));
+      if (kCoeffTokenLength[3][token] != 0)
+        Spread(token8.data(), kCoeffTokenCode[3][token], kCoeffTokenLength[3][token], 6,
+               entry(kCoeffTokenLength[3][token]));
+      if (token < 20 && kChromaDcTokenLength[0][token] != 0)
+        Spread(tokenDc.data(), kChromaDcTokenCode[0][token], kChromaDcTokenLength[0][token], 8,
+               entry(kChromaDcTokenLength[0][token]));
+    }
+    for (std::size_t row = 0; row < 15; ++row)
+      for (std::size_t n = 0; n < 16; ++n)
+        if (kTotalZerosLength[row][n] != 0)
+          Spread(zeros[row].data(), kTotalZerosCode[row][n], kTotalZerosLength[row][n], 9,
+                 static_cast<std::uint8_t>(kTotalZerosLength[row][n] | n << 4));
+    for (std::size_t row = 0; row < 3; ++row)
+      for (std::size_t n = 0; n < 4; ++n)
+        if (kChromaDcZerosLength[row][n] != 0)
+          Spread(zerosDc[row].data(), kChromaDcZerosCode[row][n], kChromaDcZerosLength[row][n], 3,
+                 static_cast<std::uint8_t>(kChromaDcZerosLength[row][n] | n << 4));
+  }
+  // entry at every index of width bits that starts with the code.
+  template <class T>
+  static void Spread(T* table, std::uint32_t code, int length, int width, T entry) {
+    for (std::uint32_t k = 0; k < 1u << (width - length); ++k) table[code << (width - length) | k] = entry;
   }
 };
 
@@ -388,6 +458,13 @@ class TSliceData {
   }
 
   bool Residual(bool intra16, int cbpLuma, int cbpChroma) {
+    // The reader is worked on in a copy the compiler keeps in registers.
+    TMemoryBits bits = bits_;
+    const bool whole = Residual(bits, intra16, cbpLuma, cbpChroma);
+    bits_ = bits;
+    return whole;
+  }
+  bool Residual(TMemoryBits& bits, bool intra16, int cbpLuma, int cbpChroma) {
     std::array<std::array<std::uint8_t, 4>, 4> luma{};  // [y][x]
     std::array<std::array<std::array<std::uint8_t, 2>, 2>, 2> chroma{};  // [component][y][x]
     const TEdge& above = top_[mbX_];
@@ -396,25 +473,25 @@ class TSliceData {
       const int top = y > 0 ? luma[y - 1][x] : topAvail_ ? above.luma[x] : -1;
       return Predicted(left, top);
     };
-    if (intra16 && Block(lumaNc(0, 0), 16) < 0) return false;
+    if (intra16 && ReadBlock(bits, lumaNc(0, 0), 16) < 0) return false;
     for (int i = 0; i < 16; ++i) {
       if (!(cbpLuma >> (i / 4) & 1)) continue;
       const int x = kBlockX[i], y = kBlockY[i];
-      const int n = Block(lumaNc(x, y), intra16 ? 15 : 16);
+      const int n = ReadBlock(bits, lumaNc(x, y), intra16 ? 15 : 16);
       if (n < 0) return false;
       luma[y][x] = static_cast<std::uint8_t>(n);
     }
     if (sps_.chromaFormat != 0) {
       if (cbpChroma & 3)
         for (int c = 0; c < 2; ++c)
-          if (Block(-1, 4) < 0) return false;
+          if (ReadBlock(bits, -1, 4) < 0) return false;
       if (cbpChroma & 2)
         for (int c = 0; c < 2; ++c)
           for (int i = 0; i < 4; ++i) {
             const int x = i & 1, y = i >> 1;
             const int left = x > 0 ? chroma[c][y][0] : leftAvail_ ? left_.chroma[c][y] : -1;
             const int top = y > 0 ? chroma[c][0][x] : topAvail_ ? above.chroma[c][x] : -1;
-            const int n = Block(Predicted(left, top), 15);
+            const int n = ReadBlock(bits, Predicted(left, top), 15);
             if (n < 0) return false;
             chroma[c][y][x] = static_cast<std::uint8_t>(n);
           }
@@ -435,32 +512,65 @@ class TSliceData {
 
   // One residual block of up to maxCoeff coefficients: its TotalCoeff, or
   // -1 when it cannot be. nC -1 is the chroma DC block.
-  int Block(int nC, int maxCoeff) {
-    const int token = nC < 0 ? t_.chromaDcToken[0].Read(bits_)
-                             : t_.coeffToken[nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3].Read(bits_);
-    if (token < 0) return -1;
-    const int total = token >> 2, ones = token & 3;
-    if (total == 0) return 0;
-    if (total > maxCoeff) return -1;
-    bits_.Skip(ones);
+#if defined(__GNUC__)
+  [[gnu::always_inline]]
+#endif
+  inline int ReadBlock(TMemoryBits& bits, int nC, int maxCoeff) const {
+    std::uint32_t entry = 0;
+    if (nC < 0) {
+      entry = t_.tokenDc[bits.Peek(8)];
+    } else if (nC >= 8) {
+      entry = t_.token8[bits.Peek(6)];
+    } else if (nC >= 4) {
+      entry = t_.token4[bits.Peek(10)];
+    } else {
+      entry = t_.tokenShort[nC < 2 ? 0 : 1][bits.Peek(8)];
+      if (entry & TCavlcTables::kLongToken)
+        entry = t_.tokenLong[(entry & ~TCavlcTables::kLongToken) + (bits.Peek(16) & 0xFF)];
+    }
+    if (entry == 0) return -1;
+    const int length = static_cast<int>(entry & 31);
+    const int total = static_cast<int>(entry >> 7), ones = static_cast<int>(entry >> 5 & 3);
+    if (total == 0 || total > maxCoeff) {
+      bits.Skip(length);
+      return total == 0 ? 0 : -1;
+    }
+    // The signs of the trailing ones go with the code.
+    bits.Skip(length + ones);
     int suffixLength = total > 10 && ones < 3 ? 1 : 0;
     for (int i = ones; i < total; ++i) {
       const int first = i == ones && ones < 3 ? 1 : 0;
-      const std::uint8_t fast = t_.level[static_cast<std::size_t>(suffixLength * 2 + first)][bits_.Peek(8)];
-      if (fast != 0) {
-        bits_.Skip(fast & 15);
-        suffixLength = fast >> 4;
-        continue;
+      const std::size_t state = static_cast<std::size_t>(suffixLength * 2 + first);
+      if (i + 1 < total) {
+        const std::uint8_t pair = t_.levelPair[state][bits.Peek(8)];
+        if (pair & 0x80) {
+          bits.Skip(pair & 15);
+          suffixLength = pair >> 4 & 7;
+          ++i;
+          continue;
+        }
+        if (pair != 0) {
+          bits.Skip(pair & 15);
+          suffixLength = pair >> 4;
+          continue;
+        }
+      } else {
+        const std::uint8_t fast = t_.level[state][bits.Peek(8)];
+        if (fast != 0) {
+          bits.Skip(fast & 15);
+          suffixLength = fast >> 4;
+          continue;
+        }
       }
-      const std::uint32_t v = bits_.Peek(32);
+      const std::uint32_t v = bits.Peek(32);
       if (v == 0) return -1;
       const int prefix = TMemoryBits::LeadingZeros(v);
       if (prefix > maxLevelPrefix_) return -1;
-      bits_.Skip(prefix + 1);
+      bits.Skip(prefix + 1);
       std::int64_t code = static_cast<std::int64_t>(std::min(15, prefix)) << suffixLength;
       if (suffixLength > 0 || prefix >= 14) {
         const int size = prefix == 14 && suffixLength == 0 ? 4 : prefix >= 15 ? prefix - 3 : suffixLength;
-        code += bits_.Get(size);
+        code += bits.Get(size);
       }
       if (prefix >= 15 && suffixLength == 0) code += 15;
       if (prefix >= 16) code += (std::int64_t{1} << (prefix - 3)) - 4096;
@@ -469,16 +579,29 @@ class TSliceData {
     }
     int zeros = 0;
     if (total < maxCoeff) {
-      zeros = maxCoeff == 4 ? t_.chromaDcZeros[static_cast<std::size_t>(total - 1)].Read(bits_)
-                            : t_.totalZeros[static_cast<std::size_t>(total - 1)].Read(bits_);
-      if (zeros < 0 || zeros > maxCoeff - total) return -1;
+      const std::uint8_t e = maxCoeff == 4 ? t_.zerosDc[static_cast<std::size_t>(total - 1)][bits.Peek(3)]
+                                           : t_.zeros[static_cast<std::size_t>(total - 1)][bits.Peek(9)];
+      if (e == 0) return -1;
+      bits.Skip(e & 15);
+      zeros = e >> 4;
+      if (zeros > maxCoeff - total) return -1;
     }
     for (int i = 0; i < total - 1 && zeros > 0; ++i) {
-      const std::uint8_t e = zeros < 7 ? t_.runShort[static_cast<std::size_t>(zeros - 1)][bits_.Peek(3)]
-                                       : t_.runLong[bits_.Peek(11)];
+      if (zeros < 7 && i + 2 < total) {
+        // Every 3 bits start a code where 6 zeros or fewer are left.
+        const std::uint8_t pair = t_.runPair[static_cast<std::size_t>(zeros - 1)][bits.Peek(6)];
+        if (pair != 0) {
+          bits.Skip(pair & 7);
+          zeros -= pair >> 3 & 7;
+          ++i;
+          continue;
+        }
+      }
+      const std::uint8_t e = zeros < 7 ? t_.runShort[static_cast<std::size_t>(zeros - 1)][bits.Peek(3)]
+                                       : t_.runLong[bits.Peek(11)];
       const int run = e >> 4;
       if (e == 0 || run > zeros) return -1;
-      bits_.Skip(e & 15);
+      bits.Skip(e & 15);
       zeros -= run;
     }
     return total;
@@ -514,6 +637,15 @@ bool TAvcSliceCheck::Load(FileBytes& b, std::uint64_t offset, std::uint64_t size
     if (!p) return false;
     avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, offset + size - pos));
     for (std::size_t i = 0; i < avail; ++i) {
+      if (zeros == 0) {
+        // The bytes before the next zero byte are taken as they are.
+        const void* zero = std::memchr(p + i, 0, avail - i);
+        const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : avail;
+        std::memcpy(rbsp_.data() + n, p + i, end - i);
+        n += end - i;
+        i = end;
+        if (i == avail) break;
+      }
       const std::uint8_t c = p[i];
       if (zeros >= 2 && c <= 3) {
         if (c == 3) {
