@@ -790,17 +790,12 @@ void TAvcSliceCheck::Pps(std::size_t bytes, std::uint64_t stopBit) {
 }
 
 TAvcResult TAvcSliceCheck::Slice(FileBytes& b, std::uint64_t offset, std::uint64_t size, std::uint64_t& badAt) {
-  bool startCode = false;
-  std::uint64_t startCodeAt = 0;
-  if (size < 2 || !Load(b, offset, size, startCode, startCodeAt)) return TAvcResult::Unchecked;
-  if (startCode) {
-    badAt = startCodeAt;
-    return TAvcResult::Damaged;
-  }
-  std::uint64_t badIndex = 0;
-  const TAvcResult result = ParseSlice(rbsp_, sps_, pps_, badIndex);
-  if (result == TAvcResult::Damaged) badAt = FileOffset(removed_, offset, badIndex);
-  return result;
+  TAvcResult now = TAvcResult::Unchecked;
+  const std::unique_ptr<TAvcSliceJob> job = Take(b, offset, size, now, badAt);
+  if (!job) return now;
+  Run(*job);
+  if (job->Result == TAvcResult::Damaged) badAt = job->BadAt;
+  return job->Result;
 }
 
 std::unique_ptr<TAvcSliceJob> TAvcSliceCheck::Take(FileBytes& b, std::uint64_t offset, std::uint64_t size,
