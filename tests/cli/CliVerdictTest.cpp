@@ -163,6 +163,77 @@ TEST(CliVerdict, KeptDatesAreTheEntriesAndAnImpossibleOneIsCounted) {
   EXPECT_NE(test::ReadFile((out.Path() / "kept" / "report.xml").string()).find("<vantrel:original_filename>\\SPLIT.PNG</vantrel:original_filename>"), std::string::npos);
   EXPECT_EQ(ReportLines(out.Path() / "kept" / "report.xml", out.Path()).find("damaged"), std::string::npos);
 }
+
+// Two movies coded as cameras code them (x264 with CABAC, several slices a
+// frame) on a quick-formatted volume, a cluster in the middle of the second
+// one holding the first one's bytes: the search finds the first verified
+// and the second damaged where the parse of its slices fails, the same with
+// the slices parsed on workers beside the reading as one after the other,
+// and a save of them names the damaged one.
+TEST(CliVerdict, MoviesWhoseSlicesAreParsedBesideTheSearchAreJudgedAsOneAfterTheOther) {
+  VANTREL_SKIP_WITHOUT_HOST_TOOLS();
+  const std::string dir = test::MadeOnce("cli-cabac-movies", [](const std::string& d) {
+    const std::string q = test::ShellQuote(d);
+    for (const char* movie : {"a", "b"})
+      test::ImageTool("cd " + q + " && ffmpeg -nostdin -loglevel error -y -fflags +bitexact -f lavfi -i testsrc2=s=320x240:d=2" +
+                      (movie[0] == 'a' ? "" : ",hflip") + ",noise=alls=8:allf=t -c:v libx264 -preset medium -crf 22 " +
+                      "-pix_fmt yuv420p -x264-params slices=2 " + movie + ".mp4");
+    test::ImageTool("cd " + q + " && mkfs.fat -C -F 16 -s 4 --invariant -i 26262627 -n MOVIES live.img 16384 && " +
+                    "mcopy -i live.img a.mp4 ::/A.MP4 && mcopy -i live.img b.mp4 ::/B.MP4");
+    const auto first = test::FirstClusters(d + "/live.img", {"::/A.MP4", "::/B.MP4"});
+    // B's middle cluster takes A's bytes of the same place; then the quick format.
+    test::WriteFile(d + "/swap.py",
+                    "import struct, sys\n"
+                    "img = bytearray(open('live.img', 'rb').read())\n"
+                    "a, b = int(sys.argv[1]), int(sys.argv[2])\n"
+                    "size = len(open('b.mp4', 'rb').read())\n"
+                    "reserved, fats = struct.unpack_from('<H', img, 14)[0], img[16]\n"
+                    "entries, fatsize = struct.unpack_from('<H', img, 17)[0], struct.unpack_from('<H', img, 22)[0]\n"
+                    "data = (reserved + fats * fatsize) * 512 + entries * 32\n"
+                    "at = lambda c: data + (c - 2) * 2048\n"
+                    "k = size // 2048 // 2\n"
+                    "img[at(b + k):at(b + k) + 2048] = img[at(a + k):at(a + k) + 2048]\n"
+                    "open('live.img', 'wb').write(img)\n"
+                    "open('replaced.txt', 'w').write(str(k * 2048))\n");
+    test::ImageTool("cd " + q + " && /usr/bin/python3 swap.py " + std::to_string(first.at(0)) + " " +
+                    std::to_string(first.at(1)) + " && cp live.img formatted.img && " +
+                    "mkfs.fat -F 16 -s 4 --invariant -i 26262627 -n MOVIES formatted.img");
+  });
+  const auto first = test::FirstClusters(dir + "/live.img", {"::/A.MP4", "::/B.MP4"});
+  ASSERT_EQ(first.size(), 2u);
+  const std::uint32_t a = first[0], b = first[1];
+  const std::uint64_t replaced = std::stoull(test::ReadFile(dir + "/replaced.txt"));
+  const std::vector<std::string> search = {"--image", dir + "/formatted.img", "--only-images", "--json", "find-lost", "1",
+                                           "then", "ls", "1", "/", "--view", "lost"};
+  const auto parallel = RunCli(search);
+  ASSERT_EQ(parallel.exitCode, 0) << parallel.err;
+  ::setenv("VANTREL_SERIAL_SLICES", "1", 1);
+  const auto serial = RunCli(search);
+  ::unsetenv("VANTREL_SERIAL_SLICES");
+  const std::string listing = parallel.out.substr(parallel.out.rfind("[\n"));
+  EXPECT_EQ(listing, serial.out.substr(serial.out.rfind("[\n")));
+  EXPECT_NE(listing.find("\"cluster\": " + std::to_string(a) + ", \"condition\": \"好\", \"type\": \"\", \"status\": \"lost\", " +
+                         "\"verdict\": \"verified\""),
+            std::string::npos)
+      << listing;
+  const auto at = listing.find("\"cluster\": " + std::to_string(b) + ",");
+  ASSERT_NE(at, std::string::npos) << listing;
+  const std::string damaged = "\"verdict\": \"damaged\", \"bad_offset\": ";
+  const auto verdict = listing.find("\"verdict\"", at);
+  ASSERT_EQ(listing.compare(verdict, damaged.size(), damaged), 0) << listing;
+  EXPECT_GE(std::stoull(listing.substr(verdict + damaged.size())), replaced);
+
+  test::TempDir out;
+  const auto save = RunCli({"--image", dir + "/formatted.img", "--only-images", "find-lost", "1", "then", "save", "1", "/",
+                            "--view", "lost", "--to", (out.Path() / "lost").string()});
+  EXPECT_EQ(save.exitCode, 1);
+  EXPECT_NE(save.err.find("damaged: " + (out.Path() / "lost" / ("蔟 " + std::to_string(b) + ".MP4")).string()),
+            std::string::npos)
+      << save.err;
+  EXPECT_EQ(save.err.find("damaged: " + (out.Path() / "lost" / ("蔟 " + std::to_string(a) + ".MP4")).string()),
+            std::string::npos)
+      << save.err;
+}
 #endif
 
 }  // namespace
