@@ -755,9 +755,11 @@ class TIsoMediaCheck {
           // and then vouches for all of it; smaller ones are seen by the
           // NAL units around them.
           const std::uint64_t cluster = b_.ClusterSize(), nalEnd = pos + prefix + length;
-          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster &&
-              !slices_.Add(*e.avc, b_, pos + prefix, length, pos, nalEnd) && !SettleSlices())
-            return false;
+          if (e.avc && nalEnd / cluster > (pos + cluster - 1) / cluster) {
+            if (!slices_.Add(*e.avc, b_, pos + prefix, length, pos, nalEnd) && !SettleSlices()) return false;
+            for (TSliceQueue::TDone d; slices_.NextReady(d);)
+              if (d.Result == TAvcResult::Whole) cov_.CheckedRange(d.From, d.To);
+          }
         }
         if ((type == 7 || type == 8) && e.avc) e.avc->ParameterSet(b_, pos + prefix, length);
       } else {

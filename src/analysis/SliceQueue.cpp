@@ -146,11 +146,11 @@ bool TSliceQueue::Add(TAvcSliceCheck& avc, FileBytes& b, std::uint64_t offset, s
     if (e->Done.Result == TAvcResult::Damaged) state_->damaged.store(true);
     return !state_->damaged.load();
   }
-  e->Bytes = e->Job->Rbsp.size();
   if (!Parallel()) {
     e->Claim(*state_);
     return !state_->damaged.load();
   }
+  e->Bytes = e->Job->Rbsp.size();
   waiting_ += e->Bytes;
   TWorkers::Shared().Post([e, state = state_] { e->Claim(*state); });
   // Too many bytes waiting: the oldest ones are parsed here or waited for.
@@ -160,6 +160,17 @@ bool TSliceQueue::Add(TAvcSliceCheck& avc, FileBytes& b, std::uint64_t offset, s
     waiting_ -= oldest.Bytes;
   }
   return !state_->damaged.load();
+}
+
+bool TSliceQueue::NextReady(TDone& done) {
+  if (entries_.empty() || entries_.front()->Stage.load() != 2) return false;
+  const TEntry& e = *entries_.front();
+  if (e.Done.Result == TAvcResult::Damaged) return false;
+  done = e.Done;
+  if (settled_ > 0) --settled_;
+  else waiting_ -= e.Bytes;
+  entries_.pop_front();
+  return true;
 }
 
 std::vector<TSliceQueue::TDone> TSliceQueue::Finish() {

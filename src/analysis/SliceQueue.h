@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,9 @@ class TSliceQueue {
     TAvcResult Result = TAvcResult::Unchecked;
     std::uint64_t BadAt = 0, From = 0, To = 0;
   };
+  // The oldest slice not yet given, when it is parsed and not damaged:
+  // without waiting, so that a long movie's results need not pile up.
+  bool NextReady(TDone& done);
   // The slices added since the last time, parsed, in the order they were
   // added, up to the first damaged one; those after it are dropped.
   std::vector<TDone> Finish();
@@ -56,7 +60,7 @@ class TSliceQueue {
   std::size_t waiting_ = 0;  // bytes of the entries not yet known to be done
   std::size_t settled_ = 0;  // entries before this one are known to be done
   std::shared_ptr<TState> state_;
-  std::vector<std::shared_ptr<TEntry>> entries_;
+  std::deque<std::shared_ptr<TEntry>> entries_;
 };
 
 }  // namespace vantrel
