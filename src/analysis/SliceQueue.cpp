@@ -117,11 +117,12 @@ TSliceQueue::TSliceQueue(std::size_t limit)
 TSliceQueue::~TSliceQueue() { Drop(); }
 
 void TSliceQueue::Drop() {
-  // Those nobody has started are never parsed; a worker parsing one holds
+  // Those nobody has started are never parsed, and their bytes go now
+  // rather than when a worker comes to them; a worker parsing one holds
   // what it needs and finishes on its own.
   for (auto& e : entries_) {
     int expected = 0;
-    e->Stage.compare_exchange_strong(expected, 2);
+    if (e->Stage.compare_exchange_strong(expected, 2)) e->Job.reset();
   }
   entries_.clear();
   waiting_ = 0;
